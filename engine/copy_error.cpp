@@ -1,0 +1,3 @@
+#include "engine/copy_error.h"
+
+std::atomic<DWORD> g_dwLastCopyError{0};

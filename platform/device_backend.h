@@ -1,0 +1,50 @@
+// The device behind the file and process services: the host's device image or the tests' fake.
+// Exactly one is installed at a time; the free functions of files.h and processes.h dispatch to
+// it. Every operation sets the last error (SetLastError) when it fails.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/kernel.h"
+#include "platform/wintypes.h"
+
+// A process that termination can end; waits return WAIT_OBJECT_0 once it is gone.
+class CProcessObject : public CKernelObject {
+ public:
+  virtual BOOL Terminate(UINT uExitCode) = 0;
+};
+
+struct CProcessInfo {
+  DWORD dwPid;
+  std::wstring strImage;  // file name of the program file, without folder
+};
+
+class IDeviceBackend {
+ public:
+  virtual ~IDeviceBackend() = default;
+
+  // Folder paths come without the "\*" suffix; paths are under MAX_PATH (checked by the caller).
+  // Entries in listing order, "." and ".." never among them; FALSE when it cannot be listed.
+  virtual BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) = 0;
+  virtual DWORD GetAttributes(const std::wstring& strPath) = 0;
+  virtual BOOL SetAttributes(const std::wstring& strPath, DWORD dwAttributes) = 0;
+  virtual BOOL CreateFolder(const std::wstring& strPath) = 0;
+  virtual BOOL CopyFile(const std::wstring& strSource, const std::wstring& strDest,
+                        BOOL bFailIfExists) = 0;
+  virtual BOOL DeleteFile(const std::wstring& strPath) = 0;
+  virtual BOOL RemoveFolder(const std::wstring& strPath) = 0;
+  // Device path of the program file, or empty when it cannot be told.
+  virtual std::wstring ModuleFileName() = 0;
+
+  // Running programs of the device in ascending pid.
+  virtual std::vector<CProcessInfo> SnapshotProcesses() = 0;
+  // Null (with the last error) when it cannot be opened.
+  virtual std::shared_ptr<CProcessObject> OpenProcess(DWORD dwPid) = 0;
+  virtual DWORD CurrentProcessId() = 0;
+};
+
+// Installs the backend (not owned); returns the previous one. Null leaves no device.
+IDeviceBackend* InstallDeviceBackend(IDeviceBackend* pBackend);
+IDeviceBackend* DeviceBackend();

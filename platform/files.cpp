@@ -1,0 +1,134 @@
+#include "platform/files.h"
+
+#include <atomic>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "platform/device_backend.h"
+
+namespace {
+
+std::atomic<IDeviceBackend*> g_pDevice{nullptr};
+
+class CFindObject : public CKernelObject {
+ public:
+  explicit CFindObject(std::vector<WIN32_FIND_DATAW> entries) : m_entries(std::move(entries)) {}
+  DWORD Wait(DWORD) override { return WAIT_FAILED; }
+  bool Next(WIN32_FIND_DATAW* pData) {
+    if (m_nNext >= m_entries.size()) return false;
+    *pData = m_entries[m_nNext++];
+    return true;
+  }
+
+ private:
+  std::vector<WIN32_FIND_DATAW> m_entries;
+  size_t m_nNext = 0;
+};
+
+// Null with the last error set when there is no device or the path is too long.
+IDeviceBackend* Checked(LPCWSTR pszPath) {
+  IDeviceBackend* dev = g_pDevice.load();
+  if (!dev || !pszPath) {
+    SetLastError(dev ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
+    return nullptr;
+  }
+  if (std::wcslen(pszPath) >= static_cast<size_t>(MAX_PATH)) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return nullptr;
+  }
+  return dev;
+}
+
+}  // namespace
+
+IDeviceBackend* InstallDeviceBackend(IDeviceBackend* pBackend) { return g_pDevice.exchange(pBackend); }
+IDeviceBackend* DeviceBackend() { return g_pDevice.load(); }
+
+HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
+  IDeviceBackend* dev = Checked(pszPattern);
+  if (!dev || !pData) return INVALID_HANDLE_VALUE;
+  std::wstring pattern(pszPattern);
+  if (pattern.size() < 2 || pattern.compare(pattern.size() - 2, 2, L"\\*") != 0) {
+    SetLastError(ERROR_INVALID_NAME);
+    return INVALID_HANDLE_VALUE;
+  }
+  std::vector<WIN32_FIND_DATAW> entries;
+  if (!dev->ListFolder(pattern.substr(0, pattern.size() - 2), entries))
+    return INVALID_HANDLE_VALUE;
+  if (entries.empty()) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto find = std::make_shared<CFindObject>(std::move(entries));
+  find->Next(pData);
+  return RegisterHandle(find);
+}
+
+BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW* pData) {
+  auto find = std::dynamic_pointer_cast<CFindObject>(LookupHandle(hFind));
+  if (!find || !pData) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!find->Next(pData)) {
+    SetLastError(ERROR_NO_MORE_FILES);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOL FindClose(HANDLE hFind) {
+  if (!std::dynamic_pointer_cast<CFindObject>(LookupHandle(hFind))) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return CloseHandle(hFind);
+}
+
+DWORD GetFileAttributesW(LPCWSTR pszPath) {
+  IDeviceBackend* dev = Checked(pszPath);
+  return dev ? dev->GetAttributes(pszPath) : INVALID_FILE_ATTRIBUTES;
+}
+
+BOOL SetFileAttributesW(LPCWSTR pszPath, DWORD dwAttributes) {
+  IDeviceBackend* dev = Checked(pszPath);
+  return dev ? dev->SetAttributes(pszPath, dwAttributes) : FALSE;
+}
+
+BOOL CreateDirectoryW(LPCWSTR pszPath, void*) {
+  IDeviceBackend* dev = Checked(pszPath);
+  return dev ? dev->CreateFolder(pszPath) : FALSE;
+}
+
+BOOL CopyFileW(LPCWSTR pszSource, LPCWSTR pszDest, BOOL bFailIfExists) {
+  IDeviceBackend* dev = Checked(pszSource);
+  if (dev) dev = Checked(pszDest);
+  return dev ? dev->CopyFile(pszSource, pszDest, bFailIfExists) : FALSE;
+}
+
+BOOL DeleteFileW(LPCWSTR pszPath) {
+  IDeviceBackend* dev = Checked(pszPath);
+  return dev ? dev->DeleteFile(pszPath) : FALSE;
+}
+
+BOOL RemoveDirectoryW(LPCWSTR pszPath) {
+  IDeviceBackend* dev = Checked(pszPath);
+  return dev ? dev->RemoveFolder(pszPath) : FALSE;
+}
+
+DWORD GetModuleFileNameW(void*, LPWSTR pszBuffer, DWORD nSize) {
+  IDeviceBackend* dev = g_pDevice.load();
+  std::wstring name = dev ? dev->ModuleFileName() : std::wstring();
+  if (name.empty() || !pszBuffer || nSize == 0) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return 0;
+  }
+  if (name.size() >= nSize) {
+    // Never hand out a cut path: the caller would read a wrong folder.
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+  std::wmemcpy(pszBuffer, name.c_str(), name.size() + 1);
+  return static_cast<DWORD>(name.size());
+}

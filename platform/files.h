@@ -1,0 +1,26 @@
+// File and folder services of the device, as the logic calls them. Paths are device paths
+// ("\ResidentFlash\x"); a path of MAX_PATH (260) characters or more is refused with
+// ERROR_FILENAME_EXCED_RANGE and never truncated.
+#pragma once
+
+#include "platform/wintypes.h"
+
+// Lists folder + "\*". No entry at all (empty, missing or unlistable folder) is
+// INVALID_HANDLE_VALUE; "." and ".." are never listed.
+HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData);
+BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW* pData);
+BOOL FindClose(HANDLE hFind);
+
+// The attribute word; INVALID_FILE_ATTRIBUTES when the path does not exist; exactly 0x110 for
+// the root folder of a mounted volume.
+DWORD GetFileAttributesW(LPCWSTR pszPath);
+BOOL SetFileAttributesW(LPCWSTR pszPath, DWORD dwAttributes);
+BOOL CreateDirectoryW(LPCWSTR pszPath, void* lpSecurity);
+// Whole-file copy that replaces the destination unless bFailIfExists; FALSE with the code in
+// GetLastError. A failed copy leaves the destination as it was.
+BOOL CopyFileW(LPCWSTR pszSource, LPCWSTR pszDest, BOOL bFailIfExists);
+BOOL DeleteFileW(LPCWSTR pszPath);
+// Fails on a folder that still holds entries.
+BOOL RemoveDirectoryW(LPCWSTR pszPath);
+// Full device path of the program file into a buffer of nSize characters; the length, or 0.
+DWORD GetModuleFileNameW(void* hModule, LPWSTR pszBuffer, DWORD nSize);
