@@ -35,6 +35,13 @@ class IDeviceBackend {
                         BOOL bFailIfExists) = 0;
   virtual BOOL DeleteFile(const std::wstring& strPath) = 0;
   virtual BOOL RemoveFolder(const std::wstring& strPath) = 0;
+  // Whole contents of a file; FALSE (with the last error) when it cannot be read: missing, a
+  // folder, unreadable.
+  virtual BOOL ReadWholeFile(const std::wstring& strPath, std::string& bytes) = 0;
+  // Replaces a file as one step: written to a temporary file in the same folder, synced, renamed
+  // over the original, whose permission bits it keeps. On failure the original is untouched and
+  // no temporary file is left.
+  virtual BOOL ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) = 0;
   // Device path of the program file, or empty when it cannot be told.
   virtual std::wstring ModuleFileName() = 0;
 
