@@ -74,6 +74,8 @@ BOOL CFont::DeleteObject() {
 
 // --- CWnd
 
+IMPLEMENT_DYNAMIC(CWnd, CObject)
+
 const AFX_MSGMAP* CWnd::GetThisMessageMap() {
   static const AFX_MSGMAP map = {nullptr, g_emptyEntries};
   return &map;
@@ -200,11 +202,13 @@ LRESULT AfxCallWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
   CWnd* pWnd = CWnd::FromHandlePermanent(hWnd);
   if (!pWnd) return ::DefWindowProcW(hWnd, nMsg, wParam, lParam);
   CCurrentMsg msg{nMsg, wParam, lParam};
-  const CCurrentMsg* pOld = t_pCurrentMsg;
+  // Restored also when an intercepted program exit unwinds through the handler.
+  struct CRestore {
+    const CCurrentMsg* pOld;
+    ~CRestore() { t_pCurrentMsg = pOld; }
+  } restore{t_pCurrentMsg};
   t_pCurrentMsg = &msg;
-  LRESULT r = pWnd->WindowProc(nMsg, wParam, lParam);
-  t_pCurrentMsg = pOld;
-  return r;
+  return pWnd->WindowProc(nMsg, wParam, lParam);
 }
 
 // --- CProgressCtrl
@@ -220,6 +224,8 @@ int CProgressCtrl::SetStep(int nStep) {
 }
 
 // --- CDialog
+
+IMPLEMENT_DYNAMIC(CDialog, CWnd)
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
 {WM_COMMAND, BN_CLICKED, IDOK, [](CWnd* w, WPARAM, LPARAM) -> LRESULT {

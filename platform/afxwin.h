@@ -131,6 +131,8 @@ struct AFX_MSGMAP {
    }},
 
 class CWnd : public CObject {
+  DECLARE_DYNAMIC(CWnd)
+
  public:
   CWnd() = default;
   CWnd(const CWnd&) = delete;
@@ -202,6 +204,8 @@ class CProgressCtrl : public CWnd {
 };
 
 class CDialog : public CWnd {
+  DECLARE_DYNAMIC(CDialog)
+
  public:
   explicit CDialog(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
   // Runs the dialog modally; destroys its window (DestroyWindow) before it returns.

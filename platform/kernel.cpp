@@ -49,10 +49,12 @@ class CThreadObject : public CKernelObject {
       t_pThreadState = state.get();
       state->dwTid = static_cast<DWORD>(::syscall(SYS_gettid));
       {
+        // Notified under the lock: the creator may return, ending these locals, once it sees
+        // the flag.
         std::lock_guard<std::mutex> lock(started);
         bHaveTid = true;
+        startedCv.notify_one();
       }
-      startedCv.notify_one();
       pfn(pParam);
       std::lock_guard<std::mutex> lock(state->mutex);
       state->bDone = true;
@@ -82,9 +84,13 @@ class CThreadObject : public CKernelObject {
                                                                             : WAIT_TIMEOUT;
   }
   DWORD Tid() const { return m_state->dwTid; }
-  BOOL StopAndJoin() {
+  BOOL RequestStop() {
     if (m_thread.get_id() == std::this_thread::get_id()) return FALSE;
     m_state->bStopRequested = true;
+    return TRUE;
+  }
+  BOOL StopAndJoin() {
+    if (!RequestStop()) return FALSE;
     if (m_thread.joinable()) m_thread.join();
     return TRUE;
   }
@@ -232,6 +238,10 @@ BOOL TerminateThread(HANDLE hThread, DWORD) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  if (!obj->RequestStop()) return FALSE;
+  // A pumping wait first: on the user-interface thread the worker's pending sends still run, so
+  // the join below cannot deadlock against them.
+  WaitForSingleObject(hThread, INFINITE);
   return obj->StopAndJoin();
 }
 

@@ -63,6 +63,7 @@ constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 constexpr DWORD ERROR_NO_MORE_FILES = 18;
 constexpr DWORD ERROR_GEN_FAILURE = 31;
+constexpr DWORD ERROR_DIRECTORY = 267;  // not a folder (removing a file as a folder)
 constexpr DWORD ERROR_TIMEOUT = 1460;
 
 // File attribute word.

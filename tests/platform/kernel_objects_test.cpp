@@ -1,0 +1,237 @@
+// Threads, auto-reset events, recursive mutexes owned per thread and waits with time-outs.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+#include "platform/kernel.h"
+
+namespace {
+
+struct CWaitArgs {
+  HANDLE h;
+  DWORD ms;
+  std::atomic<DWORD> result{0xDEAD};
+  std::atomic<DWORD> tid{0};
+};
+
+DWORD WaitProc(LPVOID p) {
+  auto* args = static_cast<CWaitArgs*>(p);
+  args->tid = GetCurrentThreadId();
+  args->result = WaitForSingleObject(args->h, args->ms);
+  return 0;
+}
+
+// Runs a wait on another thread and returns its result once the thread has ended.
+DWORD WaitOnOtherThread(HANDLE h, DWORD ms) {
+  CWaitArgs args{h, ms};
+  HANDLE t = CreateThread(nullptr, 0, WaitProc, &args, 0, nullptr);
+  EXPECT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
+  CloseHandle(t);
+  return args.result;
+}
+
+TEST(KernelEvent, AutoResetGivesOneSignalToOneWait) {
+  HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  ASSERT_NE(e, nullptr);
+  std::vector<DWORD> seen;
+  seen.push_back(WaitForSingleObject(e, 0));
+  SetEvent(e);
+  SetEvent(e);  // not counted: still one signal
+  seen.push_back(WaitForSingleObject(e, 0));
+  seen.push_back(WaitForSingleObject(e, 0));
+  SetEvent(e);
+  seen.push_back(WaitOnOtherThread(e, INFINITE));
+  seen.push_back(WaitOnOtherThread(e, 0));
+  EXPECT_EQ(seen, (std::vector<DWORD>{WAIT_TIMEOUT, WAIT_OBJECT_0, WAIT_TIMEOUT, WAIT_OBJECT_0,
+                                      WAIT_TIMEOUT}));
+  CloseHandle(e);
+
+  HANDLE initially = CreateEventW(nullptr, FALSE, TRUE, nullptr);
+  EXPECT_EQ(WaitForSingleObject(initially, 0), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(initially, 0), WAIT_TIMEOUT);
+  CloseHandle(initially);
+
+  EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(KernelEvent, ASetFromAnotherThreadWakesAnInfiniteWait) {
+  HANDLE e = CreateEventW(nullptr, FALSE, FALSE, L"EventThread_test_wake");
+  CWaitArgs args{e, INFINITE};
+  HANDLE t = CreateThread(nullptr, 0, WaitProc, &args, 0, nullptr);
+  EXPECT_EQ(WaitForSingleObject(t, 0), WAIT_TIMEOUT);  // still waiting: nothing set it yet
+  HANDLE same = CreateEventW(nullptr, FALSE, FALSE, L"EventThread_test_wake");
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  SetEvent(same);
+  EXPECT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(args.result.load(), WAIT_OBJECT_0);
+  for (HANDLE h : {t, e, same}) EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST(KernelMutex, RecursiveAndOwnedPerThread) {
+  HANDLE m = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY_test");
+  ASSERT_NE(m, nullptr);
+  HANDLE same = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY_test");
+  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
+  std::vector<DWORD> seen;
+  seen.push_back(WaitForSingleObject(m, 0));
+  seen.push_back(WaitForSingleObject(same, 0));  // the same mutex, taken again by its owner
+  seen.push_back(WaitOnOtherThread(m, 0));
+  seen.push_back(WaitOnOtherThread(m, 20));
+  struct CRelease {
+    HANDLE h;
+    BOOL ok = TRUE;
+    DWORD error = 0;
+  } release{m};
+  HANDLE t = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        auto* r = static_cast<CRelease*>(p);
+        r->ok = ReleaseMutex(r->h);  // not the owner
+        r->error = GetLastError();
+        return 0;
+      },
+      &release, 0, nullptr);
+  WaitForSingleObject(t, INFINITE);
+  CloseHandle(t);
+  EXPECT_FALSE(release.ok);
+  EXPECT_EQ(release.error, ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(ReleaseMutex(m));
+  seen.push_back(WaitOnOtherThread(m, 0));  // still owned once
+  EXPECT_TRUE(ReleaseMutex(same));
+  EXPECT_FALSE(ReleaseMutex(m));  // no longer owned
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  seen.push_back(WaitOnOtherThread(m, 0));  // free: that thread owned it and ended
+  EXPECT_EQ(seen, (std::vector<DWORD>{WAIT_OBJECT_0, WAIT_OBJECT_0, WAIT_TIMEOUT, WAIT_TIMEOUT,
+                                      WAIT_TIMEOUT, WAIT_OBJECT_0}));
+  CloseHandle(m);
+  CloseHandle(same);
+
+  HANDLE owned = CreateMutexW(nullptr, TRUE, nullptr);
+  EXPECT_EQ(WaitOnOtherThread(owned, 0), WAIT_TIMEOUT);
+  EXPECT_TRUE(ReleaseMutex(owned));
+  EXPECT_EQ(WaitOnOtherThread(owned, 0), WAIT_OBJECT_0);
+  CloseHandle(owned);
+}
+
+TEST(KernelWait, TimesOutAfterTheTimeAndFailsOnBadHandles) {
+  HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForSingleObject(e, 50), WAIT_TIMEOUT);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+  CloseHandle(e);
+
+  EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_FAILED);  // closed
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(CloseHandle(e));
+  EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(0x7770), 0), WAIT_FAILED);
+  EXPECT_FALSE(SetEvent(nullptr));
+  EXPECT_FALSE(ReleaseMutex(nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+  HANDLE ev = CreateEventW(nullptr, FALSE, FALSE, L"orvane_test_kind");
+  EXPECT_EQ(CreateMutexW(nullptr, FALSE, L"orvane_test_kind"), nullptr);  // a name of another kind
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  CloseHandle(ev);
+}
+
+TEST(KernelThread, ReportsItsKernelIdAndEndsAWaitWhenItReturns) {
+  HANDLE gate = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  CWaitArgs args{gate, INFINITE};
+  DWORD tid = 0;
+  HANDLE t = CreateThread(nullptr, 0, WaitProc, &args, 0, &tid);
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(WaitForSingleObject(t, 10), WAIT_TIMEOUT);
+  SetEvent(gate);
+  EXPECT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(t, 0), WAIT_OBJECT_0);  // stays signalled
+  EXPECT_EQ(args.tid.load(), tid);
+  EXPECT_NE(tid, GetCurrentThreadId());
+  CloseHandle(t);
+  CloseHandle(gate);
+  EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
+}
+
+TEST(KernelThread, TerminateAsksTheThreadToStopAndJoinsIt) {
+  struct CLoop {
+    std::atomic<bool> running{false};
+    std::atomic<bool> sawStop{false};
+    std::atomic<bool> ended{false};
+  } loop;
+  HANDLE t = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        auto* l = static_cast<CLoop*>(p);
+        l->running = true;
+        while (!ThreadStopRequested()) std::this_thread::yield();
+        l->sawStop = true;
+        l->ended = true;
+        return 0;
+      },
+      &loop, 0, nullptr);
+  while (!loop.running) std::this_thread::yield();
+  EXPECT_TRUE(TerminateThread(t, 0));
+  EXPECT_TRUE(loop.ended);  // joined: nothing runs after TerminateThread returned
+  EXPECT_TRUE(loop.sawStop);
+  EXPECT_EQ(WaitForSingleObject(t, 0), WAIT_OBJECT_0);
+  EXPECT_FALSE(ThreadStopRequested());  // only the stopped thread sees the request
+  CloseHandle(t);
+  EXPECT_FALSE(TerminateThread(nullptr, 0));
+}
+
+TEST(KernelThread, KeepsRunningWhenItsLastHandleIsClosed) {
+  // Static: the thread runs on its own and may still be leaving when the test ends.
+  static struct CShared {
+    HANDLE gate;
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool done = false;
+  } shared;
+  shared.gate = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE t = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        auto* s = static_cast<CShared*>(p);
+        WaitForSingleObject(s->gate, INFINITE);
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->done = true;
+        s->cv.notify_all();
+        return 0;
+      },
+      &shared, 0, nullptr);
+  EXPECT_TRUE(CloseHandle(t));
+  SetEvent(shared.gate);
+  std::unique_lock<std::mutex> lock(shared.mutex);
+  shared.cv.wait(lock, [&] { return shared.done; });
+  lock.unlock();
+  CloseHandle(shared.gate);
+}
+
+TEST(KernelLastError, IsKeptPerThread) {
+  SetLastError(ERROR_DISK_FULL);
+  struct CArgs {
+    DWORD before = 1, after = 1;
+  } args;
+  HANDLE t = CreateThread(
+      nullptr, 0,
+      [](LPVOID p) -> DWORD {
+        auto* a = static_cast<CArgs*>(p);
+        a->before = GetLastError();
+        SetLastError(ERROR_ACCESS_DENIED);
+        a->after = GetLastError();
+        return 0;
+      },
+      &args, 0, nullptr);
+  WaitForSingleObject(t, INFINITE);
+  CloseHandle(t);
+  EXPECT_EQ(args.before, 0u);
+  EXPECT_EQ(args.after, ERROR_ACCESS_DENIED);
+  EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+}
+
+}  // namespace
