@@ -1,0 +1,59 @@
+// The device on the host: the files of a device image and the device's processes from /proc,
+// with the device's rules kept by this layer (root ignores permission bits, Linux lets a running
+// program's file be replaced).
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/device_backend.h"
+#include "platform/host/host_paths.h"
+
+class CHostDevice : public IDeviceBackend {
+ public:
+  // The image rooted at the host folder strRoot ("/" for the whole host); the folders named in
+  // volumes, right under the root, read as mounted volume roots (0x110).
+  explicit CHostDevice(const std::string& strRoot,
+                       std::vector<std::string> volumes = {"ResidentFlash", "SDMMC"});
+
+  // ORVANE_DEVICE_ROOT when set and not empty, else "/".
+  static std::string RootFromEnvironment();
+
+  // The program file's device path, as the starter of the program tells it (the simulator);
+  // empty returns to the host executable's own path mapped into the image.
+  void SetModuleFileName(const std::wstring& strPath);
+  // Host path of a device path (by name, links not resolved); empty when it climbs out.
+  std::string HostPathOf(const std::wstring& strPath) const { return m_image.HostPathOf(strPath); }
+  const CDeviceImage& Image() const { return m_image; }
+
+  // IDeviceBackend.
+  BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) override;
+  DWORD GetAttributes(const std::wstring& strPath) override;
+  BOOL SetAttributes(const std::wstring& strPath, DWORD dwAttributes) override;
+  BOOL CreateFolder(const std::wstring& strPath) override;
+  BOOL CopyFile(const std::wstring& strSource, const std::wstring& strDest,
+                BOOL bFailIfExists) override;
+  BOOL DeleteFile(const std::wstring& strPath) override;
+  BOOL RemoveFolder(const std::wstring& strPath) override;
+  BOOL ReadWholeFile(const std::wstring& strPath, std::string& bytes) override;
+  BOOL ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) override;
+  std::wstring ModuleFileName() override;
+  std::vector<CProcessInfo> SnapshotProcesses() override;
+  std::shared_ptr<CProcessObject> OpenProcess(DWORD dwPid) override;
+  DWORD CurrentProcessId() override;
+
+ private:
+  // Why an existing file may not be overwritten or deleted: 5 read-only, 32 a running program's
+  // file; 0 when it may.
+  DWORD RefusalFor(int fdParent, const std::string& strName, const struct statx& st) const;
+  // A fresh temporary file in the folder; its name in strTemp.
+  int CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError);
+
+  CDeviceImage m_image;
+  std::mutex m_mutex;
+  std::wstring m_strModule;
+  pid_t m_nPid;  // read once: the temporary names need it per file
+  std::atomic<unsigned> m_nTempSeq{0};
+};

@@ -1,0 +1,174 @@
+// Whole-file copy and replace on the host: contents, permission bits and modification time kept;
+// a failure (here: the file size limit, as a full disk would) leaves the destination as it was
+// and no temporary file behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+#include "platform/files.h"
+#include "platform/host/host_device.h"
+#include "tests/host/image_fixture.h"
+
+namespace {
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  unsigned v = 12345;
+  for (auto& ch : s) {
+    v = v * 1103515245u + 12345u;
+    ch = static_cast<char>(v >> 16);
+  }
+  return s;
+}
+
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st;
+}
+
+// Lowers the file size limit for its lifetime; writes beyond it fail with EFBIG.
+class CFileSizeLimit {
+ public:
+  explicit CFileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &m_old);
+    m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit lim = {bytes, m_old.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &lim);
+  }
+  ~CFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &m_old);
+    ::signal(SIGXFSZ, m_oldHandler);
+  }
+
+ private:
+  struct rlimit m_old {};
+  sighandler_t m_oldHandler;
+};
+
+class HostCopy : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_image.Folder("Src");
+    m_image.Folder("Dst");
+    m_dev = std::make_unique<CHostDevice>(m_image.Root());
+    m_pPrevious = InstallDeviceBackend(m_dev.get());
+  }
+  void TearDown() override { InstallDeviceBackend(m_pPrevious); }
+
+  CTempImage m_image;
+  std::unique_ptr<CHostDevice> m_dev;
+  IDeviceBackend* m_pPrevious = nullptr;
+};
+
+TEST_F(HostCopy, KeepsContentsModeAndTime) {
+  struct Case {
+    const char* name;
+    size_t size;
+    mode_t mode;
+    bool destExists;
+  };
+  const Case cases[] = {
+      {"empty file to a new name", 0, 0644, false},
+      {"several megabytes over an old file", 3 << 20, 0750, true},
+      {"read-only source", 100, 0444, false},
+      {"odd size", 65537, 0600, true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string name = "f" + std::to_string(n++);
+    std::string src = m_image.Host("Src/" + name), dst = m_image.Host("Dst/" + name);
+    std::string bytes = Pattern(c.size);
+    m_image.File("Src/" + name, bytes, c.mode);
+    struct timespec times[2] = {{1000000000, 111}, {1234567890, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
+    if (c.destExists) m_image.File("Dst/" + name, "old contents", 0666);
+
+    std::wstring wname(name.begin(), name.end());
+    EXPECT_TRUE(CopyFileW((L"\\Src\\" + wname).c_str(), (L"\\Dst\\" + wname).c_str(), FALSE));
+    EXPECT_EQ(ReadHostFile(dst), bytes);
+    struct stat st = StatOf(dst);
+    EXPECT_EQ(st.st_mode & 07777, c.mode);
+    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
+    EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
+    EXPECT_EQ(ReadHostFile(src), bytes);
+  }
+  // Nothing but the copies: no temporary file stays behind.
+  EXPECT_EQ(m_image.Snapshot().size(), 2u + 2 * std::size(cases));
+}
+
+TEST_F(HostCopy, OntoItselfThroughAnyNameIsRefusedAndLeavesTheFileWhole) {
+  m_image.File("Src/a", "precious");
+  ASSERT_EQ(::link(m_image.Host("Src/a").c_str(), m_image.Host("Dst/hard").c_str()), 0);
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"\\Src\\a", L"\\Src\\a"},
+      {L"\\Src\\a", L"/Src//a"},
+      {L"\\Dst\\..\\Src\\a", L"\\Src\\.\\a"},
+      {L"\\Src\\a", L"\\Dst\\hard"},
+  };
+  for (const auto& [src, dst] : cases) {
+    EXPECT_FALSE(CopyFileW(src, dst, FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
+  }
+  EXPECT_EQ(ReadHostFile(m_image.Host("Src/a")), "precious");
+  EXPECT_EQ(m_image.Snapshot().size(), 4u);
+}
+
+TEST_F(HostCopy, AFailedCopyLeavesTheDestinationAsItWasAndNoTemporaryFile) {
+  const std::string big = Pattern(2 << 20);
+  m_image.File("Src/big", big);
+  m_image.File("Dst/old", "old", 0640);
+  auto before = m_image.Snapshot();
+  before.erase(L"\\Src\\big");
+  {
+    CFileSizeLimit limit(1 << 20);
+    EXPECT_FALSE(CopyFileW(L"\\Src\\big", L"\\Dst\\old", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+    EXPECT_FALSE(CopyFileW(L"\\Src\\big", L"\\Dst\\new", FALSE));
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+    EXPECT_FALSE(m_dev->ReplaceFileContents(L"\\Dst\\old", big));
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  }
+  auto after = m_image.Snapshot();
+  after.erase(L"\\Src\\big");
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(StatOf(m_image.Host("Dst/old")).st_mode & 07777, 0640u);
+}
+
+TEST_F(HostCopy, ReplaceKeepsPermissionBitsAndLeavesNoTemporaryFile) {
+  m_image.File("Dst/Path.xml", "<old/>", 0640);
+  EXPECT_TRUE(m_dev->ReplaceFileContents(L"\\Dst\\Path.xml", "<new/>"));
+  EXPECT_TRUE(m_dev->ReplaceFileContents(L"\\Dst\\fresh.xml", "<fresh/>"));
+  const std::map<std::wstring, CFakeEntry> expected = {
+      {L"\\Dst", {0x10, ""}},
+      {L"\\Dst\\Path.xml", {0x80, "<new/>"}},
+      {L"\\Dst\\fresh.xml", {0x80, "<fresh/>"}},
+      {L"\\Src", {0x10, ""}},
+  };
+  EXPECT_EQ(m_image.Snapshot(), expected);
+  EXPECT_EQ(StatOf(m_image.Host("Dst/Path.xml")).st_mode & 07777, 0640u);
+}
+
+TEST_F(HostCopy, ListingEntriesCarrySizeAndWriteTime) {
+  m_image.File("Src/a", Pattern(70000));
+  struct timespec times[2] = {{0, UTIME_OMIT}, {1234567890, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, m_image.Host("Src/a").c_str(), times, 0), 0);
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(L"\\Src\\*", &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FindClose(h);
+  EXPECT_STREQ(data.cFileName, L"a");
+  EXPECT_EQ(data.nFileSizeLow, 70000u);
+  unsigned long long t =
+      (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+      data.ftLastWriteTime.dwLowDateTime;
+  EXPECT_EQ(t, (1234567890ULL + 11644473600ULL) * 10000000ULL);
+}
+
+}  // namespace
