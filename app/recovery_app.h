@@ -6,7 +6,10 @@
 class CRecoveryApp : public CWinApp {
  public:
   CRecoveryApp();
+  // Runs the recovery dialog modally; FALSE: the program ends when it returns.
   BOOL InitInstance() override;
+
+  DECLARE_MESSAGE_MAP()
 };
 
 // The one application object.
