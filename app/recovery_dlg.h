@@ -54,6 +54,7 @@ class CRecoveryDlg : public CDialog {
   std::atomic<DWORD> m_nIndex{0};             // entry being processed
   std::atomic<BOOL> m_bSuccess{FALSE};        // the run restored every entry completely
   std::atomic<BOOL> m_bSourceOk{TRUE};        // no source turned out missing or empty
+  std::atomic<DWORD> m_nEntriesRestored{0};   // entries of this run restored completely
   CString m_strMessage;                       // text of the failure box
   CEventThread* m_pWorker = nullptr;          // owned
   std::atomic<HANDLE> m_hStopEvent{nullptr};  // the worker's stop event

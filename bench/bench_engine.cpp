@@ -1,0 +1,216 @@
+// The engine's tree walks on the host backend against the standard tools, on the same trees in
+// /dev/shm in the same run: counting against find | wc -l, copying (CountTree and CopyTree)
+// against cp -r, deleting (DeleteTree) against rm -rf. Each measurement alternates tool and
+// engine; the report gives medians of the wall time and of the processor time (user + system, of
+// this process for the engine and of the children for the tool, which stays meaningful on a
+// loaded machine), the ratio engine/tool per round (median and range) and the tool's own spread,
+// which is the machine's noise.
+//
+// Usage: bench_engine [rounds]   (default 7; trees under /dev/shm, removed at the end)
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/copy_tree.h"
+#include "engine/delete_tree.h"
+#include "platform/files.h"
+#include "platform/host/host_device.h"
+#include "platform/kernel.h"
+#include "platform/runtime.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::atomic<long> g_nDiagLines{0};
+void CountDiag(const std::string&) { ++g_nDiagLines; }
+
+struct CTime {
+  double dWall;
+  double dCpu;
+};
+
+double CpuSeconds(int nWho) {
+  struct rusage ru {};
+  ::getrusage(nWho, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+}
+
+// Wall and processor time of fn; bChildren: the processor time of the processes it waited for.
+CTime Measure(bool bChildren, const std::function<void()>& fn) {
+  const int nWho = bChildren ? RUSAGE_CHILDREN : RUSAGE_SELF;
+  double dCpu = CpuSeconds(nWho);
+  auto start = Clock::now();
+  fn();
+  double dWall = std::chrono::duration<double>(Clock::now() - start).count();
+  return {dWall, CpuSeconds(nWho) - dCpu};
+}
+CTime Tool(const std::function<void()>& fn) { return Measure(true, fn); }
+CTime Engine(const std::function<void()>& fn) { return Measure(false, fn); }
+
+void Shell(const std::string& strCommand) {
+  if (std::system(strCommand.c_str()) != 0) {
+    std::fprintf(stderr, "failed: %s\n", strCommand.c_str());
+    std::exit(1);
+  }
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+struct CSeries {
+  std::vector<CTime> tool, engine;
+};
+
+void ReportOne(const char* pszWhat, const char* pszTool, const char* pszClock,
+               const std::vector<double>& tool, const std::vector<double>& engine) {
+  std::vector<double> ratios;
+  for (size_t i = 0; i < tool.size(); ++i) ratios.push_back(engine[i] / tool[i]);
+  auto [toolMin, toolMax] = std::minmax_element(tool.begin(), tool.end());
+  auto [rMin, rMax] = std::minmax_element(ratios.begin(), ratios.end());
+  double toolMed = Median(tool), engMed = Median(engine);
+  std::printf(
+      "%-11s %-11s %-4s tool %8.1f ms (%+4.0f%%..%+4.0f%%)  engine %8.1f ms  ratio %.2f "
+      "(rounds %.2f..%.2f)\n",
+      pszWhat, pszTool, pszClock, toolMed * 1e3, (*toolMin / toolMed - 1) * 100,
+      (*toolMax / toolMed - 1) * 100, engMed * 1e3, engMed / toolMed, *rMin, *rMax);
+}
+
+void Report(const char* pszWhat, const char* pszTool, const CSeries& s) {
+  std::vector<double> toolWall, toolCpu, engWall, engCpu;
+  for (const CTime& t : s.tool) {
+    toolWall.push_back(t.dWall);
+    toolCpu.push_back(t.dCpu);
+  }
+  for (const CTime& t : s.engine) {
+    engWall.push_back(t.dWall);
+    engCpu.push_back(t.dCpu);
+  }
+  ReportOne(pszWhat, pszTool, "wall", toolWall, engWall);
+  ReportOne(pszWhat, pszTool, "cpu", toolCpu, engCpu);
+  std::fflush(stdout);
+}
+
+void WriteFile(const fs::path& path, size_t nBytes, char fill) {
+  std::ofstream out(path, std::ios::binary);
+  std::string chunk(std::min<size_t>(nBytes, 1 << 20), fill);
+  for (size_t left = nBytes; left > 0;) {
+    size_t n = std::min(left, chunk.size());
+    out.write(chunk.data(), static_cast<std::streamsize>(n));
+    left -= n;
+  }
+}
+
+// nFolders folders of nFiles files of nBytes each under root/SDMMC/src.
+void MakeTree(const fs::path& root, int nFolders, int nFiles, size_t nBytes) {
+  fs::path src = root / "SDMMC" / "src";
+  for (int d = 0; d < nFolders; ++d) {
+    fs::path folder = nFolders == 1 ? src : src / ("d" + std::to_string(d));
+    fs::create_directories(folder);
+    for (int f = 0; f < nFiles; ++f)
+      WriteFile(folder / ("f" + std::to_string(f) + ".bin"), nBytes,
+                static_cast<char>('a' + f % 26));
+  }
+}
+
+void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
+  const std::string strRoot = root.string();
+  const std::string strSrc = strRoot + "/SDMMC/src";
+  const std::string strToolDst = strRoot + "/ResidentFlash/tool";
+  const std::string strEngineDst = strRoot + "/ResidentFlash/engine";
+  HANDLE hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY");
+  CSeries count, copy, del;
+  DWORD dwCounted = 0, dwCopied = 0;
+  for (int i = 0; i < nRounds; ++i) {
+    // Counting.
+    count.tool.push_back(Tool([&] { Shell("find " + strSrc + " -type f | wc -l >/dev/null"); }));
+    count.engine.push_back(Engine([&] {
+      std::atomic<DWORD> nTotal{0};
+      CountTree(L"\\*", L"\\SDMMC\\src", nTotal);
+      dwCounted = nTotal;
+    }));
+    // Copying: the job counts first, then copies.
+    copy.tool.push_back(Tool([&] { Shell("cp -r " + strSrc + " " + strToolDst); }));
+    copy.engine.push_back(Engine([&] {
+      std::atomic<DWORD> nTotal{0}, nCopied{0};
+      CountTree(L"\\*", L"\\SDMMC\\src", nTotal);
+      if (!CopyTree(L"\\*", L"\\SDMMC\\src", L"\\ResidentFlash\\engine", hMutex, nCopied)) {
+        std::fprintf(stderr, "copy failed: %u\n", GetLastError());
+        std::exit(1);
+      }
+      dwCopied = nCopied;
+    }));
+    // Deleting the copies just made.
+    del.tool.push_back(Tool([&] { Shell("rm -rf " + strToolDst); }));
+    del.engine.push_back(Engine([&] { DeleteTree(L"\\ResidentFlash\\engine"); }));
+    if (fs::exists(strEngineDst)) {
+      std::fprintf(stderr, "delete left the tree behind\n");
+      std::exit(1);
+    }
+  }
+  CloseHandle(hMutex);
+  std::printf("%s: %u files counted, %u copied, %d rounds\n", pszName, dwCounted, dwCopied,
+              nRounds);
+  Report("count", "find|wc -l", count);
+  Report("count+copy", "cp -r", copy);
+  Report("delete", "rm -rf", del);
+}
+
+// The counter's lock around one increment, as the copy takes it per file.
+void BenchLock(int nFiles) {
+  HANDLE hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY_BENCH");
+  std::atomic<DWORD> n{0};
+  double s = Engine([&] {
+               for (int i = 0; i < nFiles; ++i) {
+                 if (WaitForSingleObject(hMutex, INFINITE) == WAIT_OBJECT_0) {
+                   n.fetch_add(1);
+                   ReleaseMutex(hMutex);
+                 }
+               }
+             }).dWall;
+  CloseHandle(hMutex);
+  std::printf("counter lock: %d increments in %.3f ms (%.0f ns each)\n", nFiles, s * 1e3,
+              s * 1e9 / nFiles);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+  fs::path root = fs::path("/dev/shm") / ("orvane-bench-" + std::to_string(::getpid()));
+  fs::create_directories(root / "ResidentFlash");
+  fs::create_directories(root / "SDMMC");
+  CHostDevice device(root.string());
+  IDeviceBackend* pPrevious = InstallDeviceBackend(&device);
+  SetDiagSink(&CountDiag);
+
+  MakeTree(root, 200, 100, 1024);
+  BenchTree("20,000 files of 1 KiB in 200 folders", root, nRounds);
+  fs::remove_all(root / "SDMMC" / "src");
+
+  MakeTree(root, 1, 4, 256u << 20);
+  BenchTree("4 files of 256 MiB", root, nRounds);
+
+  BenchLock(20000);
+  std::printf("diagnostic lines written: %ld\n", g_nDiagLines.load());
+
+  SetDiagSink(nullptr);
+  InstallDeviceBackend(pPrevious);
+  fs::remove_all(root);
+  return 0;
+}

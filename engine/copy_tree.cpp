@@ -1,0 +1,94 @@
+#include "engine/copy_tree.h"
+
+#include "engine/copy_error.h"
+#include "engine/kill_process.h"
+#include "platform/files.h"
+#include "platform/kernel.h"
+#include "platform/runtime.h"
+
+namespace {
+
+constexpr DWORD kClearableBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
+
+bool IsDotEntry(const WIN32_FIND_DATAW& data) {
+  const CString strName(data.cFileName);
+  return strName == L"." || strName == L"..";
+}
+
+bool IsFolder(const WIN32_FIND_DATAW& data) {
+  return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// One file: FALSE (with the code kept) when it cannot be copied.
+BOOL CopyOneFile(const CString& strName, const CString& strSource, const CString& strDest,
+                 HANDLE& hLock, std::atomic<DWORD>& nFiles) {
+  KillRunningExe(strName);
+  const CString strSrcFile = strSource + L"\\" + strName;
+  const CString strDstFile = strDest + L"\\" + strName;
+  DWORD dwAttr = GetFileAttributesW(strDstFile);
+  if (dwAttr != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(strDstFile, dwAttr & ~kClearableBits);
+  // The device refuses a path of MAX_PATH characters or more with 206; it is never cut short.
+  if (!CopyFileW(strSrcFile, strDstFile, FALSE)) {
+    g_dwLastCopyError = GetLastError();
+    return FALSE;
+  }
+  if (WaitForSingleObject(hLock, INFINITE) == WAIT_OBJECT_0) {
+    nFiles.fetch_add(1);
+    ReleaseMutex(hLock);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles) {
+  WIN32_FIND_DATAW data;
+  HANDLE hFind = FindFirstFileW(strFolder + pszSuffix, &data);
+  if (hFind == INVALID_HANDLE_VALUE) return;
+  do {
+    if (ThreadStopRequested()) break;
+    if (!IsFolder(data))
+      nFiles.fetch_add(1);
+    else if (!IsDotEntry(data))
+      CountTree(pszSuffix, strFolder + L"\\" + data.cFileName, nFiles);
+  } while (FindNextFileW(hFind, &data));
+  FindClose(hFind);
+}
+
+BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDest, HANDLE& hLock,
+              std::atomic<DWORD>& nFiles) {
+  const CString strSearch = strSource + pszSuffix;
+  // A folder whose listing or copy the device cannot name holds only files it cannot name
+  // either: fail rather than pass over them as an empty folder.
+  if (strSearch.GetLength() >= MAX_PATH || strDest.GetLength() >= MAX_PATH) {
+    g_dwLastCopyError = ERROR_FILENAME_EXCED_RANGE;
+    return FALSE;
+  }
+  CreateDirectoryW(strDest, nullptr);
+  WIN32_FIND_DATAW data;
+  HANDLE hFind = FindFirstFileW(strSearch, &data);
+  if (hFind == INVALID_HANDLE_VALUE) return TRUE;
+  BOOL bOk = TRUE;
+  do {
+    if (ThreadStopRequested()) {
+      bOk = FALSE;
+    } else if (IsFolder(data)) {
+      if (!IsDotEntry(data))
+        bOk = CopyTree(pszSuffix, strSource + L"\\" + data.cFileName,
+                       strDest + L"\\" + data.cFileName, hLock, nFiles);
+    } else {
+      bOk = CopyOneFile(data.cFileName, strSource, strDest, hLock, nFiles);
+    }
+  } while (bOk && FindNextFileW(hFind, &data));
+  FindClose(hFind);
+  return bOk;
+}
+
+void KillRunningExe(const CString& strName) {
+  CString strUpper = strName;
+  strUpper.MakeUpper();
+  const int n = strUpper.GetLength();
+  if (n < 4 || strUpper.Mid(n - 4) != CString(L".EXE")) return;
+  DiagPrintW(L"dest:%s\r\n", strUpper.GetString());
+  KillProcessByName(strUpper);
+}

@@ -1,0 +1,21 @@
+// Counting and copying of folder trees file by file, with the files-copied counter under a lock.
+#pragma once
+
+#include <atomic>
+
+#include "platform/cstring.h"
+
+// Adds to nFiles the number of files (entries without the folder bit) anywhere under strFolder,
+// listed with strFolder + pszSuffix ("\*") at every level.
+void CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles);
+
+// Copies the tree under strSource into strDest, creating folders and replacing files (read-only
+// and hidden cleared first), and adds 1 to nFiles under hLock after each file. FALSE at the
+// first file that cannot be copied, with its code in g_dwLastCopyError (206 for a path the device
+// cannot name), or when the thread is asked to stop; TRUE otherwise.
+BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDest, HANDLE& hLock,
+              std::atomic<DWORD>& nFiles);
+
+// Terminates the running program of that name when strName ends in ".exe" in any case, writing
+// "dest:%s\r\n" with the upper-cased name first.
+void KillRunningExe(const CString& strName);

@@ -1,0 +1,16 @@
+// Forced deletion of folder trees and files; mounted volumes' root folders are emptied, not
+// removed.
+#pragma once
+
+#include "platform/cstring.h"
+
+// Removes the folder tree or the file at strPath, depth first in listing order. Always TRUE.
+BOOL DeleteTree(const CString& strPath);
+// Empties and removes strFolder; writes "dele null:%s\r\n" when it lists nothing, else
+// "dele main:%s\r\n", after the removal whatever its outcome.
+void DeleteDirTree(const CString& strFolder);
+// Clears read-only and hidden, deletes; on failure terminates the program of that file name
+// and tries once more. TRUE when this call deleted the file.
+BOOL ForceDeleteFile(const CString& strPath);
+// Removes strFolder unless it reads exactly 0x110 (a volume root: "ignore dir:%s\r\n").
+void RemoveDir(const CString& strFolder);

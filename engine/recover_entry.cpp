@@ -1,0 +1,25 @@
+#include "app/recovery_dlg.h"
+#include "engine/copy_tree.h"
+#include "engine/recovery_run.h"
+#include "platform/kernel.h"
+#include "ui/progress_scale.h"
+
+void CRecoveryDlg::RecoverEntry() {
+  m_bSuccess = FALSE;
+  if (m_nIndex >= m_arrSrcPaths.size() || m_nIndex >= m_arrDstPaths.size()) return;
+  const CString strSource = m_arrSrcPaths[m_nIndex];
+  const CString strDest = m_arrDstPaths[m_nIndex];
+  if (!SourceHasEntries(strSource)) {
+    m_bSourceOk = FALSE;
+    return;
+  }
+  m_nFilesTotal = 0;
+  m_nFilesCopied = 0;
+  CountTree(kListSuffix, strSource, m_nFilesTotal);
+  if (ThreadStopRequested()) return;
+  m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, ProgressRangeUpper(m_nFilesTotal)));
+  m_nFilesCopied = 0;
+  if (!CopyTree(kListSuffix, strSource, strDest, m_hMutex, m_nFilesCopied)) return;
+  if (m_nFilesCopied < m_nFilesTotal || !m_bSourceOk) return;
+  ++m_nEntriesRestored;
+}
