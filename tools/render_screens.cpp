@@ -1,0 +1,70 @@
+// Draws every screen of the recovery program, and its failure box, through the program's own
+// drawing code on the Qt host backend, offscreen, to PNG files of the device's display.
+//
+//   render_screens [OUTPUT_DIR]     (default docs/screens)
+//
+// The dialog is initialised as on the device (display turned, task bar hidden, controls laid
+// out) against an empty configuration in a temporary device image; no file work runs.
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <fstream>
+
+#include "tools/screen_rig.h"
+#include "ui/msg_box.h"
+
+namespace {
+
+bool Save(const QImage& image, const QString& strDir, const char* pszName) {
+  const QString strFile = strDir + "/" + pszName + ".png";
+  if (image.isNull() || !image.save(strFile, "PNG")) {
+    std::fprintf(stderr, "render_screens: cannot write %s\n", qPrintable(strFile));
+    return false;
+  }
+  std::printf("%s\n", qPrintable(strFile));
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ScreenRigApplication();
+  const QString strOut = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("docs/screens");
+  if (!QDir().mkpath(strOut)) {
+    std::fprintf(stderr, "render_screens: cannot make %s\n", qPrintable(strOut));
+    return 1;
+  }
+  QTemporaryDir image;
+  if (!image.isValid()) return 1;
+  std::ofstream(QDir(image.path()).filePath("Path.xml").toStdString())
+      << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Recovery><Path Count=\"0\"/></Recovery>\n";
+
+  CHostOptions options;
+  options.strImageRoot = image.path().toStdString();
+  options.strProgramPath = L"\\OrvaneRecovery.exe";
+  options.fnRestart = [] { return FALSE; };  // pictures only: nothing restarts
+  CScreenRig rig(options, true);
+
+  bool bOk = true;
+  for (const CScreenState& state : ScreenStates()) {
+    rig.SetState(state);
+    rig.Repaint();
+    bOk = Save(rig.Windows().RenderDisplay(), strOut, state.pszName) && bOk;
+  }
+
+  // The failure box over the copying screen it leaves behind, as a failed copy shows it.
+  rig.SetState(ScreenStates()[2]);
+  rig.Repaint();
+  CMsgBox box(L"Recover failed(112)!Press OK to reboot.", L"Recover");
+  QTimer::singleShot(0, [&] {
+    // The box's first erase puts its caption and text in place.
+    QCoreApplication::processEvents();
+    ::UpdateWindow(box.m_hWnd);
+    QCoreApplication::processEvents();
+    bOk = Save(rig.Windows().RenderDisplay(), strOut, "failed") && bOk;
+    box.EndDialog(IDOK);
+  });
+  box.DoModal();
+  return bOk ? 0 : 1;
+}
