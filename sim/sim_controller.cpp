@@ -1,0 +1,149 @@
+#include "sim/sim_controller.h"
+
+#include <QTimer>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "platform/runtime.h"
+#include "res/resource.h"
+
+namespace {
+
+constexpr int kBoxTextId = 0xFFFF;
+constexpr DWORD kPowerCode = 7;
+
+CSimController* g_pController = nullptr;
+
+std::wstring TextOf(HWND hWnd) {
+  if (!hWnd) return L"";
+  WCHAR buf[1024];
+  int n = ::GetWindowTextW(hWnd, buf, 1024);
+  return std::wstring(buf, static_cast<size_t>(n));
+}
+
+void Say(const std::string& s) { std::fprintf(stderr, "orvane-sim: %s\n", s.c_str()); }
+
+}  // namespace
+
+CSimController::CSimController(const CSimOptions& options, CHostBackends& backends)
+    : m_options(options), m_backends(backends) {}
+
+void CSimController::Start() {
+  g_pController = this;
+  SetExitHook(&CSimController::OnProgramExit);
+  m_backends.Power().SetRestartHandler([this]() -> BOOL { Finish(EOutcome::Restart, 0); });
+  m_backends.Windows().SetObserver(this);
+  std::thread([this] {
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::duration<double>(m_options.dTimeoutSeconds);
+    std::unique_lock<std::mutex> lock(m_clockMutex);
+    while (m_clockCv.wait_until(lock, deadline) != std::cv_status::timeout) {
+    }
+    lock.unlock();
+    Finish(EOutcome::Timeout, 0);
+  }).detach();
+}
+
+void CSimController::OnProgramExit(int nCode) { g_pController->Finish(EOutcome::Exit, nCode); }
+
+CSimEnd CSimController::CollectEnd(EOutcome eOutcome, int nExitCode) {
+  CSimEnd end;
+  end.eOutcome = eOutcome;
+  end.nExitCode = nExitCode;
+  end.nOrientation = m_backends.Display().Orientation();
+  end.bTaskBarVisible = m_backends.Display().TaskBarVisible();
+  RECT rc = m_backends.Display().WorkArea();
+  end.workArea[0] = rc.left;
+  end.workArea[1] = rc.top;
+  end.workArea[2] = rc.right;
+  end.workArea[3] = rc.bottom;
+  end.bRestartRequested = m_backends.Power().RestartRequests() > 0;
+  for (const auto& call : m_backends.Power().DriverCalls())
+    if (call.dwCode == kPowerCode) end.bPowerDriverCalled = true;
+  return end;
+}
+
+void CSimController::Finish(EOutcome eOutcome, int nExitCode) {
+  if (m_bFinishing.exchange(true)) {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));  // the first way out ends us
+  }
+  std::fflush(stdout);
+  CSimEnd end = CollectEnd(eOutcome, nExitCode);
+  int nStatus = 1;
+  switch (eOutcome) {
+    case EOutcome::Exit:
+      nStatus = nExitCode == 0 ? 0 : 1;
+      break;
+    case EOutcome::Restart:
+      nStatus = 3;
+      break;
+    case EOutcome::Timeout:
+      nStatus = 124;
+      break;
+  }
+  if (!m_options.strReport.empty()) {
+    std::string strError;
+    if (WriteFileAtomically(m_options.strReport, m_report.ToJson(end), strError)) {
+      Say("report in " + m_options.strReport);
+    } else {
+      Say(strError);
+      nStatus = 1;
+    }
+  }
+  if (!m_options.strScreenshots.empty()) Say("screenshots in " + m_options.strScreenshots);
+  Say(m_report.Summary(end));
+  std::fflush(stderr);
+  // Like the device going down: nothing more runs, no destructor races the worker.
+  std::_Exit(nStatus);
+}
+
+void CSimController::SaveShot(const char* pszKind) {
+  int nNumber = m_report.NextShotNumber();
+  if (m_options.strScreenshots.empty()) return;
+  char name[64];
+  std::snprintf(name, sizeof name, "/%03d-%s.png", nNumber, pszKind);
+  std::string strPath = m_options.strScreenshots + name;
+  if (!m_backends.Windows().RenderDisplay().save(QString::fromStdString(strPath), "PNG"))
+    Say("cannot write " + strPath);
+}
+
+void CSimController::OnWindowPainted(HWND hWnd) {
+  CQtWindowBackend& windows = m_backends.Windows();
+  UINT nTemplate = windows.TemplateOf(hWnd);
+  if (nTemplate == IDD_MSGBOX) {
+    OnBox(hWnd, ::GetDlgItem(hWnd, IDC_MSG_TEXT));
+    return;
+  }
+  if (nTemplate != IDD_RECOVERY || !::IsWindowVisible(hWnd)) return;
+  QImage frame = windows.RenderWindow(hWnd);
+  if (frame == m_lastFrame) return;
+  m_lastFrame = frame;
+  m_report.AddScreen(windows.PaintedTexts(hWnd));
+  SaveShot("screen");
+  if (!m_bTapped) {
+    m_bTapped = true;
+    if (!m_options.bWindow && m_options.eTap != ETap::None)
+      QTimer::singleShot(0, [this, hWnd] { Tap(hWnd); });
+  }
+}
+
+void CSimController::Tap(HWND hDlg) {
+  int nID = m_options.eTap == ETap::Yes ? IDC_YES : IDC_NO;
+  HWND hButton = ::GetDlgItem(hDlg, nID);
+  if (!hButton || !m_backends.Windows().ClickButton(hButton))
+    Say(std::string("could not tap ") + (nID == IDC_YES ? "YES" : "NO"));
+}
+
+void CSimController::OnMessageBoxShown(HWND hBox) { OnBox(hBox, ::GetDlgItem(hBox, kBoxTextId)); }
+
+void CSimController::OnBox(HWND hBox, HWND hText) {
+  if (!m_seenBoxes.insert(hBox).second) return;
+  m_report.AddMessageBox(TextOf(hBox), TextOf(hText));
+  SaveShot("message");
+  if (m_options.bWindow) return;
+  QTimer::singleShot(0, [this, hBox] {
+    HWND hOk = ::GetDlgItem(hBox, IDOK);
+    if (hOk && !m_backends.Windows().ClickButton(hOk)) Say("could not acknowledge a message box");
+  });
+}

@@ -1,0 +1,241 @@
+// The whole program through orvane-sim, as scripts run it: exit statuses, the report, the
+// screenshots, the diagnostic lines and the device image afterwards.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <filesystem>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/sim_runner.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using CTree = std::map<std::string, std::string>;
+using CScreens = std::vector<std::vector<std::string>>;
+using CBoxes = std::vector<std::pair<std::string, std::string>>;
+
+const std::vector<std::string> kQuestion = {"Orvane Emergency Recovery",
+                                            "All user's settings will be lost, continue?"};
+// Written as the program writes it back, so that reading it changes no byte.
+const char kPathXml[] =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+    "<Paths>\n"
+    "  <Entry n=\"1\" src=\"\\SDMMC\\Backup\\Navi\" dst=\"\\ResidentFlash\\Navi\"/>\n"
+    "</Paths>\n";
+
+// A small device: stale files in the flash, a backup to restore, the navigation data folder.
+void MakeDevice(const CImageTree& image, const std::string& strPathXml = kPathXml) {
+  image.File("SDMMC/Recovery/Recovery.exe", "MZ recovery");
+  image.File("SDMMC/Recovery/Path.xml", strPathXml);
+  image.File("SDMMC/Backup/Navi/Navi.exe", "MZ navi");
+  image.File("SDMMC/Backup/Navi/Maps/europe.map", std::string(300, 'm'));
+  image.File("SDMMC/Backup/Navi/Settings/default.ini", "volume=5\n");
+  image.File("ResidentFlash/Navi/Navi.exe", "MZ old navi");
+  image.File("ResidentFlash/Navi/stale.log", "left over");
+  image.File("ResidentFlash/UserSettings/user.ini", "volume=9\n");
+  image.File("SDMMC/OrvaneData/AppData/cache.bin", "cache");
+  image.Folder("SDMMC/OrvaneData/AppData/Empty");
+}
+
+std::vector<std::string> Lines(const std::string& s) {
+  std::vector<std::string> lines;
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+class SimEndToEnd : public ::testing::Test {
+ protected:
+  std::string Report() const { return m_image.Root() + "-report.json"; }
+  std::string Shots() const { return m_image.Root() + "-shots"; }
+  void TearDown() override {
+    std::error_code ec;
+    fs::remove(Report(), ec);
+    fs::remove_all(Shots(), ec);
+  }
+  // Runs the simulator on this test's image; a sanitizer build's report fails the test.
+  CSimRun Run(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--image", m_image.Root(), "--report", Report()});
+    CSimRun run = RunSimulator(args);
+    for (const char* report : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer",
+                               "ERROR: LeakSanitizer", "runtime error:"})
+      EXPECT_EQ(run.strErr.find(report), std::string::npos) << run.strErr;
+    return run;
+  }
+  CImageTree m_image;
+};
+
+TEST_F(SimEndToEnd, TapNoExitsZeroWithTheShellPutBackAndNoFileChanged) {
+  MakeDevice(m_image);
+  CTree before = m_image.Snapshot();
+  CSimRun run = Run({"--tap", "no", "--screenshots", Shots()});
+  QJsonObject report = ReadReport(Report());
+  EXPECT_EQ(run.nStatus, 0) << run.strErr;
+  EXPECT_EQ(report["outcome"].toString(), "exit");
+  EXPECT_EQ(report["exit_code"].toInt(-1), 0);
+  EXPECT_EQ(report["orientation"].toInt(-1), 0);
+  EXPECT_TRUE(report["taskbar_visible"].toBool(false));
+  EXPECT_EQ(report["work_area"].toArray(), (QJsonArray{0, 0, 320, 214}));
+  EXPECT_EQ(ScreensOf(report), CScreens{kQuestion});
+  EXPECT_EQ(BoxesOf(report), CBoxes{});
+  EXPECT_FALSE(report["restart"].toObject()["requested"].toBool(true));
+  EXPECT_EQ(m_image.Snapshot(), before);
+  // Standard output is the program's own: the worker's start line and nothing else.
+  std::vector<std::string> lines = Lines(run.strOut);
+  ASSERT_EQ(lines.size(), 1u) << run.strOut;
+  EXPECT_TRUE(
+      std::regex_match(lines[0], std::regex(R"(\[Start Thread\] HANDLE->[0-9a-f]+ ID->[0-9a-f]+)")))
+      << lines[0];
+  std::vector<std::string> shots;
+  for (const auto& e : fs::directory_iterator(Shots())) shots.push_back(e.path().filename());
+  EXPECT_EQ(shots, std::vector<std::string>{"001-screen.png"});
+}
+
+TEST_F(SimEndToEnd, MissingFirstSourceExitsZeroAndChangesNoFile) {
+  MakeDevice(m_image,
+             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+             "<Paths>\n"
+             "  <Entry n=\"1\" src=\"\\SDMMC\\NoSuchBackup\" dst=\"\\ResidentFlash\\Navi\"/>\n"
+             "</Paths>\n");
+  CTree before = m_image.Snapshot();
+  CSimRun run = Run({"--tap", "yes"});
+  QJsonObject report = ReadReport(Report());
+  EXPECT_EQ(run.nStatus, 0) << run.strErr;
+  EXPECT_EQ(report["outcome"].toString(), "exit");
+  EXPECT_EQ(report["exit_code"].toInt(-1), 0);
+  EXPECT_EQ(report["orientation"].toInt(-1), 0);
+  EXPECT_TRUE(report["taskbar_visible"].toBool(false));
+  EXPECT_EQ(ScreensOf(report), CScreens{kQuestion});
+  EXPECT_EQ(BoxesOf(report), CBoxes{});
+  EXPECT_EQ(m_image.Snapshot(), before);
+}
+
+TEST_F(SimEndToEnd, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
+  MakeDevice(m_image);
+  CTree expected = m_image.Snapshot();
+  for (auto it = expected.begin(); it != expected.end();) {
+    // The flash is emptied, its volume folder stays.
+    bool bFlash = it->first.rfind("ResidentFlash/", 0) == 0 && it->first != "ResidentFlash/";
+    bool bData = it->first.rfind("SDMMC/OrvaneData/AppData/", 0) == 0;
+    it = bFlash || bData ? expected.erase(it) : std::next(it);
+  }
+  for (const auto& [path, contents] : CTree(expected))
+    if (path.rfind("SDMMC/Backup/Navi/", 0) == 0)
+      expected["ResidentFlash/Navi/" + path.substr(18)] = contents;
+  CSimRun run = Run({"--tap", "yes", "--screenshots", Shots()});
+  QJsonObject report = ReadReport(Report());
+  EXPECT_EQ(run.nStatus, 3) << run.strErr;
+  EXPECT_EQ(report["outcome"].toString(), "restart");
+  EXPECT_FALSE(report.contains("exit_code"));
+  EXPECT_EQ(report["restart"].toObject(),
+            (QJsonObject{{"requested", true}, {"pwr1_called", true}}));
+  EXPECT_EQ(report["orientation"].toInt(-1), 1);
+  EXPECT_FALSE(report["taskbar_visible"].toBool(true));
+  EXPECT_EQ(m_image.Snapshot(), expected);
+
+  // Question, then the progress screens with a rising percentage, then the countdown 5 to 0.
+  CScreens screens = ScreensOf(report);
+  ASSERT_GE(screens.size(), 7u);
+  EXPECT_EQ(screens.front(), kQuestion);
+  CScreens countdown(screens.end() - 6, screens.end());
+  CScreens expectedCountdown;
+  for (int n = 5; n >= 0; --n)
+    expectedCountdown.push_back({"Recovery completed!", "Restart in " + std::to_string(n) + " s"});
+  EXPECT_EQ(countdown, expectedCountdown);
+  int nLastPercent = -1;
+  for (size_t i = 1; i + 6 < screens.size(); ++i) {
+    ASSERT_EQ(screens[i].size(), 1u);
+    std::smatch m;
+    if (screens[i][0] == "Recovering....") continue;
+    ASSERT_TRUE(std::regex_match(screens[i][0], m, std::regex(R"(Recovering Orvane\.\.\.(\d+)%)")))
+        << screens[i][0];
+    int nPercent = std::stoi(m[1]);
+    EXPECT_GE(nPercent, nLastPercent);
+    nLastPercent = nPercent;
+  }
+  size_t nShots = std::distance(fs::directory_iterator(Shots()), fs::directory_iterator());
+  EXPECT_EQ(nShots, screens.size());
+  // The diagnostic lines are the program's: the worker's start, then the engine's.
+  std::vector<std::string> lines = Lines(run.strOut);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0].rfind("[Start Thread] HANDLE->", 0), 0u);
+}
+
+TEST_F(SimEndToEnd, FailedRecoveryShowsTheBoxAndRestartsWhenItIsAcknowledged) {
+  MakeDevice(m_image,
+             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
+             "<Paths>\n"
+             "  <Entry n=\"1\" src=\"\\SDMMC\\Backup\\Empty\" dst=\"\\ResidentFlash\\Navi\"/>\n"
+             "</Paths>\n");
+  m_image.Folder("SDMMC/Backup/Empty");
+  CSimRun run = Run({"--tap", "yes"});
+  QJsonObject report = ReadReport(Report());
+  EXPECT_EQ(run.nStatus, 3) << run.strErr;
+  EXPECT_EQ(report["outcome"].toString(), "restart");
+  EXPECT_EQ(BoxesOf(report), (CBoxes{{"Recover", "Recover failed(0)!Press OK to reboot."}}));
+  EXPECT_TRUE(report["restart"].toObject()["pwr1_called"].toBool(false));
+}
+
+TEST_F(SimEndToEnd, UnreadableConfigurationEndsWithItsNoticesAndExitZero) {
+  MakeDevice(m_image, "<Paths><Entry n=\"1\"");
+  CSimRun run = Run({"--tap", "yes"});
+  QJsonObject report = ReadReport(Report());
+  EXPECT_EQ(run.nStatus, 0) << run.strErr;
+  EXPECT_EQ(report["outcome"].toString(), "exit");
+  EXPECT_EQ(ScreensOf(report), CScreens{});
+  CBoxes boxes = BoxesOf(report);
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back(), (std::pair<std::string, std::string>{"", "XML ERROR!"}));
+  EXPECT_EQ(report["orientation"].toInt(-1), 0);
+  EXPECT_TRUE(report["taskbar_visible"].toBool(false));
+}
+
+TEST_F(SimEndToEnd, NoTapTimesOutWith124) {
+  MakeDevice(m_image);
+  CSimRun run = Run({"--tap", "none", "--timeout", "1.5"});
+  QJsonObject report = ReadReport(Report());
+  EXPECT_EQ(run.nStatus, 124) << run.strErr;
+  EXPECT_EQ(report["outcome"].toString(), "timeout");
+  EXPECT_FALSE(report.contains("exit_code"));
+  // A slow machine may not have drawn the question yet; nothing else can have been drawn.
+  CScreens screens = ScreensOf(report);
+  EXPECT_TRUE(screens == CScreens{} || screens == CScreens{kQuestion});
+  EXPECT_EQ(BoxesOf(report), CBoxes{});
+  EXPECT_FALSE(report["restart"].toObject()["requested"].toBool(true));
+}
+
+TEST(SimCommandLine, BadUsageOrUnusableImageExitsTwoAndSaysWhy) {
+  CImageTree image;
+  image.Folder("SDMMC/Recovery");
+  struct CCase {
+    std::vector<std::string> args;
+    std::string why;  // part of the message on standard error
+  };
+  const std::vector<CCase> cases = {
+      {{}, "--image DIR is required"},
+      {{"--image"}, "--image needs a value"},
+      {{"--image", image.Root() + "/missing"}, "is not a folder"},
+      {{"--image", image.Root(), "--tap", "maybe"}, "--tap takes yes, no or none"},
+      {{"--image", image.Root(), "--screen", "320"}, "--screen takes WIDTHxHEIGHT"},
+      {{"--image", image.Root(), "--screen", "0x240"}, "--screen takes WIDTHxHEIGHT"},
+      {{"--image", image.Root(), "--timeout", "-1"}, "--timeout takes a positive number"},
+      {{"--image", image.Root(), "--program", "Recovery.exe"}, "--program needs a device path"},
+      {{"--image", image.Root(), "--program", "\\Windows\\Recovery.exe"}, "no folder \\Windows"},
+      {{"--image", image.Root(), "--report", image.Root() + "/no/such/report.json"},
+       "does not exist"},
+      {{"--image", image.Root(), "--frobnicate"}, "unknown argument '--frobnicate'"},
+  };
+  for (const CCase& c : cases) {
+    SCOPED_TRACE(c.why);
+    CSimRun run = RunSimulator(c.args);
+    EXPECT_EQ(run.nStatus, 2);
+    EXPECT_EQ(run.strOut, "");
+    EXPECT_NE(run.strErr.find(c.why), std::string::npos) << run.strErr;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,120 @@
+// The simulated display, task bar, work area, power driver and restart of the host.
+#include <QImage>
+#include <string>
+#include <vector>
+
+#include "platform/kernel.h"
+#include "tests/host/qt_fixture.h"
+
+namespace {
+
+using QtDisplay = CQtBackendTest;
+
+LONG Change(DWORD dwFields, DWORD dwOrientation, DWORD dwFlags, WORD wSize = sizeof(DEVMODEW)) {
+  DEVMODEW dm{};
+  dm.dmSize = wSize;
+  dm.dmFields = dwFields;
+  dm.dmDisplayOrientation = dwOrientation;
+  return ::ChangeDisplaySettingsEx(nullptr, &dm, nullptr, dwFlags, nullptr);
+}
+
+TEST_F(QtDisplay, TurnsByNinetyDegreesAndRefusesOnCommand) {
+  struct CStep {
+    const char* name;
+    bool bRefusing;
+    DWORD dwFields;
+    DWORD dwOrientation;
+    DWORD dwFlags;
+    WORD wSize;
+    LONG lAnswer;
+    int cx, cy;  // screen metrics afterwards
+  };
+  const std::vector<CStep> steps = {
+      {"query", false, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320,
+       240},
+      {"test 90", false, DM_DISPLAYORIENTATION, DMDO_90, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320,
+       240},
+      {"turn to 90", false, DM_DISPLAYORIENTATION, DMDO_90, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL,
+       240, 320},
+      {"180 is not a turn this display takes", false, DM_DISPLAYORIENTATION, 2, CDS_RESET, 192,
+       DISP_CHANGE_BADMODE, 240, 320},
+      {"short record", false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 188, DISP_CHANGE_BADMODE,
+       240, 320},
+      {"refused query", true, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_FAILED, 240,
+       320},
+      {"refused turn", true, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_FAILED, 240,
+       320},
+      {"turn back", false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL,
+       320, 240},
+  };
+  std::vector<std::tuple<LONG, int, int>> got, expected;
+  for (const CStep& s : steps) {
+    m_display.SetRefusing(s.bRefusing);
+    LONG l = Change(s.dwFields, s.dwOrientation, s.dwFlags, s.wSize);
+    got.emplace_back(l, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
+    expected.emplace_back(s.lAnswer, s.cx, s.cy);
+  }
+  EXPECT_EQ(got, expected);
+  EXPECT_EQ(m_display.SettingsCalls(), static_cast<int>(steps.size()));
+  EXPECT_EQ(m_display.Orientation(), DMDO_0);
+}
+
+TEST_F(QtDisplay, TaskBarWorkAreaAndPictureFollowTheShell) {
+  HWND hBar = ::FindWindowW(L"HHTaskBar", nullptr);
+  ASSERT_NE(hBar, nullptr);
+  EXPECT_EQ(hBar, Backend().TaskBarWindow());
+  EXPECT_EQ(::FindWindowW(L"NoSuchClass", nullptr), nullptr);
+  RECT rcWork{};
+  ASSERT_TRUE(::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0));
+  EXPECT_EQ(std::vector<LONG>({rcWork.left, rcWork.top, rcWork.right, rcWork.bottom}),
+            std::vector<LONG>({0, 0, 320, 240 - CHostDisplay::kTaskBarHeight}));
+  QRgb barPixel = Backend().RenderDisplay().pixel(160, 235);
+
+  Change(DM_DISPLAYORIENTATION, DMDO_90, CDS_RESET);
+  EXPECT_TRUE(::ShowWindow(hBar, SW_HIDE));  // it was visible
+  RECT rcFull{0, 0, 240, 320};
+  EXPECT_TRUE(::SystemParametersInfoW(SPI_SETWORKAREA, 0, &rcFull, SPIF_SENDCHANGE));
+  RECT rcEmpty{10, 10, 10, 20};
+  EXPECT_FALSE(::SystemParametersInfoW(SPI_SETWORKAREA, 0, &rcEmpty, SPIF_SENDCHANGE));
+  QImage turned = Backend().RenderDisplay();
+  EXPECT_EQ(turned.size(), QSize(240, 320));
+  EXPECT_NE(turned.pixel(120, 315), barPixel);  // no task bar drawn
+  EXPECT_FALSE(m_display.TaskBarVisible());
+  ASSERT_TRUE(::SystemParametersInfoW(SPI_GETWORKAREA, 0, &rcWork, 0));
+  EXPECT_EQ(std::vector<LONG>({rcWork.left, rcWork.top, rcWork.right, rcWork.bottom}),
+            std::vector<LONG>({0, 0, 240, 320}));
+
+  EXPECT_FALSE(::ShowWindow(hBar, SW_SHOW));
+  EXPECT_TRUE(m_display.TaskBarVisible());
+  EXPECT_EQ(Backend().RenderDisplay().pixel(120, 315), barPixel);  // at the new bottom edge
+}
+
+TEST_F(QtDisplay, PowerDriverAndRestartAreRecordedNeverRun) {
+  std::vector<std::string> order;
+  m_power.SetRestartHandler([&]() -> BOOL {
+    order.push_back("restart");
+    return FALSE;  // a restart that did not happen: the caller carries on
+  });
+  HANDLE h = ::CreateFileW(L"PWR1:", GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  DWORD dwIn = 1, dwReturned = 99;
+  EXPECT_TRUE(::DeviceIoControl(h, 7, &dwIn, sizeof dwIn, nullptr, 0, &dwReturned, nullptr));
+  EXPECT_EQ(dwReturned, 0u);
+  EXPECT_TRUE(CloseHandle(h));
+  EXPECT_FALSE(::KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
+  EXPECT_EQ(::CreateFileW(L"PWR2:", 0, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  m_power.SetDriverPresent(false);
+  EXPECT_EQ(::CreateFileW(L"PWR1:", 0, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(::KernelIoControl(0x01010000, nullptr, 0, nullptr, 0, nullptr));
+
+  std::vector<std::pair<DWORD, DWORD>> calls;
+  for (const auto& c : m_power.DriverCalls()) calls.push_back({c.dwCode, c.dwInput});
+  EXPECT_EQ(calls, (std::vector<std::pair<DWORD, DWORD>>{{7, 1}}));
+  EXPECT_EQ(m_power.DriverOpens(), 1);
+  EXPECT_EQ(m_power.RestartRequests(), 1);
+  EXPECT_EQ(order, std::vector<std::string>{"restart"});
+}
+
+}  // namespace

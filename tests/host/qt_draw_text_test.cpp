@@ -1,0 +1,127 @@
+// DrawTextW on the host lands text where its flags say, also wrapped text aligned down, and
+// never outside its rectangle.
+#include <QImage>
+#include <string>
+#include <vector>
+
+#include "platform/host/qt_fonts.h"
+#include "tests/host/qt_fixture.h"
+
+namespace {
+
+// Bounding box of the dark pixels of an image; empty when there are none.
+QRect InkBox(const QImage& image) {
+  QRect box;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (qGray(image.pixel(x, y)) < 128) box |= QRect(x, y, 1, 1);
+  return box;
+}
+
+using QtDrawText = CQtBackendTest;
+
+TEST_F(QtDrawText, FormatFlagsPlaceTheTextInItsRectangle) {
+  const RECT kRect{20, 30, 280, 170};  // 260 x 140 in a 300 x 200 surface
+  const std::wstring kShort = L"Restart in 5 s";
+  const std::wstring kLong = L"All user's settings will be lost, continue?";
+  struct CCase {
+    const char* name;
+    std::wstring text;
+    UINT uFormat;
+    char across;  // 'L'eft, 'C'entre, 'R'ight
+    char down;    // 'T'op, 'M'iddle, 'B'ottom
+    bool bWrapped;
+  };
+  const std::vector<CCase> cases = {
+      {"top left", kShort, DT_LEFT | DT_TOP, 'L', 'T', false},
+      {"centre", kShort, DT_CENTER, 'C', 'T', false},
+      {"right", kShort, DT_RIGHT, 'R', 'T', false},
+      {"single line, middle", kShort, DT_CENTER | DT_VCENTER | DT_SINGLELINE, 'C', 'M', false},
+      {"single line, bottom", kShort, DT_RIGHT | DT_BOTTOM | DT_SINGLELINE, 'R', 'B', false},
+      {"middle without single line", kShort, DT_CENTER | DT_VCENTER, 'C', 'M', false},
+      {"wrapped, top", kLong, DT_CENTER | DT_WORDBREAK, 'C', 'T', true},
+      {"wrapped, middle", kLong, DT_CENTER | DT_VCENTER | DT_WORDBREAK, 'C', 'M', true},
+      {"wrapped, bottom", kLong, DT_CENTER | DT_BOTTOM | DT_WORDBREAK, 'C', 'B', true},
+      {"wrapped, left", kLong, DT_LEFT | DT_WORDBREAK, 'L', 'T', true},
+  };
+  HDC hScreen = ::GetDC(nullptr);
+  HDC hdc = ::CreateCompatibleDC(hScreen);
+  HBITMAP hBitmap = ::CreateCompatibleBitmap(hScreen, 300, 200);
+  HGDIOBJ hOldBitmap = ::SelectObject(hdc, hBitmap);
+  LOGFONTW lf = MakeLogFont(L"Arial", 28, FW_BOLD);
+  HFONT hFont = ::CreateFontIndirectW(&lf);
+  HGDIOBJ hOldFont = ::SelectObject(hdc, hFont);
+  ::SetBkMode(hdc, TRANSPARENT);
+  ::SetTextColor(hdc, RGB(0, 0, 0));
+  const int kLine = 28;
+  for (const CCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    RECT rcAll{0, 0, 300, 200};
+    ::FillRect(hdc, &rcAll, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    RECT rc = kRect;
+    int nHeight = ::DrawTextW(hdc, c.text.c_str(), -1, &rc, c.uFormat);
+    QRect ink = InkBox(*Backend().Gdi().BitmapOf(hBitmap));
+    ASSERT_FALSE(ink.isEmpty());
+    // Never outside the rectangle.
+    EXPECT_TRUE(QRect(20, 30, 260, 140).contains(ink)) << ink.x() << "," << ink.y();
+    // Across: the ink hugs the named side, or is centred within a pixel or two.
+    if (c.across == 'L') {
+      EXPECT_LE(ink.left() - kRect.left, 3);
+    }
+    if (c.across == 'R') {
+      EXPECT_LE(kRect.right - 1 - ink.right(), 3);
+    }
+    if (c.across == 'C') {
+      EXPECT_LE(std::abs((ink.left() + ink.right() + 1) - 300), 4);
+    }
+    // Down: glyph ink sits inside the line's cell, so allow the cell's inner margins.
+    if (c.down == 'T') {
+      EXPECT_LE(ink.top() - kRect.top, 8);
+    }
+    if (c.down == 'B') {
+      EXPECT_LE(kRect.bottom - 1 - ink.bottom(), 8);
+    }
+    if (c.down == 'M') {
+      EXPECT_LE(std::abs((ink.top() + ink.bottom() + 1) - 200), 8);
+    }
+    // Wrapped text takes several lines; a short text one.
+    if (c.bWrapped) {
+      EXPECT_GT(ink.height(), 2 * kLine);
+    } else {
+      EXPECT_LT(ink.height(), kLine);
+    }
+    // The answer: the text's height, or how far down from the top its bottom lies.
+    if (c.uFormat & (DT_VCENTER | DT_BOTTOM)) {
+      EXPECT_NEAR(nHeight, ink.bottom() + 1 - kRect.top, 8);
+    } else {
+      EXPECT_NEAR(nHeight, ink.height(), 10);
+    }
+  }
+  ::SelectObject(hdc, hOldFont);
+  ::DeleteObject(hFont);
+  ::SelectObject(hdc, hOldBitmap);
+  ::DeleteObject(hBitmap);
+  ::DeleteDC(hdc);
+  ::ReleaseDC(nullptr, hScreen);
+  EXPECT_EQ(Backend().Gdi().LiveObjects(), 0u);
+  EXPECT_EQ(Backend().Gdi().LiveContexts(), 0u);
+}
+
+TEST_F(QtDrawText, InvertedOrEmptyRectangleShowsNothing) {
+  HDC hScreen = ::GetDC(nullptr);
+  HDC hdc = ::CreateCompatibleDC(hScreen);
+  HBITMAP hBitmap = ::CreateCompatibleBitmap(hScreen, 240, 120);
+  ::SelectObject(hdc, hBitmap);
+  RECT rcAll{0, 0, 240, 120};
+  ::FillRect(hdc, &rcAll, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+  ::SetBkMode(hdc, TRANSPARENT);
+  for (RECT rc : {RECT{0, 80, 240, 60}, RECT{0, 40, 0, 100}}) {
+    ::DrawTextW(hdc, L"Recovering....", -1, &rc, DT_CENTER | DT_VCENTER);
+  }
+  EXPECT_TRUE(InkBox(*Backend().Gdi().BitmapOf(hBitmap)).isEmpty());
+  ::DeleteDC(hdc);
+  ::DeleteObject(hBitmap);
+  ::ReleaseDC(nullptr, hScreen);
+}
+
+}  // namespace

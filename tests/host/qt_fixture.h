@@ -1,0 +1,37 @@
+// The Qt side of the host tests: one QApplication per process on Qt's offscreen platform, and a
+// window backend over a fresh display and power driver for each test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+#include "platform/host/host_display.h"
+#include "platform/host/host_power.h"
+#include "platform/host/qt_window_backend.h"
+
+// The size of the dialogs the tests show: room for the template's controls, and under the 2 x 65536
+// pixels from which Qt hands image work to a thread pool of its own, whose locking
+// ThreadSanitizer cannot see.
+constexpr int kShownWidth = 400;
+constexpr int kShownHeight = 320;
+
+// Makes the process's QApplication (offscreen, 320 x 240 screen) the first time it is called.
+void EnsureQtApplication();
+
+// Runs the event loop until done() holds; false when it did not within the (generous) limit,
+// which only a broken backend reaches.
+bool PumpUntil(const std::function<bool()>& done, int nLimitMs = 30000);
+
+class CQtBackendTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  CQtWindowBackend& Backend() { return *m_pBackend; }
+
+  CHostDisplay m_display{320, 240};
+  CHostPower m_power;
+  std::unique_ptr<CQtWindowBackend> m_pBackend;
+  IWindowBackend* m_pPrevious = nullptr;
+};

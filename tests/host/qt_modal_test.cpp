@@ -1,0 +1,255 @@
+// Modal dialogs on Qt: built from their templates, driven by real clicks and keys, and a modal box
+// opened from a timer handler keeps the dialog's timers ticking, as on the device.
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "res/resource.h"
+#include "tests/host/qt_fixture.h"
+#include "tests/host/qt_test_window.h"
+
+namespace {
+
+// A dialog that answers its buttons and keys by ending with a code, recording what it saw.
+class CAnswerDialog : public CDialog {
+ public:
+  explicit CAnswerDialog(UINT nTemplate) : CDialog(nTemplate) {}
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    ++m_nInits;
+    m_bVisibleAtInit = ::IsWindowVisible(m_hWnd);
+    MoveWindow(0, 0, kShownWidth, kShownHeight);
+    if (m_onInit) m_onInit(this);
+    return TRUE;
+  }
+  LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) override {
+    if (nMsg != WM_PAINT && nMsg != WM_ERASEBKGND && nMsg != WM_TIMER)
+      m_seen.push_back({nMsg, wParam, lParam, 0});
+    return CDialog::WindowProc(nMsg, wParam, lParam);
+  }
+  void OnYes() { EndDialog(IDC_YES); }
+  void OnNo() { EndDialog(IDC_NO); }
+
+  int m_nInits = 0;
+  BOOL m_bVisibleAtInit = TRUE;
+  std::vector<CSeenMessage> m_seen;
+  std::function<void(CAnswerDialog*)> m_onInit;
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CAnswerDialog, CDialog)
+ON_BN_CLICKED(IDC_YES, OnYes)
+ON_BN_CLICKED(IDC_NO, OnNo)
+END_MESSAGE_MAP()
+
+using QtDialogs = CQtBackendTest;
+
+TEST_F(QtDialogs, TemplatesBecomeWindowsAtTheirDialogUnitRectangles) {
+  struct CCase {
+    UINT nTemplate;
+    QSize client;
+    std::vector<std::pair<int, QRect>> controls;  // id, rectangle in the client area
+    QString title;
+  };
+  const std::vector<CCase> cases = {
+      {IDD_RECOVERY,
+       QSize(543, 248),
+       {{IDC_PROGRESS, QRect(147, 79, 213, 22)},
+        {IDC_YES, QRect(223, 117, 82, 32)},
+        {IDC_NO, QRect(100, 117, 82, 32)}},
+       ""},
+      {IDD_MSGBOX,
+       QSize(174, 178),
+       {{IDC_MSG_TEXT, QRect(0, 0, 172, 115)}, {IDOK, QRect(34, 126, 103, 40)}},
+       ""},
+  };
+  for (const CCase& c : cases) {
+    SCOPED_TRACE(c.nTemplate);
+    HWND hDlg = Backend().CreateDialogFromTemplate(c.nTemplate, nullptr);
+    ASSERT_NE(hDlg, nullptr);
+    RECT rc{};
+    ::GetClientRect(hDlg, &rc);
+    EXPECT_EQ(QSize(rc.right, rc.bottom), c.client);
+    std::vector<std::pair<int, QRect>> controls;
+    for (const auto& [nID, expected] : c.controls) {
+      HWND hCtl = ::GetDlgItem(hDlg, nID);
+      ASSERT_NE(hCtl, nullptr) << nID;
+      EXPECT_EQ(::GetDlgCtrlID(hCtl), nID);
+      controls.push_back({nID, Backend().WidgetOf(hCtl)->geometry()});
+    }
+    EXPECT_EQ(controls, c.controls);
+    Backend().DestroyWindow(hDlg);
+  }
+}
+
+TEST_F(QtDialogs, ModalDialogEndsWithTheCodeItsButtonsAndKeysGive) {
+  struct CCase {
+    const char* name;
+    std::function<void(HWND)> act;  // run once the dialog shows
+    INT_PTR nExpected;
+    WPARAM wCommand;
+  };
+  // A tap that cannot land ends the dialog with -2, so the test fails instead of hanging.
+  auto tap = [this](HWND hDlg, int nID) {
+    if (!Backend().ClickButton(::GetDlgItem(hDlg, nID))) ::EndDialog(hDlg, -2);
+  };
+  auto key = [this](HWND hDlg, int nKey) {
+    QKeyEvent press(QEvent::KeyPress, nKey, Qt::NoModifier);
+    QApplication::sendEvent(Backend().WidgetOf(hDlg), &press);
+  };
+  const std::vector<CCase> cases = {
+      {"tap YES", [tap](HWND h) { tap(h, IDC_YES); }, IDC_YES, MAKEWPARAM(IDC_YES, BN_CLICKED)},
+      {"tap NO", [tap](HWND h) { tap(h, IDC_NO); }, IDC_NO, MAKEWPARAM(IDC_NO, BN_CLICKED)},
+      {"Escape", [key](HWND h) { key(h, Qt::Key_Escape); }, IDCANCEL,
+       MAKEWPARAM(IDCANCEL, BN_CLICKED)},
+      {"Enter", [key](HWND h) { key(h, Qt::Key_Return); }, IDOK, MAKEWPARAM(IDOK, BN_CLICKED)},
+  };
+  for (const CCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    CAnswerDialog dlg(IDD_RECOVERY);
+    HWND hShown = nullptr;
+    dlg.m_onInit = [&](CAnswerDialog* p) {
+      hShown = p->m_hWnd;
+      // An answer that never comes fails the test instead of hanging it.
+      QTimer::singleShot(20000, Backend().WidgetOf(p->m_hWnd),
+                         [h = p->m_hWnd] { ::EndDialog(h, -2); });
+      // Focus away from the buttons, so Enter is the dialog's own.
+      QTimer::singleShot(0, [&, h = p->m_hWnd] {
+        Backend().WidgetOf(h)->setFocus();
+        c.act(h);
+      });
+    };
+    INT_PTR nResult = dlg.DoModal();
+    EXPECT_EQ(nResult, c.nExpected);
+    EXPECT_EQ(dlg.m_nInits, 1);
+    EXPECT_FALSE(dlg.m_bVisibleAtInit);
+    EXPECT_EQ(dlg.m_hWnd, nullptr);  // DoModal destroyed it
+    std::vector<std::pair<UINT, WPARAM>> seen;
+    for (const auto& m : dlg.m_seen) seen.push_back({m.nMsg, m.wParam});
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen.front().first, WM_INITDIALOG);
+    EXPECT_NE(seen.front().second, 0u);
+    EXPECT_EQ(seen[1], std::make_pair(WM_COMMAND, c.wCommand));
+    EXPECT_NE(hShown, nullptr);
+  }
+}
+
+// Opens a modal box from its first tick, and ends once the box is answered.
+class CTickingDialog : public CDialog {
+ public:
+  explicit CTickingDialog(std::function<int()> showBox)
+      : CDialog(IDD_RECOVERY), m_showBox(showBox) {}
+  BOOL OnInitDialog() override {
+    CDialog::OnInitDialog();
+    MoveWindow(0, 0, kShownWidth, kShownHeight);
+    SetTimer(10, 20, nullptr);
+    return TRUE;
+  }
+  void OnTimer(UINT_PTR) {
+    ++m_nTicks;
+    if (m_bInBox) ++m_nTicksInBox;
+    if (m_nTicks != 1) return;
+    m_bInBox = true;
+    m_nBoxResult = m_showBox();
+    m_bInBox = false;
+    EndDialog(IDOK);
+  }
+  std::function<int()> m_showBox;
+  std::atomic<int> m_nTicks{0};
+  std::atomic<int> m_nTicksInBox{0};
+  bool m_bInBox = false;
+  int m_nBoxResult = 0;
+  DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CTickingDialog, CDialog)
+ON_WM_TIMER()
+END_MESSAGE_MAP()
+
+// Acknowledges every box once the dialog behind it has ticked three more times (or gives up
+// after a long while, so that a broken backend fails instead of hanging).
+class CBoxWatcher : public IQtWindowObserver {
+ public:
+  CBoxWatcher(CQtWindowBackend& backend, CTickingDialog& dlg) : m_backend(backend), m_dlg(dlg) {}
+  void OnWindowPainted(HWND hWnd) override {
+    if (m_backend.TemplateOf(hWnd) == IDD_MSGBOX) Acknowledge(hWnd, IDC_MSG_TEXT);
+  }
+  void OnMessageBoxShown(HWND hBox) override { Acknowledge(hBox, 0xFFFF); }
+  std::vector<std::pair<std::wstring, std::wstring>> m_boxes;  // caption, text
+
+ private:
+  void Acknowledge(HWND hBox, int nTextId) {
+    if (m_bAcknowledging) return;
+    m_bAcknowledging = true;
+    WCHAR caption[256], text[256];
+    ::GetWindowTextW(hBox, caption, 256);
+    ::GetWindowTextW(::GetDlgItem(hBox, nTextId), text, 256);
+    m_boxes.push_back({caption, text});
+    auto* poll = new QTimer;
+    int nStart = m_dlg.m_nTicks;
+    auto started = std::chrono::steady_clock::now();
+    QObject::connect(poll, &QTimer::timeout, [this, poll, hBox, nStart, started] {
+      if (m_dlg.m_nTicks < nStart + 3 &&
+          std::chrono::steady_clock::now() - started < std::chrono::seconds(20))
+        return;
+      poll->stop();
+      poll->deleteLater();
+      m_backend.ClickButton(::GetDlgItem(hBox, IDOK));
+    });
+    poll->start(5);
+  }
+  CQtWindowBackend& m_backend;
+  CTickingDialog& m_dlg;
+  bool m_bAcknowledging = false;
+};
+
+TEST_F(QtDialogs, ModalBoxInsideModalDialogKeepsItsTimersTicking) {
+  struct CCase {
+    const char* name;
+    std::function<int()> showBox;
+    std::pair<std::wstring, std::wstring> box;
+  };
+  const std::vector<CCase> cases = {
+      {"MessageBoxW",
+       [] {
+         return ::MessageBoxW(nullptr, L"Recover failed(112)!", L"Recover", MB_OK | MB_TOPMOST);
+       },
+       {L"Recover", L"Recover failed(112)!"}},
+      {"dialog 130",
+       [] {
+         // The program's own box: caption and text set when it is first erased.
+         class CBox : public CDialog {
+          public:
+           CBox() : CDialog(IDD_MSGBOX) {}
+           BOOL OnInitDialog() override {
+             CDialog::OnInitDialog();
+             SetWindowText(L"Recover");
+             ::SetWindowTextW(::GetDlgItem(m_hWnd, IDC_MSG_TEXT), L"Recover failed(0)!");
+             return TRUE;
+           }
+         } box;
+         return static_cast<int>(box.DoModal());
+       },
+       {L"Recover", L"Recover failed(0)!"}},
+  };
+  for (const CCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    CTickingDialog dlg(c.showBox);
+    CBoxWatcher watcher(Backend(), dlg);
+    Backend().SetObserver(&watcher);
+    INT_PTR nResult = dlg.DoModal();
+    Backend().SetObserver(nullptr);
+    EXPECT_EQ(nResult, IDOK);
+    EXPECT_EQ(dlg.m_nBoxResult, IDOK);
+    EXPECT_GE(dlg.m_nTicksInBox.load(), 3);
+    using CBoxes = std::vector<std::pair<std::wstring, std::wstring>>;
+    EXPECT_EQ(watcher.m_boxes, CBoxes{c.box});
+  }
+}
+
+}  // namespace
