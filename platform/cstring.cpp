@@ -78,6 +78,7 @@ std::string CString::ToUtf8() const { return WideToUtf8(m_str); }
 
 std::string WideToUtf8(const std::wstring& w) {
   std::string out;
+  out.reserve(w.size());
   for (wchar_t wc : w) {
     auto c = static_cast<char32_t>(wc);
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;

@@ -16,6 +16,14 @@ class CProcessObject : public CKernelObject {
   virtual BOOL Terminate(UINT uExitCode) = 0;
 };
 
+// The entries of one folder, handed out one at a time as the caller walks them.
+class IFolderListing {
+ public:
+  virtual ~IFolderListing() = default;
+  // The next entry; false after the last.
+  virtual bool Next(WIN32_FIND_DATAW& data) = 0;
+};
+
 struct CProcessInfo {
   DWORD dwPid;
   std::wstring strImage;  // file name of the program file, without folder
@@ -28,6 +36,9 @@ class IDeviceBackend {
   // Folder paths come without the "\*" suffix; paths are under MAX_PATH (checked by the caller).
   // Entries in listing order, "." and ".." never among them; FALSE when it cannot be listed.
   virtual BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) = 0;
+  // The same entries, read as they are asked for; null (with the last error) when the folder
+  // cannot be listed. By default a walk over what ListFolder gives.
+  virtual std::unique_ptr<IFolderListing> OpenListing(const std::wstring& strFolder);
   virtual DWORD GetAttributes(const std::wstring& strPath) = 0;
   virtual BOOL SetAttributes(const std::wstring& strPath, DWORD dwAttributes) = 0;
   virtual BOOL CreateFolder(const std::wstring& strPath) = 0;

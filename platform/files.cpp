@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +14,20 @@ std::atomic<IDeviceBackend*> g_pDevice{nullptr};
 
 class CFindObject : public CKernelObject {
  public:
-  explicit CFindObject(std::vector<WIN32_FIND_DATAW> entries) : m_entries(std::move(entries)) {}
+  explicit CFindObject(std::unique_ptr<IFolderListing> listing) : m_listing(std::move(listing)) {}
   DWORD Wait(DWORD) override { return WAIT_FAILED; }
-  bool Next(WIN32_FIND_DATAW* pData) {
+  bool Next(WIN32_FIND_DATAW* pData) { return m_listing->Next(*pData); }
+
+ private:
+  std::unique_ptr<IFolderListing> m_listing;
+};
+
+class CListedEntries : public IFolderListing {
+ public:
+  explicit CListedEntries(std::vector<WIN32_FIND_DATAW> entries) : m_entries(std::move(entries)) {}
+  bool Next(WIN32_FIND_DATAW& data) override {
     if (m_nNext >= m_entries.size()) return false;
-    *pData = m_entries[m_nNext++];
+    data = m_entries[m_nNext++];
     return true;
   }
 
@@ -42,6 +52,12 @@ IDeviceBackend* Checked(LPCWSTR pszPath) {
 
 }  // namespace
 
+std::unique_ptr<IFolderListing> IDeviceBackend::OpenListing(const std::wstring& strFolder) {
+  std::vector<WIN32_FIND_DATAW> entries;
+  if (!ListFolder(strFolder, entries)) return nullptr;
+  return std::make_unique<CListedEntries>(std::move(entries));
+}
+
 IDeviceBackend* InstallDeviceBackend(IDeviceBackend* pBackend) { return g_pDevice.exchange(pBackend); }
 IDeviceBackend* DeviceBackend() { return g_pDevice.load(); }
 
@@ -53,16 +69,13 @@ HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
     SetLastError(ERROR_INVALID_NAME);
     return INVALID_HANDLE_VALUE;
   }
-  std::vector<WIN32_FIND_DATAW> entries;
-  if (!dev->ListFolder(pattern.substr(0, pattern.size() - 2), entries))
-    return INVALID_HANDLE_VALUE;
-  if (entries.empty()) {
+  std::unique_ptr<IFolderListing> listing = dev->OpenListing(pattern.substr(0, pattern.size() - 2));
+  if (!listing) return INVALID_HANDLE_VALUE;
+  if (!listing->Next(*pData)) {
     SetLastError(ERROR_NO_MORE_FILES);
     return INVALID_HANDLE_VALUE;
   }
-  auto find = std::make_shared<CFindObject>(std::move(entries));
-  find->Next(pData);
-  return RegisterHandle(find);
+  return RegisterHandle(std::make_shared<CFindObject>(std::move(listing)));
 }
 
 BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW* pData) {

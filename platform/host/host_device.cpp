@@ -10,30 +10,46 @@
 #include <climits>
 #include <cstdlib>
 #include <cwchar>
+#include <fstream>
+#include <string>
 
 #include "platform/cstring.h"
 #include "platform/host/host_errors.h"
+#include "platform/host/host_listing.h"
 #include "platform/host/host_processes.h"
 
 namespace {
+
+// From /proc/self/status: reading it with umask() would change it for a moment, for every thread.
+mode_t ReadCreationMask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      char* end = nullptr;
+      unsigned long v = std::strtoul(line.c_str() + 6, &end, 8);
+      if (end != line.c_str() + 6 && v <= 0777) return static_cast<mode_t>(v);
+    }
+  }
+  return 0777;
+}
 
 BOOL Fail(DWORD dwError) {
   SetLastError(dwError);
   return FALSE;
 }
 
-FILETIME FileTimeOf(const struct statx_timestamp& ts) {
-  // 100 ns steps since 1601-01-01, as the device counts.
-  constexpr long long kEpochDiff = 11644473600LL;
-  unsigned long long v =
-      static_cast<unsigned long long>(ts.tv_sec + kEpochDiff) * 10000000ULL + ts.tv_nsec / 100;
-  return FILETIME{static_cast<DWORD>(v & 0xFFFFFFFF), static_cast<DWORD>(v >> 32)};
-}
-
 }  // namespace
 
 CHostDevice::CHostDevice(const std::string& strRoot, std::vector<std::string> volumes)
-    : m_image(strRoot, std::move(volumes)), m_nPid(::getpid()) {}
+    : m_image(strRoot, std::move(volumes)),
+      m_nPid(::getpid()),
+      m_nCreationMask(ReadCreationMask()) {
+  // A device made where an earlier one stood must not meet that one's facts.
+  HostFacts::Changed();
+}
+
+CHostDevice::~CHostDevice() { HostFacts::Changed(); }
 
 std::string CHostDevice::RootFromEnvironment() {
   const char* root = std::getenv("ORVANE_DEVICE_ROOT");
@@ -46,6 +62,7 @@ void CHostDevice::SetModuleFileName(const std::wstring& strPath) {
 }
 
 std::wstring CHostDevice::ModuleFileName() {
+  HostFacts::NextCall();
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_strModule.empty()) return m_strModule;
@@ -65,93 +82,102 @@ DWORD CHostDevice::RefusalFor(int fdParent, const std::string& strName,
   return 0;
 }
 
+const CFact* CHostDevice::Lookup(const std::wstring& strPath, DWORD& dwError) {
+  if (const CFact* fact = HostFacts::Find(this, strPath)) return fact;
+  CResolvedPath path;
+  if (!m_image.Resolve(strPath, path, dwError)) return nullptr;
+  CFact fact;
+  fact.bExists = m_image.Stat(path.Parent(), path.strName, fact.st, dwError);
+  if (!fact.bExists && dwError != ERROR_FILE_NOT_FOUND) return nullptr;
+  fact.strPath = strPath;
+  fact.fdParent = std::move(path.fdParent);
+  fact.strName = std::move(path.strName);
+  return &HostFacts::Keep(this, std::move(fact));
+}
+
+std::unique_ptr<IFolderListing> CHostDevice::OpenListing(const std::wstring& strFolder) {
+  HostFacts::NextCall();
+  DWORD dwError = 0;
+  std::unique_ptr<CHostListing> listing = CHostListing::Open(m_image, this, strFolder, dwError);
+  if (!listing) SetLastError(dwError);
+  return listing;
+}
+
 BOOL CHostDevice::ListFolder(const std::wstring& strFolder,
                              std::vector<WIN32_FIND_DATAW>& entries) {
-  DWORD dwError = 0;
-  CUniqueFd fd(m_image.Open(strFolder, O_RDONLY | O_DIRECTORY, dwError));
-  if (!fd.IsValid()) return Fail(dwError == ERROR_FILE_NOT_FOUND ? ERROR_PATH_NOT_FOUND : dwError);
-  DIR* dir = ::fdopendir(fd.Get());
-  if (!dir) return Fail(Win32FromErrno(errno));
-  fd.Release();
+  HostFacts::NextCall();
+  std::unique_ptr<IFolderListing> listing = OpenListing(strFolder);
+  if (!listing) return FALSE;
   entries.clear();
-  while (struct dirent* ent = ::readdir(dir)) {
-    std::string name = ent->d_name;
-    if (name == "." || name == "..") continue;
-    struct statx st {};
-    DWORD dwIgnored = 0;
-    if (!m_image.Stat(::dirfd(dir), name, st, dwIgnored)) continue;  // gone meanwhile
-    WIN32_FIND_DATAW data{};
-    data.dwFileAttributes = m_image.WordOf(::dirfd(dir), name, st);
-    data.ftLastWriteTime = FileTimeOf(st.stx_mtime);
-    data.ftLastAccessTime = FileTimeOf(st.stx_atime);
-    data.nFileSizeHigh = static_cast<DWORD>(st.stx_size >> 32);
-    data.nFileSizeLow = static_cast<DWORD>(st.stx_size & 0xFFFFFFFF);
-    std::wstring wide = Utf8ToWide(name);
-    size_t n = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
-    std::wmemcpy(data.cFileName, wide.c_str(), n);
-    data.cFileName[n] = L'\0';
-    entries.push_back(data);
-  }
-  ::closedir(dir);
+  WIN32_FIND_DATAW data;
+  while (listing->Next(data)) entries.push_back(data);
   return TRUE;
 }
 
 DWORD CHostDevice::GetAttributes(const std::wstring& strPath) {
-  CResolvedPath path;
+  HostFacts::NextCall();
   DWORD dwError = 0;
-  struct statx st {};
-  if (!m_image.Resolve(strPath, path, dwError) ||
-      !m_image.Stat(path.Parent(), path.strName, st, dwError)) {
-    SetLastError(dwError);
+  const CFact* fact = Lookup(strPath, dwError);
+  if (!fact || !fact->bExists) {
+    SetLastError(fact ? ERROR_FILE_NOT_FOUND : dwError);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return m_image.WordOf(path.Parent(), path.strName, st);
+  return m_image.WordOf(fact->Parent(), fact->strName, fact->st);
 }
 
 BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes) {
-  CResolvedPath path;
+  HostFacts::NextCall();
   DWORD dwError = 0;
-  struct statx st {};
-  if (!m_image.Resolve(strPath, path, dwError) ||
-      !m_image.Stat(path.Parent(), path.strName, st, dwError))
-    return Fail(dwError);
+  const CFact* fact = Lookup(strPath, dwError);
+  if (!fact) return Fail(dwError);
+  if (!fact->bExists) return Fail(ERROR_FILE_NOT_FOUND);
   // A link has no attributes of its own, and a volume root's word is fixed.
-  if (path.IsRoot() || S_ISLNK(st.stx_mode) ||
-      m_image.WordOf(path.Parent(), path.strName, st) == FILE_ATTRIBUTE_VOLUME_ROOT)
+  if (fact->IsRoot() || S_ISLNK(fact->st.stx_mode) ||
+      m_image.WordOf(fact->Parent(), fact->strName, fact->st) == FILE_ATTRIBUTE_VOLUME_ROOT)
     return TRUE;
-  mode_t mode = st.stx_mode & 07777;
+  mode_t mode = fact->st.stx_mode & 07777;
   mode_t wanted = (dwAttributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
-  if (wanted != mode && ::fchmodat(path.Parent(), path.strName.c_str(), wanted, 0) != 0)
+  if (wanted == mode) return TRUE;
+  if (::fchmodat(fact->Parent(), fact->strName.c_str(), wanted, 0) != 0)
     return Fail(Win32FromErrno(errno));
+  CFact changed = *fact;
+  changed.st.stx_mode = static_cast<__u16>((changed.st.stx_mode & ~07777) | wanted);
+  HostFacts::Changed();
+  HostFacts::Keep(this, std::move(changed));
   return TRUE;
 }
 
 BOOL CHostDevice::CreateFolder(const std::wstring& strPath) {
+  HostFacts::NextCall();
   CResolvedPath path;
   DWORD dwError = 0;
   if (!m_image.Resolve(strPath, path, dwError)) return Fail(dwError);
   if (path.IsRoot()) return Fail(ERROR_ALREADY_EXISTS);
   if (::mkdirat(path.Parent(), path.strName.c_str(), 0777) != 0)
     return Fail(Win32FromErrno(errno, true));
+  HostFacts::Changed();
   m_image.ForgetFolder(strPath);
   return TRUE;
 }
 
 BOOL CHostDevice::DeleteFile(const std::wstring& strPath) {
-  CResolvedPath path;
+  HostFacts::NextCall();
   DWORD dwError = 0;
-  struct statx st {};
-  if (!m_image.Resolve(strPath, path, dwError)) return Fail(dwError);
-  if (path.IsRoot()) return Fail(ERROR_ACCESS_DENIED);
-  if (!m_image.Stat(path.Parent(), path.strName, st, dwError)) return Fail(dwError);
-  if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
-  if (DWORD dwRefusal = RefusalFor(path.Parent(), path.strName, st)) return Fail(dwRefusal);
-  if (::unlinkat(path.Parent(), path.strName.c_str(), 0) != 0) return Fail(Win32FromErrno(errno));
-  m_image.ForgetFolder(strPath);
+  const CFact* fact = Lookup(strPath, dwError);
+  if (!fact) return Fail(dwError);
+  if (fact->IsRoot()) return Fail(ERROR_ACCESS_DENIED);
+  if (!fact->bExists) return Fail(ERROR_FILE_NOT_FOUND);
+  if (S_ISDIR(fact->st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
+  if (DWORD dwRefusal = RefusalFor(fact->Parent(), fact->strName, fact->st)) return Fail(dwRefusal);
+  if (::unlinkat(fact->Parent(), fact->strName.c_str(), 0) != 0) return Fail(Win32FromErrno(errno));
+  // No remembered folder is forgotten: one of this name is no folder now, which its check on use
+  // sees.
+  HostFacts::Changed();
   return TRUE;
 }
 
 BOOL CHostDevice::RemoveFolder(const std::wstring& strPath) {
+  HostFacts::NextCall();
   CResolvedPath path;
   DWORD dwError = 0;
   struct statx st {};
@@ -163,15 +189,18 @@ BOOL CHostDevice::RemoveFolder(const std::wstring& strPath) {
     return Fail(ERROR_ACCESS_DENIED);
   if (::unlinkat(path.Parent(), path.strName.c_str(), AT_REMOVEDIR) != 0)
     return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : Win32FromErrno(errno));
+  HostFacts::Changed();
   m_image.ForgetFolder(strPath);
   return TRUE;
 }
 
 std::vector<CProcessInfo> CHostDevice::SnapshotProcesses() {
+  HostFacts::NextCall();
   return SnapshotHostProcesses(m_image);
 }
 
 std::shared_ptr<CProcessObject> CHostDevice::OpenProcess(DWORD dwPid) {
+  HostFacts::NextCall();
   return OpenHostProcess(m_image, dwPid);
 }
 

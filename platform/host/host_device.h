@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/device_backend.h"
+#include "platform/host/host_facts.h"
 #include "platform/host/host_paths.h"
 
 class CHostDevice : public IDeviceBackend {
@@ -17,6 +18,9 @@ class CHostDevice : public IDeviceBackend {
   // volumes, right under the root, read as mounted volume roots (0x110).
   explicit CHostDevice(const std::string& strRoot,
                        std::vector<std::string> volumes = {"ResidentFlash", "SDMMC"});
+  ~CHostDevice() override;
+  CHostDevice(const CHostDevice&) = delete;
+  CHostDevice& operator=(const CHostDevice&) = delete;
 
   // ORVANE_DEVICE_ROOT when set and not empty, else "/".
   static std::string RootFromEnvironment();
@@ -30,6 +34,7 @@ class CHostDevice : public IDeviceBackend {
 
   // IDeviceBackend.
   BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) override;
+  std::unique_ptr<IFolderListing> OpenListing(const std::wstring& strFolder) override;
   DWORD GetAttributes(const std::wstring& strPath) override;
   BOOL SetAttributes(const std::wstring& strPath, DWORD dwAttributes) override;
   BOOL CreateFolder(const std::wstring& strPath) override;
@@ -50,10 +55,24 @@ class CHostDevice : public IDeviceBackend {
   DWORD RefusalFor(int fdParent, const std::string& strName, const struct statx& st) const;
   // A fresh temporary file in the folder; its name in strTemp.
   int CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError);
+  // The facts about a path: this thread's recent ones, else looked up now. Null with the code
+  // when the folder holding it cannot be reached; a missing name is a fact too.
+  const CFact* Lookup(const std::wstring& strPath, DWORD& dwError);
+  // The source of a copy opened for reading, through the folder it was just listed in when it
+  // was; -1 with the code.
+  int OpenSource(const std::wstring& strSource, DWORD& dwError);
+  // The copy's two ways to its destination: a missing one is written in place, an existing one
+  // is replaced by a finished temporary file.
+  BOOL CopyToNew(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists,
+                 bool& bAppeared);
+  BOOL CopyOver(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists);
 
   CDeviceImage m_image;
   std::mutex m_mutex;
   std::wstring m_strModule;
   pid_t m_nPid;  // read once: the temporary names need it per file
+  // The process's file creation mask, read once (the program never changes it); all bits when it
+  // cannot be read, so that every copy sets its permission bits itself.
+  mode_t m_nCreationMask;
   std::atomic<unsigned> m_nTempSeq{0};
 };

@@ -1,6 +1,7 @@
-// Whole-file work on the host: copy, read and replace, each written through a temporary file in
-// the destination folder and renamed into place, so the destination's name never shows a
-// half-written file and a failure leaves nothing behind.
+// Whole-file work on the host: copy, read and replace. What replaces an existing file is written
+// to a temporary file in the same folder and renamed over it, so the old contents stay whole
+// until the new ones are; a copy to a new name is written in place. A failure leaves the
+// destination as it was and nothing behind.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -31,12 +32,18 @@ bool WriteAll(int fd, const char* p, size_t n) {
   return true;
 }
 
-// Copies the rest of fdIn to fdOut in the kernel; read and write where the kernel cannot.
-bool CopyContents(int fdIn, int fdOut) {
+// Copies the rest of fdIn to fdOut in the kernel; read and write where the kernel cannot. A file
+// that was nSize bytes long when opened is done after that many (no call to find its end).
+bool CopyContents(int fdIn, int fdOut, off_t nSize) {
+  off_t nDone = 0;
   for (;;) {
     ssize_t n = ::copy_file_range(fdIn, nullptr, fdOut, nullptr, 1 << 30, 0);
     if (n == 0) return true;
-    if (n > 0) continue;
+    if (n > 0) {
+      nDone += n;
+      if (nDone == nSize) return true;
+      continue;
+    }
     if (errno == EINTR) continue;
     if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
     break;
@@ -74,35 +81,100 @@ int CHostDevice::CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError) 
   return -1;
 }
 
+int CHostDevice::OpenSource(const std::wstring& strSource, DWORD& dwError) {
+  // A plain file just listed is opened where it was listed; anything else (a link to follow, a
+  // name not listed a moment ago) through its path.
+  const CFact* fact = HostFacts::Find(this, strSource);
+  if (fact && fact->bExists && S_ISREG(fact->st.stx_mode)) {
+    int fd = ::openat(fact->Parent(), fact->strName.c_str(),
+                      O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) return fd;
+  }
+  return m_image.Open(strSource, O_RDONLY | O_NONBLOCK, dwError);
+}
+
 BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& strDest,
                            BOOL bFailIfExists) {
+  HostFacts::NextCall();
   DWORD dwError = 0;
-  CUniqueFd fdSrc(m_image.Open(strSource, O_RDONLY | O_NONBLOCK, dwError));
+  CUniqueFd fdSrc(OpenSource(strSource, dwError));
   if (!fdSrc.IsValid()) return Fail(dwError);
   struct stat src {};
   if (::fstat(fdSrc.Get(), &src) != 0) return Fail(Win32FromErrno(errno));
   if (!S_ISREG(src.st_mode)) return Fail(ERROR_ACCESS_DENIED);
 
-  CResolvedPath dst;
-  if (!m_image.Resolve(strDest, dst, dwError)) return Fail(dwError);
-  if (dst.IsRoot()) return Fail(ERROR_ACCESS_DENIED);
-  int fdParent = dst.Parent();
-  struct statx st {};
-  if (m_image.Stat(fdParent, dst.strName, st, dwError)) {
-    if (makedev(st.stx_dev_major, st.stx_dev_minor) == src.st_dev && st.stx_ino == src.st_ino)
-      return Fail(ERROR_SHARING_VIOLATION);
-    if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
-    if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
-    if (DWORD dwRefusal = RefusalFor(fdParent, dst.strName, st)) return Fail(dwRefusal);
-  } else if (dwError != ERROR_FILE_NOT_FOUND) {
-    return Fail(dwError);
+  for (int nTry = 0;; ++nTry) {
+    const CFact* dst = Lookup(strDest, dwError);
+    if (!dst) return Fail(dwError);
+    if (dst->IsRoot()) return Fail(ERROR_ACCESS_DENIED);
+    BOOL bOk = FALSE;
+    if (!dst->bExists) {
+      bool bAppeared = false;
+      bOk = CopyToNew(fdSrc.Get(), src, *dst, bFailIfExists, bAppeared);
+      // Made by someone else meanwhile: treated as it now stands, once.
+      if (bAppeared && nTry == 0) continue;
+    } else {
+      const struct statx& st = dst->st;
+      if (makedev(st.stx_dev_major, st.stx_dev_minor) == src.st_dev && st.stx_ino == src.st_ino)
+        return Fail(ERROR_SHARING_VIOLATION);
+      if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
+      if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
+      if (DWORD dwRefusal = RefusalFor(dst->Parent(), dst->strName, st)) return Fail(dwRefusal);
+      bOk = CopyOver(fdSrc.Get(), src, *dst, bFailIfExists);
+    }
+    return bOk;
   }
+}
 
+BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CFact& dst,
+                            BOOL bFailIfExists, bool& bAppeared) {
+  const mode_t mode = src.st_mode & 0777;
+  const int fdParent = dst.Parent();
+  CUniqueFd fdOut(::openat(fdParent, dst.strName.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  if (!fdOut.IsValid()) {
+    const int nErrno = errno;
+    HostFacts::Changed();
+    if (nErrno == EEXIST && bFailIfExists) return Fail(ERROR_FILE_EXISTS);
+    bAppeared = nErrno == EEXIST;
+    return Fail(Win32FromErrno(nErrno));
+  }
+  HostFacts::Changed();
+  const struct timespec times[2] = {src.st_atim, src.st_mtim};
+  // Made with the source's permission bits unless the file creation mask took some away.
+  const bool bWritten = CopyContents(fdSrc, fdOut.Get(), src.st_size) &&
+                        ((mode & m_nCreationMask) == 0 || ::fchmod(fdOut.Get(), mode) == 0) &&
+                        ::futimens(fdOut.Get(), times) == 0;
+  int nErrno = errno;
+  struct stat made {};
+  const bool bKnown = !bWritten && ::fstat(fdOut.Get(), &made) == 0;
+  if (bWritten) {
+    if (::close(fdOut.Release()) == 0) return TRUE;
+    nErrno = errno;
+  }
+  // Nothing half-written stays under the name: the file made here goes again, as long as the
+  // name still names it (known by its identity, or after a failed close by the size and time
+  // given to it).
+  struct stat now {};
+  if (::fstatat(fdParent, dst.strName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+      (bKnown ? made.st_dev == now.st_dev && made.st_ino == now.st_ino
+              : bWritten && S_ISREG(now.st_mode) && now.st_size == src.st_size &&
+                    now.st_mtim.tv_sec == src.st_mtim.tv_sec &&
+                    now.st_mtim.tv_nsec == src.st_mtim.tv_nsec))
+    ::unlinkat(fdParent, dst.strName.c_str(), 0);
+  return Fail(Win32FromErrno(nErrno));
+}
+
+BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, const CFact& dst,
+                           BOOL bFailIfExists) {
+  const int fdParent = dst.Parent();
+  DWORD dwError = 0;
   std::string strTemp;
   CUniqueFd fdTemp(CreateTemp(fdParent, strTemp, dwError));
+  HostFacts::Changed();
   if (!fdTemp.IsValid()) return Fail(dwError);
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
-  if (!CopyContents(fdSrc.Get(), fdTemp.Get()) || ::fchmod(fdTemp.Get(), src.st_mode & 0777) != 0 ||
+  if (!CopyContents(fdSrc, fdTemp.Get(), src.st_size) || ::fchmod(fdTemp.Get(), src.st_mode & 0777) != 0 ||
       ::futimens(fdTemp.Get(), times) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
@@ -111,11 +183,11 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
                         : ::renameat(fdParent, strTemp.c_str(), fdParent, dst.strName.c_str());
   if (r != 0)
     return Abandon(fdParent, strTemp, errno == EEXIST ? ERROR_FILE_EXISTS : Win32FromErrno(errno));
-  m_image.ForgetFolder(strDest);
   return TRUE;
 }
 
 BOOL CHostDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes) {
+  HostFacts::NextCall();
   DWORD dwError = 0;
   CUniqueFd fd(m_image.Open(strPath, O_RDONLY | O_NONBLOCK, dwError));
   if (!fd.IsValid()) return Fail(dwError);
@@ -136,6 +208,7 @@ BOOL CHostDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes)
 }
 
 BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) {
+  HostFacts::NextCall();
   CResolvedPath path;
   DWORD dwError = 0;
   if (!m_image.Resolve(strPath, path, dwError)) return Fail(dwError);
@@ -160,6 +233,7 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::renameat(fdParent, strTemp.c_str(), fdParent, path.strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
+  HostFacts::Changed();
   m_image.ForgetFolder(strPath);
   // The rename itself reaches the disk only with its folder.
   CUniqueFd fdDir(::openat(fdParent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));

@@ -9,17 +9,37 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <string_view>
 
 #include "platform/cstring.h"
 #include "platform/host/host_errors.h"
 
 namespace {
 
-std::string Join(const std::vector<std::string>& parts, size_t n) {
+// Components of a path in UTF-8 (the separators are single bytes there), by the rules of Split.
+bool SplitViews(std::string_view path, std::vector<std::string_view>& parts) {
+  parts.clear();
+  size_t nStart = 0;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
+    std::string_view part = path.substr(nStart, i - nStart);
+    nStart = i + 1;
+    if (part == "..") {
+      if (parts.empty()) return false;
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+  }
+  return true;
+}
+
+template <class Part>
+std::string Join(const std::vector<Part>& parts, size_t n) {
   std::string out;
   for (size_t i = 0; i < n; ++i) {
     if (i) out += '/';
-    out += parts[i];
+    out.append(parts[i]);
   }
   return out.empty() ? std::string(".") : out;
 }
@@ -46,26 +66,11 @@ CDeviceImage::CDeviceImage(const std::string& strRoot, std::vector<std::string> 
 }
 
 bool CDeviceImage::Split(const std::wstring& strPath, std::vector<std::string>& parts) {
-  parts.clear();
-  std::wstring part;
-  auto flush = [&]() -> bool {
-    if (part == L"..") {
-      if (parts.empty()) return false;
-      parts.pop_back();
-    } else if (!part.empty() && part != L".") {
-      parts.push_back(WideToUtf8(part));
-    }
-    part.clear();
-    return true;
-  };
-  for (wchar_t ch : strPath) {
-    if (ch == L'\\' || ch == L'/') {
-      if (!flush()) return false;
-    } else {
-      part += ch;
-    }
-  }
-  return flush();
+  std::vector<std::string_view> views;
+  const std::string utf8 = WideToUtf8(strPath);
+  if (!SplitViews(utf8, views)) return false;
+  parts.assign(views.begin(), views.end());
+  return true;
 }
 
 std::string CDeviceImage::HostPathOf(const std::wstring& strPath) const {
@@ -169,8 +174,9 @@ void CDeviceImage::ForgetFolder(const std::wstring& strPath) const {
 }
 
 BOOL CDeviceImage::Resolve(const std::wstring& strPath, CResolvedPath& out, DWORD& dwError) const {
-  std::vector<std::string> parts;
-  if (!Split(strPath, parts)) {
+  const std::string utf8 = WideToUtf8(strPath);
+  std::vector<std::string_view> parts;
+  if (!SplitViews(utf8, parts)) {
     dwError = ERROR_ACCESS_DENIED;
     return FALSE;
   }
@@ -178,7 +184,7 @@ BOOL CDeviceImage::Resolve(const std::wstring& strPath, CResolvedPath& out, DWOR
     dwError = ERROR_PATH_NOT_FOUND;
     return FALSE;
   }
-  out.strName = parts.empty() ? std::string() : parts.back();
+  out.strName = parts.empty() ? std::string() : std::string(parts.back());
   size_t nParent = parts.empty() ? 0 : parts.size() - 1;
   out.fdParent = OpenFolder(Join(parts, nParent));
   if (!out.fdParent) {
