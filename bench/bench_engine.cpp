@@ -1,7 +1,7 @@
 // The engine's tree walks on the host backend against the standard tools, on the same trees in
 // /dev/shm in the same run: counting against find | wc -l, copying (CountTree and CopyTree)
-// against cp -r, deleting (DeleteTree) against rm -rf. Each measurement alternates tool and
-// engine; the report gives medians of the wall time and of the processor time (user + system, of
+// against cp -r, deleting (DeleteTree) against rm -rf. Each round measures tool and engine, in
+// turns; the report gives medians of the wall time and of the processor time (user + system, of
 // this process for the engine and of the children for the tool, which stays meaningful on a
 // loaded machine), the ratio engine/tool per round (median and range) and the tool's own spread,
 // which is the machine's noise.
@@ -149,23 +149,35 @@ void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
       CountTree(L"\\*", L"\\SDMMC\\src", nTotal);
       dwCounted = nTotal;
     }));
-    // Copying: the job counts first, then copies.
-    copy.tool.push_back(Tool([&] { Shell("cp -r " + strSrc + " " + strToolDst); }));
-    copy.engine.push_back(Engine([&] {
-      std::atomic<DWORD> nTotal{0}, nCopied{0};
-      CountTree(L"\\*", L"\\SDMMC\\src", nTotal);
-      if (!CopyTree(L"\\*", L"\\SDMMC\\src", L"\\ResidentFlash\\engine", hMutex, nCopied)) {
-        std::fprintf(stderr, "copy failed: %u\n", GetLastError());
+    // Copying (the job counts first, then copies), then deleting the copy just made. Each side
+    // deletes its copy before the other copies, so both write into the same free memory, and
+    // the side that goes first changes every round.
+    auto tool = [&] {
+      copy.tool.push_back(Tool([&] { Shell("cp -r " + strSrc + " " + strToolDst); }));
+      del.tool.push_back(Tool([&] { Shell("rm -rf " + strToolDst); }));
+    };
+    auto engine = [&] {
+      copy.engine.push_back(Engine([&] {
+        std::atomic<DWORD> nTotal{0}, nCopied{0};
+        CountTree(L"\\*", L"\\SDMMC\\src", nTotal);
+        if (!CopyTree(L"\\*", L"\\SDMMC\\src", L"\\ResidentFlash\\engine", hMutex, nCopied)) {
+          std::fprintf(stderr, "copy failed: %u\n", GetLastError());
+          std::exit(1);
+        }
+        dwCopied = nCopied;
+      }));
+      del.engine.push_back(Engine([&] { DeleteTree(L"\\ResidentFlash\\engine"); }));
+      if (fs::exists(strEngineDst)) {
+        std::fprintf(stderr, "delete left the tree behind\n");
         std::exit(1);
       }
-      dwCopied = nCopied;
-    }));
-    // Deleting the copies just made.
-    del.tool.push_back(Tool([&] { Shell("rm -rf " + strToolDst); }));
-    del.engine.push_back(Engine([&] { DeleteTree(L"\\ResidentFlash\\engine"); }));
-    if (fs::exists(strEngineDst)) {
-      std::fprintf(stderr, "delete left the tree behind\n");
-      std::exit(1);
+    };
+    if (i % 2 == 0) {
+      tool();
+      engine();
+    } else {
+      engine();
+      tool();
     }
   }
   CloseHandle(hMutex);

@@ -85,10 +85,11 @@ BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDes
 }
 
 void KillRunningExe(const CString& strName) {
+  // Told by the last four characters before the whole name is upper-cased: this runs per file.
+  const int n = strName.GetLength();
+  if (n < 4 || strName.Mid(n - 4).MakeUpper() != CString(L".EXE")) return;
   CString strUpper = strName;
   strUpper.MakeUpper();
-  const int n = strUpper.GetLength();
-  if (n < 4 || strUpper.Mid(n - 4) != CString(L".EXE")) return;
   DiagPrintW(L"dest:%s\r\n", strUpper.GetString());
   KillProcessByName(strUpper);
 }

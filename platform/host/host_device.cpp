@@ -83,15 +83,36 @@ DWORD CHostDevice::RefusalFor(int fdParent, const std::string& strName,
 }
 
 const CFact* CHostDevice::Lookup(const std::wstring& strPath, DWORD& dwError) {
-  if (const CFact* fact = HostFacts::Find(this, strPath)) return fact;
-  CResolvedPath path;
-  if (!m_image.Resolve(strPath, path, dwError)) return nullptr;
+  if (const CFact* fact = HostFacts::Find(this, strPath)) {
+    m_image.Used(fact->fdParent);
+    return fact;
+  }
   CFact fact;
-  fact.bExists = m_image.Stat(path.Parent(), path.strName, fact.st, dwError);
+  const size_t nLeaf = HostFacts::LeafOf(strPath);
+  if (nLeaf != std::wstring::npos) {
+    // A name next to one just looked up sits in the folder already found for it.
+    if (const CFact* sibling = HostFacts::FindSibling(this, strPath, nLeaf)) {
+      m_image.Used(sibling->fdParent);
+      fact.pFolderPart = sibling->pFolderPart;
+      fact.fdParent = sibling->fdParent;
+      fact.strLeaf = strPath.substr(nLeaf);
+      fact.strName = WideToUtf8(fact.strLeaf);
+    }
+  }
+  if (!fact.fdParent) {
+    CResolvedPath path;
+    if (!m_image.Resolve(strPath, path, dwError)) return nullptr;
+    fact.fdParent = std::move(path.fdParent);
+    fact.strName = std::move(path.strName);
+    if (nLeaf != std::wstring::npos) {
+      fact.pFolderPart = std::make_shared<const std::wstring>(strPath, 0, nLeaf);
+      fact.strLeaf = strPath.substr(nLeaf);
+    } else {
+      fact.strLeaf = strPath;
+    }
+  }
+  fact.bExists = m_image.Stat(fact.Parent(), fact.strName, fact.st, dwError);
   if (!fact.bExists && dwError != ERROR_FILE_NOT_FOUND) return nullptr;
-  fact.strPath = strPath;
-  fact.fdParent = std::move(path.fdParent);
-  fact.strName = std::move(path.strName);
   return &HostFacts::Keep(this, std::move(fact));
 }
 
@@ -142,7 +163,10 @@ BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes)
     return Fail(Win32FromErrno(errno));
   CFact changed = *fact;
   changed.st.stx_mode = static_cast<__u16>((changed.st.stx_mode & ~07777) | wanted);
-  HostFacts::Changed();
+  if (S_ISREG(changed.st.stx_mode))
+    HostFacts::FileChanged();
+  else
+    HostFacts::Changed();
   HostFacts::Keep(this, std::move(changed));
   return TRUE;
 }
@@ -169,10 +193,14 @@ BOOL CHostDevice::DeleteFile(const std::wstring& strPath) {
   if (!fact->bExists) return Fail(ERROR_FILE_NOT_FOUND);
   if (S_ISDIR(fact->st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (DWORD dwRefusal = RefusalFor(fact->Parent(), fact->strName, fact->st)) return Fail(dwRefusal);
+  const bool bPlain = S_ISREG(fact->st.stx_mode);
   if (::unlinkat(fact->Parent(), fact->strName.c_str(), 0) != 0) return Fail(Win32FromErrno(errno));
   // No remembered folder is forgotten: one of this name is no folder now, which its check on use
-  // sees.
-  HostFacts::Changed();
+  // sees. A link gone may have led to folders.
+  if (bPlain)
+    HostFacts::FileChanged();
+  else
+    HostFacts::Changed();
   return TRUE;
 }
 

@@ -59,8 +59,8 @@ class CHostDevice : public IDeviceBackend {
   // when the folder holding it cannot be reached; a missing name is a fact too.
   const CFact* Lookup(const std::wstring& strPath, DWORD& dwError);
   // The source of a copy opened for reading, through the folder it was just listed in when it
-  // was; -1 with the code.
-  int OpenSource(const std::wstring& strSource, DWORD& dwError);
+  // was, with what the listing found in listed (st_mode 0 otherwise); -1 with the code.
+  int OpenSource(const std::wstring& strSource, struct stat& listed, DWORD& dwError);
   // The copy's two ways to its destination: a missing one is written in place, an existing one
   // is replaced by a finished temporary file.
   BOOL CopyToNew(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists,

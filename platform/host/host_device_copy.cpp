@@ -33,7 +33,8 @@ bool WriteAll(int fd, const char* p, size_t n) {
 }
 
 // Copies the rest of fdIn to fdOut in the kernel; read and write where the kernel cannot. A file
-// that was nSize bytes long when opened is done after that many (no call to find its end).
+// that was nSize bytes long when opened is done after that many (no call to find its end), even
+// should it grow meanwhile.
 bool CopyContents(int fdIn, int fdOut, off_t nSize) {
   off_t nDone = 0;
   for (;;) {
@@ -55,7 +56,21 @@ bool CopyContents(int fdIn, int fdOut, off_t nSize) {
     if (n < 0) return false;
     if (n == 0) return true;
     if (!WriteAll(fdOut, buf.data(), static_cast<size_t>(n))) return false;
+    nDone += n;
+    if (nDone == nSize) return true;
   }
+}
+
+// The facts a copy uses, from a look-up made before the file was opened.
+struct stat StatOf(const struct statx& st) {
+  struct stat out {};
+  out.st_mode = st.stx_mode;
+  out.st_size = static_cast<off_t>(st.stx_size);
+  out.st_dev = makedev(st.stx_dev_major, st.stx_dev_minor);
+  out.st_ino = st.stx_ino;
+  out.st_atim = {st.stx_atime.tv_sec, st.stx_atime.tv_nsec};
+  out.st_mtim = {st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec};
+  return out;
 }
 
 // Removes the temporary file of a failed write and reports the code of the failure.
@@ -81,15 +96,19 @@ int CHostDevice::CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError) 
   return -1;
 }
 
-int CHostDevice::OpenSource(const std::wstring& strSource, DWORD& dwError) {
+int CHostDevice::OpenSource(const std::wstring& strSource, struct stat& listed, DWORD& dwError) {
   // A plain file just listed is opened where it was listed; anything else (a link to follow, a
   // name not listed a moment ago) through its path.
   const CFact* fact = HostFacts::Find(this, strSource);
   if (fact && fact->bExists && S_ISREG(fact->st.stx_mode)) {
     int fd = ::openat(fact->Parent(), fact->strName.c_str(),
                       O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) return fd;
+    if (fd >= 0) {
+      listed = StatOf(fact->st);
+      return fd;
+    }
   }
+  listed.st_mode = 0;
   return m_image.Open(strSource, O_RDONLY | O_NONBLOCK, dwError);
 }
 
@@ -97,32 +116,34 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
                            BOOL bFailIfExists) {
   HostFacts::NextCall();
   DWORD dwError = 0;
-  CUniqueFd fdSrc(OpenSource(strSource, dwError));
-  if (!fdSrc.IsValid()) return Fail(dwError);
   struct stat src {};
-  if (::fstat(fdSrc.Get(), &src) != 0) return Fail(Win32FromErrno(errno));
-  if (!S_ISREG(src.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+  CUniqueFd fdSrc(OpenSource(strSource, src, dwError));
+  if (!fdSrc.IsValid()) return Fail(dwError);
 
   for (int nTry = 0;; ++nTry) {
     const CFact* dst = Lookup(strDest, dwError);
     if (!dst) return Fail(dwError);
     if (dst->IsRoot()) return Fail(ERROR_ACCESS_DENIED);
-    BOOL bOk = FALSE;
+    // A source just listed as a plain file is copied to a new name by what the listing found;
+    // otherwise by what was opened, which also tells a copy onto itself.
+    if (!S_ISREG(src.st_mode) || dst->bExists) {
+      if (::fstat(fdSrc.Get(), &src) != 0) return Fail(Win32FromErrno(errno));
+      if (!S_ISREG(src.st_mode)) return Fail(ERROR_ACCESS_DENIED);
+    }
     if (!dst->bExists) {
       bool bAppeared = false;
-      bOk = CopyToNew(fdSrc.Get(), src, *dst, bFailIfExists, bAppeared);
+      const BOOL bOk = CopyToNew(fdSrc.Get(), src, *dst, bFailIfExists, bAppeared);
       // Made by someone else meanwhile: treated as it now stands, once.
       if (bAppeared && nTry == 0) continue;
-    } else {
-      const struct statx& st = dst->st;
-      if (makedev(st.stx_dev_major, st.stx_dev_minor) == src.st_dev && st.stx_ino == src.st_ino)
-        return Fail(ERROR_SHARING_VIOLATION);
-      if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
-      if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
-      if (DWORD dwRefusal = RefusalFor(dst->Parent(), dst->strName, st)) return Fail(dwRefusal);
-      bOk = CopyOver(fdSrc.Get(), src, *dst, bFailIfExists);
+      return bOk;
     }
-    return bOk;
+    const struct statx& st = dst->st;
+    if (makedev(st.stx_dev_major, st.stx_dev_minor) == src.st_dev && st.stx_ino == src.st_ino)
+      return Fail(ERROR_SHARING_VIOLATION);
+    if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
+    if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
+    if (DWORD dwRefusal = RefusalFor(dst->Parent(), dst->strName, st)) return Fail(dwRefusal);
+    return CopyOver(fdSrc.Get(), src, *dst, bFailIfExists);
   }
 }
 
@@ -134,12 +155,12 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CFact& dst,
                            O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
   if (!fdOut.IsValid()) {
     const int nErrno = errno;
-    HostFacts::Changed();
+    HostFacts::FileChanged();
     if (nErrno == EEXIST && bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     bAppeared = nErrno == EEXIST;
     return Fail(Win32FromErrno(nErrno));
   }
-  HostFacts::Changed();
+  HostFacts::FileChanged();
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
   // Made with the source's permission bits unless the file creation mask took some away.
   const bool bWritten = CopyContents(fdSrc, fdOut.Get(), src.st_size) &&

@@ -69,7 +69,7 @@ CHostListing::CHostListing(const CDeviceImage& image, const void* pOwner,
                            std::vector<std::string> names)
     : m_image(image),
       m_pOwner(pOwner),
-      m_strPrefix(strFolder + L"\\"),
+      m_pPrefix(std::make_shared<const std::wstring>(strFolder + L"\\")),
       m_fd(std::move(fd)),
       m_names(std::move(names)) {}
 
@@ -90,13 +90,13 @@ bool CHostListing::Next(WIN32_FIND_DATAW& data) {
     size_t n = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
     std::wmemcpy(data.cFileName, wide.c_str(), n);
     data.cFileName[n] = L'\0';
-    // The caller's next calls name the entry by its folder's path and the listed name; a copy
-    // asks about its destination before it names the entry again.
-    fact.strPath = m_strPrefix + wide;
+    // The caller's next calls name the entry by its folder's path and the listed name.
+    fact.pFolderPart = m_pPrefix;
+    fact.strLeaf = std::move(wide);
     fact.fdParent = m_fd;
     fact.strName = std::move(name);
     fact.bExists = true;
-    HostFacts::Keep(m_pOwner, std::move(fact), 2);
+    HostFacts::Keep(m_pOwner, std::move(fact));
     return true;
   }
   return false;

@@ -25,7 +25,7 @@ class CHostListing : public IFolderListing {
 
   const CDeviceImage& m_image;
   const void* m_pOwner;
-  std::wstring m_strPrefix;  // the folder's path and a separator
+  std::shared_ptr<const std::wstring> m_pPrefix;  // the folder's path and a separator
   std::shared_ptr<const CUniqueFd> m_fd;
   std::vector<std::string> m_names;
   size_t m_nNext = 0;

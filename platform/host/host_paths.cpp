@@ -13,6 +13,7 @@
 
 #include "platform/cstring.h"
 #include "platform/host/host_errors.h"
+#include "platform/host/host_facts.h"
 
 namespace {
 
@@ -113,18 +114,23 @@ int CDeviceImage::OpenBeneath(int fdDir, const std::string& strRel, int nFlags) 
 
 std::shared_ptr<const CUniqueFd> CDeviceImage::OpenFolder(const std::string& strRel) const {
   if (strRel == ".") return m_fdRoot;
+  const HostFacts::CCall call = HostFacts::CurrentCall();
+  const std::uint64_t nServesUntil = call.nCall + HostFacts::kServedCalls;
   std::shared_ptr<const CUniqueFd> known;
   dev_t dev = 0;
   ino_t ino = 0;
   {
     std::lock_guard<std::mutex> lock(m_knownMutex);
-    for (const CKnownFolder& k : m_arrKnown) {
-      if (k.strRel == strRel) {
-        known = k.fd;
-        dev = k.dev;
-        ino = k.ino;
-        break;
+    for (CKnownFolder& k : m_arrKnown) {
+      if (k.strRel != strRel) continue;
+      if (k.nThread == call.nThread && call.nCall <= k.nServesUntil) {
+        k.nServesUntil = nServesUntil;
+        return k.fd;
       }
+      known = k.fd;
+      dev = k.dev;
+      ino = k.ino;
+      break;
     }
   }
   if (known) {
@@ -132,20 +138,35 @@ std::shared_ptr<const CUniqueFd> CDeviceImage::OpenFolder(const std::string& str
     // removed, moved away or replaced since (by anyone) is resolved afresh, confined again.
     struct stat st {};
     if (::fstatat(m_fdRoot->Get(), strRel.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(st.st_mode) && st.st_dev == dev && st.st_ino == ino)
+        S_ISDIR(st.st_mode) && st.st_dev == dev && st.st_ino == ino) {
+      Remember(CKnownFolder{strRel, known, dev, ino, call.nThread, nServesUntil});
       return known;
+    }
   }
   int fdRaw = OpenBeneath(m_fdRoot->Get(), strRel, O_PATH | O_DIRECTORY);
   if (fdRaw < 0) return nullptr;
   auto fd = std::make_shared<const CUniqueFd>(fdRaw);
   struct stat st {};
   if (::fstat(fdRaw, &st) != 0) return fd;
+  Remember(CKnownFolder{strRel, fd, st.st_dev, st.st_ino, call.nThread, nServesUntil});
+  return fd;
+}
+
+void CDeviceImage::Used(const std::shared_ptr<const CUniqueFd>& fd) const {
+  const HostFacts::CCall call = HostFacts::CurrentCall();
   std::lock_guard<std::mutex> lock(m_knownMutex);
-  CKnownFolder entry{strRel, fd, st.st_dev, st.st_ino};
   for (CKnownFolder& k : m_arrKnown) {
-    if (k.strRel == strRel) {
+    if (k.fd == fd && k.nThread == call.nThread && call.nCall <= k.nServesUntil)
+      k.nServesUntil = call.nCall + HostFacts::kServedCalls;
+  }
+}
+
+void CDeviceImage::Remember(CKnownFolder entry) const {
+  std::lock_guard<std::mutex> lock(m_knownMutex);
+  for (CKnownFolder& k : m_arrKnown) {
+    if (k.strRel == entry.strRel) {
       k = std::move(entry);
-      return fd;
+      return;
     }
   }
   if (m_arrKnown.size() < kKnownFolders) {
@@ -154,7 +175,6 @@ std::shared_ptr<const CUniqueFd> CDeviceImage::OpenFolder(const std::string& str
     m_arrKnown[m_nNextKnown] = std::move(entry);
     m_nNextKnown = (m_nNextKnown + 1) % kKnownFolders;
   }
-  return fd;
 }
 
 void CDeviceImage::ForgetFolder(const std::wstring& strPath) const {

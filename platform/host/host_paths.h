@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +45,9 @@ class CDeviceImage {
   // Forgets the remembered folders at or under the path: to call after anything through this
   // image removed, created or replaced a name there.
   void ForgetFolder(const std::wstring& strPath) const;
+  // A call used the folder fd through a fact about a name in it: a remembered folder it is passes
+  // on to the caller's next calls as if resolved again.
+  void Used(const std::shared_ptr<const CUniqueFd>& fd) const;
   // Opens the path itself (links followed inside the image) with open flags; -1 with the code
   // (2 for a missing last component, 3 for a missing folder on the way, 5 out of the image).
   int Open(const std::wstring& strPath, int nFlags, DWORD& dwError) const;
@@ -56,19 +60,25 @@ class CDeviceImage {
   DWORD WordOf(int fdParent, const std::string& strName, const struct statx& st) const;
 
  private:
-  // A folder resolved earlier, by its path relative to the root, with its identity at the time.
+  // A folder resolved earlier, by its path relative to the root, with its identity at the time
+  // and the calls it serves without a check.
   struct CKnownFolder {
     std::string strRel;
     std::shared_ptr<const CUniqueFd> fd;
     dev_t dev = 0;
     ino_t ino = 0;
+    std::uint64_t nThread = 0;
+    std::uint64_t nServesUntil = 0;
   };
   static constexpr size_t kKnownFolders = 4;
 
   int OpenBeneath(int fdDir, const std::string& strRel, int nFlags) const;
-  // The folder at strRel (relative to the root), from the remembered ones when its name still
-  // leads to the same folder, else resolved afresh; null with errno when it cannot be.
+  // The folder at strRel (relative to the root): a remembered one while it serves the caller's
+  // calls (see host_facts.h) or while its name still leads to the same folder, else resolved
+  // afresh; null with errno when it cannot be.
   std::shared_ptr<const CUniqueFd> OpenFolder(const std::string& strRel) const;
+  // Puts the folder among the remembered ones, in the place of its name's or the oldest.
+  void Remember(CKnownFolder entry) const;
 
   std::string m_strRoot;
   std::string m_strRealRoot;

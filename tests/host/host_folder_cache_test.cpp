@@ -1,7 +1,8 @@
-// The image remembers folders it resolved; whatever happens to a remembered folder's name
-// afterwards (moved away, removed, replaced by a folder or by a link in or out of the image, the
-// same for a folder above it), the device answers exactly as one that never saw the folder, and
-// nothing outside the image is read or touched.
+// The image remembers folders it resolved. A remembered folder serves unchecked only the next two
+// calls of the thread that used it; after that, or on another thread, whatever happened to its
+// name meanwhile (moved away, removed, replaced by a folder or by a link in or out of the image,
+// the same for a folder above it), the device answers exactly as one that never saw the folder,
+// and nothing outside the image is read or touched.
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -118,15 +120,26 @@ TEST(HostFolderCache, RemembersNothingThatChangedSince) {
     CHostDevice freshDev(fresh.Root());
     std::vector<std::wstring> expected = Exercise(freshDev);
 
-    CTempImage warmed;
-    Fill(warmed);
-    CHostDevice warmedDev(warmed.Root());
-    ASSERT_NE(warmedDev.GetAttributes(L"\\P\\A\\f.txt"), INVALID_FILE_ATTRIBUTES);
-    ASSERT_NE(warmedDev.GetAttributes(L"\\P\\A\\ro.txt"), INVALID_FILE_ATTRIBUTES);
-    c.change(warmed, outRoot);
-    EXPECT_EQ(Exercise(warmedDev), expected);
-    EXPECT_EQ(warmed.Snapshot(), fresh.Snapshot());
-    EXPECT_EQ(outside.Snapshot(), outsideBefore);
+    for (bool bOtherThread : {false, true}) {
+      SCOPED_TRACE(bOtherThread ? "next call on another thread" : "after two other calls");
+      CTempImage warmed;
+      Fill(warmed);
+      CHostDevice warmedDev(warmed.Root());
+      ASSERT_NE(warmedDev.GetAttributes(L"\\P\\A\\f.txt"), INVALID_FILE_ATTRIBUTES);
+      ASSERT_NE(warmedDev.GetAttributes(L"\\P\\A\\ro.txt"), INVALID_FILE_ATTRIBUTES);
+      c.change(warmed, outRoot);
+      std::vector<std::wstring> got;
+      if (bOtherThread) {
+        std::thread([&] { got = Exercise(warmedDev); }).join();
+      } else {
+        warmedDev.GetAttributes(L"\\Q");
+        warmedDev.GetAttributes(L"\\Q");
+        got = Exercise(warmedDev);
+      }
+      EXPECT_EQ(got, expected);
+      EXPECT_EQ(warmed.Snapshot(), fresh.Snapshot());
+      EXPECT_EQ(outside.Snapshot(), outsideBefore);
+    }
   }
 }
 
