@@ -141,6 +141,54 @@ TEST_F(HostCopy, AFailedCopyLeavesTheDestinationAsItWasAndNoTemporaryFile) {
   EXPECT_EQ(StatOf(m_image.Host("Dst/old")).st_mode & 07777, 0640u);
 }
 
+// Others may change the source or the destination between a walk's look-up and its copy: the copy
+// then goes by what is there when it is made.
+TEST_F(HostCopy, ANameChangedJustBeforeTheCopyIsTakenAsItNowStands) {
+  m_image.File("Src/a", "a");
+  m_image.File("Src/b", "b");
+  m_image.Folder("L");
+  m_image.File("L/x", "x");
+  struct Case {
+    const char* name;
+    mode_t mode;  // of the destination others make; 0: none made
+    BOOL bFailIfExists;
+    BOOL bExpected;
+    DWORD dwError;
+    const char* contents;
+  };
+  const Case cases[] = {
+      {"made by others: replaced", 0644, FALSE, TRUE, 0, "a"},
+      {"made by others, no replacing asked", 0644, TRUE, FALSE, ERROR_FILE_EXISTS, "theirs"},
+      {"made read-only by others", 0444, FALSE, FALSE, ERROR_ACCESS_DENIED, "theirs"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = "d" + std::to_string(n++);
+    const std::wstring dst = L"\\Dst\\" + std::wstring(name.begin(), name.end());
+    // The walk asks about the destination, then copies to it.
+    ASSERT_EQ(GetFileAttributesW(dst.c_str()), INVALID_FILE_ATTRIBUTES);
+    m_image.File("Dst/" + name, "theirs", c.mode);
+    EXPECT_EQ(CopyFileW(L"\\Src\\a", dst.c_str(), c.bFailIfExists), c.bExpected);
+    if (!c.bExpected) {
+      EXPECT_EQ(GetLastError(), c.dwError);
+    }
+    EXPECT_EQ(ReadHostFile(m_image.Host("Dst/" + name)), c.contents);
+  }
+  // A source just listed, replaced by a link to another file of the image: the link is followed.
+  WIN32_FIND_DATAW data;
+  HANDLE h = FindFirstFileW(L"\\L\\*", &data);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  FindClose(h);
+  ASSERT_STREQ(data.cFileName, L"x");
+  ASSERT_EQ(::unlink(m_image.Host("L/x").c_str()), 0);
+  m_image.Link("L/x", "../Src/b");
+  EXPECT_TRUE(CopyFileW(L"\\L\\x", L"\\Dst\\x", FALSE));
+  EXPECT_EQ(ReadHostFile(m_image.Host("Dst/x")), "b");
+  // Nothing but the copies: no temporary file stays behind.
+  EXPECT_EQ(m_image.Snapshot().size(), 2u + 2 + 2 + std::size(cases) + 1);
+}
+
 TEST_F(HostCopy, ReplaceKeepsPermissionBitsAndLeavesNoTemporaryFile) {
   m_image.File("Dst/Path.xml", "<old/>", 0640);
   EXPECT_TRUE(m_dev->ReplaceFileContents(L"\\Dst\\Path.xml", "<new/>"));

@@ -1,0 +1,123 @@
+// The host device answers a walk's calls on a name from what it looked up a call or two before.
+// A change made through any device, on any thread, is seen by the very next call; a change made
+// by others is seen once two other calls have passed.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "platform/host/host_device.h"
+#include "tests/host/image_fixture.h"
+
+namespace {
+
+// The attribute word, or "error N".
+std::wstring Word(CHostDevice& dev, const std::wstring& strPath) {
+  DWORD dw = dev.GetAttributes(strPath);
+  return dw == INVALID_FILE_ATTRIBUTES ? L"error " + std::to_wstring(GetLastError())
+                                       : std::to_wstring(dw);
+}
+
+// The first entry of a folder, listed so that the device keeps what it found.
+std::wstring FirstListed(CHostDevice& dev, const std::wstring& strFolder) {
+  std::unique_ptr<IFolderListing> listing = dev.OpenListing(strFolder);
+  WIN32_FIND_DATAW data{};
+  if (!listing || !listing->Next(data)) return L"";
+  return data.cFileName;
+}
+
+class HostFacts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_image.File("src.txt", "new");
+    m_image.Folder("P");
+    m_image.File("P/f.txt", "old");
+    m_image.Folder("P/B");
+    m_image.Folder("L");
+    m_image.File("L/a.txt", "a");
+  }
+  CTempImage m_image;
+};
+
+TEST_F(HostFacts, AChangeThroughAnyDeviceOnAnyThreadIsSeenByTheNextCall) {
+  CHostDevice dev(m_image.Root());
+  // The same device and thread.
+  EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"128");
+  EXPECT_TRUE(dev.SetAttributes(L"\\P\\f.txt", FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"1");
+  EXPECT_TRUE(dev.SetAttributes(L"\\P\\f.txt", 0));
+  EXPECT_TRUE(dev.DeleteFile(L"\\P\\f.txt"));
+  EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"error 2");
+  EXPECT_TRUE(dev.CopyFile(L"\\src.txt", L"\\P\\f.txt", FALSE));
+  EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"128");
+  EXPECT_EQ(ReadHostFile(m_image.Host("P/f.txt")), "new");
+
+  // An entry just listed, deleted: the next calls on it find nothing.
+  ASSERT_EQ(FirstListed(dev, L"\\L"), L"a.txt");
+  EXPECT_TRUE(dev.DeleteFile(L"\\L\\a.txt"));
+  EXPECT_FALSE(dev.CopyFile(L"\\L\\a.txt", L"\\P\\a.txt", FALSE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Word(dev, L"\\L\\a.txt"), L"error 2");
+
+  // Another device on the same image.
+  {
+    CHostDevice other(m_image.Root());
+    EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"128");
+    EXPECT_TRUE(other.SetAttributes(L"\\P\\f.txt", FILE_ATTRIBUTE_READONLY));
+    EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"1");
+  }
+
+  // Another thread through the same device.
+  EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"1");
+  std::thread([&] { EXPECT_TRUE(dev.SetAttributes(L"\\P\\f.txt", 0)); }).join();
+  EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"128");
+
+  // A folder removed (and made again): a name next to one just looked up is not sought in the
+  // folder that went.
+  EXPECT_EQ(Word(dev, L"\\P\\B\\x.txt"), L"error 2");
+  EXPECT_TRUE(dev.RemoveFolder(L"\\P\\B"));
+  EXPECT_EQ(Word(dev, L"\\P\\B\\y.txt"), L"error 3");
+  EXPECT_TRUE(dev.CreateFolder(L"\\P\\B"));
+  EXPECT_EQ(Word(dev, L"\\P\\B\\y.txt"), L"error 2");
+  EXPECT_TRUE(dev.CopyFile(L"\\src.txt", L"\\P\\B\\y.txt", FALSE));
+  EXPECT_EQ(ReadHostFile(m_image.Host("P/B/y.txt")), "new");
+}
+
+TEST_F(HostFacts, WhatOthersChangeIsSeenOnceTwoOtherCallsHavePassed) {
+  CHostDevice dev(m_image.Root());
+  auto twoOtherCalls = [&] {
+    dev.GetAttributes(L"\\src.txt");
+    dev.GetAttributes(L"\\src.txt");
+  };
+  // A name looked up, then made read-only and then removed by others.
+  EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"128");
+  ASSERT_EQ(::chmod(m_image.Host("P/f.txt").c_str(), 0444), 0);
+  twoOtherCalls();
+  EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"1");
+  ASSERT_EQ(::unlink(m_image.Host("P/f.txt").c_str()), 0);
+  twoOtherCalls();
+  EXPECT_EQ(Word(dev, L"\\P\\f.txt"), L"error 2");
+  EXPECT_FALSE(dev.DeleteFile(L"\\P\\f.txt"));
+
+  // An entry just listed, replaced by a folder.
+  ASSERT_EQ(FirstListed(dev, L"\\L"), L"a.txt");
+  ASSERT_EQ(::unlink(m_image.Host("L/a.txt").c_str()), 0);
+  m_image.Folder("L/a.txt");
+  twoOtherCalls();
+  EXPECT_EQ(Word(dev, L"\\L\\a.txt"), L"16");
+  EXPECT_FALSE(dev.DeleteFile(L"\\L\\a.txt"));
+  EXPECT_TRUE(std::filesystem::is_directory(m_image.Host("L/a.txt")));
+
+  // A missing name looked up, then made by others: a copy to it replaces theirs as a whole.
+  EXPECT_EQ(Word(dev, L"\\P\\g.txt"), L"error 2");
+  m_image.File("P/g.txt", "theirs", 0444);
+  twoOtherCalls();
+  EXPECT_FALSE(dev.CopyFile(L"\\src.txt", L"\\P\\g.txt", FALSE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(ReadHostFile(m_image.Host("P/g.txt")), "theirs");
+}
+
+}  // namespace
