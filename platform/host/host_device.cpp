@@ -83,16 +83,12 @@ DWORD CHostDevice::RefusalFor(int fdParent, const std::string& strName,
 }
 
 const CFact* CHostDevice::Lookup(const std::wstring& strPath, DWORD& dwError) {
-  if (const CFact* fact = HostFacts::Find(this, strPath)) {
-    m_image.Used(fact->fdParent);
-    return fact;
-  }
+  if (const CFact* fact = HostFacts::Find(this, strPath)) return fact;
   CFact fact;
   const size_t nLeaf = HostFacts::LeafOf(strPath);
   if (nLeaf != std::wstring::npos) {
     // A name next to one just looked up sits in the folder already found for it.
     if (const CFact* sibling = HostFacts::FindSibling(this, strPath, nLeaf)) {
-      m_image.Used(sibling->fdParent);
       fact.pFolderPart = sibling->pFolderPart;
       fact.fdParent = sibling->fdParent;
       fact.strLeaf = strPath.substr(nLeaf);

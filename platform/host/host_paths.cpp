@@ -152,15 +152,6 @@ std::shared_ptr<const CUniqueFd> CDeviceImage::OpenFolder(const std::string& str
   return fd;
 }
 
-void CDeviceImage::Used(const std::shared_ptr<const CUniqueFd>& fd) const {
-  const HostFacts::CCall call = HostFacts::CurrentCall();
-  std::lock_guard<std::mutex> lock(m_knownMutex);
-  for (CKnownFolder& k : m_arrKnown) {
-    if (k.fd == fd && k.nThread == call.nThread && call.nCall <= k.nServesUntil)
-      k.nServesUntil = call.nCall + HostFacts::kServedCalls;
-  }
-}
-
 void CDeviceImage::Remember(CKnownFolder entry) const {
   std::lock_guard<std::mutex> lock(m_knownMutex);
   for (CKnownFolder& k : m_arrKnown) {

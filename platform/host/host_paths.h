@@ -45,9 +45,6 @@ class CDeviceImage {
   // Forgets the remembered folders at or under the path: to call after anything through this
   // image removed, created or replaced a name there.
   void ForgetFolder(const std::wstring& strPath) const;
-  // A call used the folder fd through a fact about a name in it: a remembered folder it is passes
-  // on to the caller's next calls as if resolved again.
-  void Used(const std::shared_ptr<const CUniqueFd>& fd) const;
   // Opens the path itself (links followed inside the image) with open flags; -1 with the code
   // (2 for a missing last component, 3 for a missing folder on the way, 5 out of the image).
   int Open(const std::wstring& strPath, int nFlags, DWORD& dwError) const;
