@@ -36,6 +36,43 @@ class CListedEntries : public IFolderListing {
   size_t m_nNext = 0;
 };
 
+// A path as the device takes it. The walks make these calls once per file: each thread reuses one
+// buffer per argument rather than making a string each time, unless a device calls back in while
+// the buffer is taken.
+class CPathArg {
+ public:
+  CPathArg(LPCWSTR pszPath, int nArg) {
+    CSlot& slot = t_slots[nArg];
+    if (slot.bTaken) {
+      m_strOwn.assign(pszPath);
+      m_pPath = &m_strOwn;
+      return;
+    }
+    slot.bTaken = true;
+    slot.str.assign(pszPath);
+    m_pSlot = &slot;
+    m_pPath = &slot.str;
+  }
+  ~CPathArg() {
+    if (m_pSlot) m_pSlot->bTaken = false;
+  }
+  CPathArg(const CPathArg&) = delete;
+  CPathArg& operator=(const CPathArg&) = delete;
+  operator const std::wstring&() const { return *m_pPath; }
+
+ private:
+  struct CSlot {
+    std::wstring str;
+    bool bTaken = false;
+  };
+  static thread_local CSlot t_slots[2];
+  CSlot* m_pSlot = nullptr;
+  const std::wstring* m_pPath = nullptr;
+  std::wstring m_strOwn;
+};
+
+thread_local CPathArg::CSlot CPathArg::t_slots[2];
+
 // Null with the last error set when there is no device or the path is too long.
 IDeviceBackend* Checked(LPCWSTR pszPath) {
   IDeviceBackend* dev = g_pDevice.load();
@@ -101,12 +138,12 @@ BOOL FindClose(HANDLE hFind) {
 
 DWORD GetFileAttributesW(LPCWSTR pszPath) {
   IDeviceBackend* dev = Checked(pszPath);
-  return dev ? dev->GetAttributes(pszPath) : INVALID_FILE_ATTRIBUTES;
+  return dev ? dev->GetAttributes(CPathArg(pszPath, 0)) : INVALID_FILE_ATTRIBUTES;
 }
 
 BOOL SetFileAttributesW(LPCWSTR pszPath, DWORD dwAttributes) {
   IDeviceBackend* dev = Checked(pszPath);
-  return dev ? dev->SetAttributes(pszPath, dwAttributes) : FALSE;
+  return dev ? dev->SetAttributes(CPathArg(pszPath, 0), dwAttributes) : FALSE;
 }
 
 BOOL CreateDirectoryW(LPCWSTR pszPath, void*) {
@@ -117,12 +154,12 @@ BOOL CreateDirectoryW(LPCWSTR pszPath, void*) {
 BOOL CopyFileW(LPCWSTR pszSource, LPCWSTR pszDest, BOOL bFailIfExists) {
   IDeviceBackend* dev = Checked(pszSource);
   if (dev) dev = Checked(pszDest);
-  return dev ? dev->CopyFile(pszSource, pszDest, bFailIfExists) : FALSE;
+  return dev ? dev->CopyFile(CPathArg(pszSource, 0), CPathArg(pszDest, 1), bFailIfExists) : FALSE;
 }
 
 BOOL DeleteFileW(LPCWSTR pszPath) {
   IDeviceBackend* dev = Checked(pszPath);
-  return dev ? dev->DeleteFile(pszPath) : FALSE;
+  return dev ? dev->DeleteFile(CPathArg(pszPath, 0)) : FALSE;
 }
 
 BOOL RemoveDirectoryW(LPCWSTR pszPath) {
