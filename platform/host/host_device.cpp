@@ -42,14 +42,11 @@ BOOL Fail(DWORD dwError) {
 }  // namespace
 
 CHostDevice::CHostDevice(const std::string& strRoot, std::vector<std::string> volumes)
-    : m_image(strRoot, std::move(volumes)),
+    : m_pImage(std::make_shared<const CDeviceImage>(strRoot, std::move(volumes))),
+      m_image(*m_pImage),
+      m_nFactsOwner(HostFacts::NewOwner()),
       m_nPid(::getpid()),
-      m_nCreationMask(ReadCreationMask()) {
-  // A device made where an earlier one stood must not meet that one's facts.
-  HostFacts::Changed();
-}
-
-CHostDevice::~CHostDevice() { HostFacts::Changed(); }
+      m_nCreationMask(ReadCreationMask()) {}
 
 std::string CHostDevice::RootFromEnvironment() {
   const char* root = std::getenv("ORVANE_DEVICE_ROOT");
@@ -83,12 +80,12 @@ DWORD CHostDevice::RefusalFor(int fdParent, const std::string& strName,
 }
 
 const CFact* CHostDevice::Lookup(const std::wstring& strPath, DWORD& dwError) {
-  if (const CFact* fact = HostFacts::Find(this, strPath)) return fact;
+  if (const CFact* fact = HostFacts::Find(m_nFactsOwner, strPath)) return fact;
   CFact fact;
   const size_t nLeaf = HostFacts::LeafOf(strPath);
   if (nLeaf != std::wstring::npos) {
     // A name next to one just looked up sits in the folder already found for it.
-    if (const CFact* sibling = HostFacts::FindSibling(this, strPath, nLeaf)) {
+    if (const CFact* sibling = HostFacts::FindSibling(m_nFactsOwner, strPath, nLeaf)) {
       fact.pFolderPart = sibling->pFolderPart;
       fact.fdParent = sibling->fdParent;
       fact.strLeaf = strPath.substr(nLeaf);
@@ -109,13 +106,13 @@ const CFact* CHostDevice::Lookup(const std::wstring& strPath, DWORD& dwError) {
   }
   fact.bExists = m_image.Stat(fact.Parent(), fact.strName, fact.st, dwError);
   if (!fact.bExists && dwError != ERROR_FILE_NOT_FOUND) return nullptr;
-  return &HostFacts::Keep(this, std::move(fact));
+  return &HostFacts::Keep(m_nFactsOwner, std::move(fact));
 }
 
 std::unique_ptr<IFolderListing> CHostDevice::OpenListing(const std::wstring& strFolder) {
   HostFacts::NextCall();
   DWORD dwError = 0;
-  std::unique_ptr<CHostListing> listing = CHostListing::Open(m_image, this, strFolder, dwError);
+  std::unique_ptr<CHostListing> listing = CHostListing::Open(m_pImage, m_nFactsOwner, strFolder, dwError);
   if (!listing) SetLastError(dwError);
   return listing;
 }
@@ -163,7 +160,7 @@ BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes)
     HostFacts::FileChanged();
   else
     HostFacts::Changed();
-  HostFacts::Keep(this, std::move(changed));
+  HostFacts::Keep(m_nFactsOwner, std::move(changed));
   return TRUE;
 }
 

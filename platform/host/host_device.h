@@ -4,6 +4,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -18,7 +20,6 @@ class CHostDevice : public IDeviceBackend {
   // volumes, right under the root, read as mounted volume roots (0x110).
   explicit CHostDevice(const std::string& strRoot,
                        std::vector<std::string> volumes = {"ResidentFlash", "SDMMC"});
-  ~CHostDevice() override;
   CHostDevice(const CHostDevice&) = delete;
   CHostDevice& operator=(const CHostDevice&) = delete;
 
@@ -67,7 +68,10 @@ class CHostDevice : public IDeviceBackend {
                  bool& bAppeared);
   BOOL CopyOver(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists);
 
-  CDeviceImage m_image;
+  // Shared with the listings, which may outlive the device.
+  std::shared_ptr<const CDeviceImage> m_pImage;
+  const CDeviceImage& m_image;
+  const std::uint64_t m_nFactsOwner;
   std::mutex m_mutex;
   std::wstring m_strModule;
   pid_t m_nPid;  // read once: the temporary names need it per file

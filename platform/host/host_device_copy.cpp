@@ -99,7 +99,7 @@ int CHostDevice::CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError) 
 int CHostDevice::OpenSource(const std::wstring& strSource, struct stat& listed, DWORD& dwError) {
   // A plain file just listed is opened where it was listed; anything else (a link to follow, a
   // name not listed a moment ago) through its path.
-  const CFact* fact = HostFacts::Find(this, strSource);
+  const CFact* fact = HostFacts::Find(m_nFactsOwner, strSource);
   if (fact && fact->bExists && S_ISREG(fact->st.stx_mode)) {
     int fd = ::openat(fact->Parent(), fact->strName.c_str(),
                       O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);

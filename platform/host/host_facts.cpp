@@ -9,9 +9,10 @@ namespace {
 std::atomic<std::uint64_t> g_nChanges{0};
 std::atomic<std::uint64_t> g_nFolderChanges{0};
 std::atomic<std::uint64_t> g_nThreads{0};
+std::atomic<std::uint64_t> g_nOwners{0};
 
 struct CSlot {
-  const void* pOwner = nullptr;
+  std::uint64_t nOwner = 0;
   std::uint64_t nChanges = 0;
   std::uint64_t nFolderChanges = 0;
   std::uint64_t nLastCall = 0;  // the last call it serves
@@ -23,9 +24,9 @@ thread_local unsigned t_nNewest = 0;
 thread_local std::uint64_t t_nCall = 0;
 thread_local const std::uint64_t t_nThread = ++g_nThreads;
 
-// The slot's fact when it belongs to pOwner and still serves; bFolderOnly: only its folder.
-const CFact* Serving(CSlot& slot, const void* pOwner, bool bFolderOnly) {
-  if (slot.pOwner != pOwner || t_nCall > slot.nLastCall) return nullptr;
+// The slot's fact when it belongs to nOwner and still serves; bFolderOnly: only its folder.
+const CFact* Serving(CSlot& slot, std::uint64_t nOwner, bool bFolderOnly) {
+  if (slot.nOwner != nOwner || t_nCall > slot.nLastCall) return nullptr;
   if (slot.nFolderChanges != g_nFolderChanges.load(std::memory_order_acquire)) return nullptr;
   if (!bFolderOnly && slot.nChanges != g_nChanges.load(std::memory_order_acquire)) return nullptr;
   return &slot.fact;
@@ -43,15 +44,17 @@ bool CFact::Names(const std::wstring& strPath) const {
 
 namespace HostFacts {
 
+std::uint64_t NewOwner() { return ++g_nOwners; }
+
 void NextCall() { ++t_nCall; }
 
 CCall CurrentCall() { return {t_nThread, t_nCall}; }
 
-const CFact& Keep(const void* pOwner, CFact fact) {
+const CFact& Keep(std::uint64_t nOwner, CFact fact) {
   t_nNewest ^= 1;
   CSlot& slot = t_slots[t_nNewest];
-  slot.pOwner = pOwner;
-  // Folders first: a change counts its folder change before its name change.
+  slot.nOwner = nOwner;
+  // Taken before the fact is kept: a change landing meanwhile leaves the fact stale, not fresh.
   slot.nFolderChanges = g_nFolderChanges.load(std::memory_order_acquire);
   slot.nChanges = g_nChanges.load(std::memory_order_acquire);
   slot.nLastCall = t_nCall + kServedCalls;
@@ -59,10 +62,10 @@ const CFact& Keep(const void* pOwner, CFact fact) {
   return slot.fact;
 }
 
-const CFact* Find(const void* pOwner, const std::wstring& strPath) {
+const CFact* Find(std::uint64_t nOwner, const std::wstring& strPath) {
   for (unsigned i = 0; i < 2; ++i) {
     CSlot& slot = t_slots[t_nNewest ^ i];
-    const CFact* fact = Serving(slot, pOwner, false);
+    const CFact* fact = Serving(slot, nOwner, false);
     if (fact && fact->Names(strPath)) {
       slot.nLastCall = t_nCall + kServedCalls;
       return fact;
@@ -81,10 +84,10 @@ size_t LeafOf(const std::wstring& strPath) {
   return nLeaf;
 }
 
-const CFact* FindSibling(const void* pOwner, const std::wstring& strPath, size_t nLeaf) {
+const CFact* FindSibling(std::uint64_t nOwner, const std::wstring& strPath, size_t nLeaf) {
   for (unsigned i = 0; i < 2; ++i) {
     CSlot& slot = t_slots[t_nNewest ^ i];
-    const CFact* fact = Serving(slot, pOwner, true);
+    const CFact* fact = Serving(slot, nOwner, true);
     if (fact && fact->pFolderPart && fact->pFolderPart->size() == nLeaf &&
         strPath.compare(0, nLeaf, *fact->pFolderPart) == 0) {
       slot.nLastCall = t_nCall + kServedCalls;

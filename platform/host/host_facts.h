@@ -39,6 +39,8 @@ namespace HostFacts {
 // How many calls a look-up serves after the one that made or last used it.
 constexpr unsigned kServedCalls = 2;
 
+// A number for a new device, never given before: the owner of the facts it keeps.
+std::uint64_t NewOwner();
 // A call of this thread into the device begins: older look-ups age by one call.
 void NextCall();
 // The current call, numbered across all threads' calls: a look-up made or used in call N serves
@@ -49,16 +51,16 @@ struct CCall {
 };
 CCall CurrentCall();
 // Remembers the fact for this thread and returns where it is kept (valid until the next Keep).
-const CFact& Keep(const void* pOwner, CFact fact);
+const CFact& Keep(std::uint64_t nOwner, CFact fact);
 // This thread's fact about the path when it still serves, passed on to the next call; null
 // otherwise.
-const CFact* Find(const void* pOwner, const std::wstring& strPath);
+const CFact* Find(std::uint64_t nOwner, const std::wstring& strPath);
 // Where a path's plain last component starts (after its last "\\"); npos when it has none.
 size_t LeafOf(const std::wstring& strPath);
 // This thread's fact, still serving, about another name in the folder a path names by the same
 // folder part (nLeaf from LeafOf); passed on to the next call like a fact about the path itself.
 // Only its folder is to be used: a change to a file since has made the rest stale.
-const CFact* FindSibling(const void* pOwner, const std::wstring& strPath, size_t nLeaf);
+const CFact* FindSibling(std::uint64_t nOwner, const std::wstring& strPath, size_t nLeaf);
 // Something was changed: every thread's facts are stale from now on.
 void Changed();
 // A plain file was made, changed or removed: every thread's facts are stale, but the folders they

@@ -48,9 +48,11 @@ bool ReadNames(int fd, std::vector<std::string>& names) {
 
 }  // namespace
 
-std::unique_ptr<CHostListing> CHostListing::Open(const CDeviceImage& image, const void* pOwner,
+std::unique_ptr<CHostListing> CHostListing::Open(std::shared_ptr<const CDeviceImage> pImage,
+                                                 std::uint64_t nOwner,
                                                  const std::wstring& strFolder, DWORD& dwError) {
-  auto fd = std::make_shared<const CUniqueFd>(image.Open(strFolder, O_RDONLY | O_DIRECTORY, dwError));
+  auto fd =
+      std::make_shared<const CUniqueFd>(pImage->Open(strFolder, O_RDONLY | O_DIRECTORY, dwError));
   if (!fd->IsValid()) {
     if (dwError == ERROR_FILE_NOT_FOUND) dwError = ERROR_PATH_NOT_FOUND;
     return nullptr;
@@ -61,14 +63,14 @@ std::unique_ptr<CHostListing> CHostListing::Open(const CDeviceImage& image, cons
     return nullptr;
   }
   return std::unique_ptr<CHostListing>(
-      new CHostListing(image, pOwner, strFolder, std::move(fd), std::move(names)));
+      new CHostListing(std::move(pImage), nOwner, strFolder, std::move(fd), std::move(names)));
 }
 
-CHostListing::CHostListing(const CDeviceImage& image, const void* pOwner,
+CHostListing::CHostListing(std::shared_ptr<const CDeviceImage> pImage, std::uint64_t nOwner,
                            const std::wstring& strFolder, std::shared_ptr<const CUniqueFd> fd,
                            std::vector<std::string> names)
-    : m_image(image),
-      m_pOwner(pOwner),
+    : m_pImage(std::move(pImage)),
+      m_nOwner(nOwner),
       m_pPrefix(std::make_shared<const std::wstring>(strFolder + L"\\")),
       m_fd(std::move(fd)),
       m_names(std::move(names)) {}
@@ -79,9 +81,9 @@ bool CHostListing::Next(WIN32_FIND_DATAW& data) {
     std::string& name = m_names[m_nNext++];
     CFact fact;
     DWORD dwIgnored = 0;
-    if (!m_image.Stat(m_fd->Get(), name, fact.st, dwIgnored)) continue;  // gone meanwhile
+    if (!m_pImage->Stat(m_fd->Get(), name, fact.st, dwIgnored)) continue;  // gone meanwhile
     data = WIN32_FIND_DATAW{};
-    data.dwFileAttributes = m_image.WordOf(m_fd->Get(), name, fact.st);
+    data.dwFileAttributes = m_pImage->WordOf(m_fd->Get(), name, fact.st);
     data.ftLastWriteTime = FileTimeOf(fact.st.stx_mtime);
     data.ftLastAccessTime = FileTimeOf(fact.st.stx_atime);
     data.nFileSizeHigh = static_cast<DWORD>(fact.st.stx_size >> 32);
@@ -96,7 +98,7 @@ bool CHostListing::Next(WIN32_FIND_DATAW& data) {
     fact.fdParent = m_fd;
     fact.strName = std::move(name);
     fact.bExists = true;
-    HostFacts::Keep(m_pOwner, std::move(fact));
+    HostFacts::Keep(m_nOwner, std::move(fact));
     return true;
   }
   return false;

@@ -3,6 +3,7 @@
 // up as it is handed out and kept for the calls that follow on it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,19 +13,21 @@
 
 class CHostListing : public IFolderListing {
  public:
-  // Null with the code when the folder cannot be listed (3 when it is missing). pOwner: the
-  // device whose facts the entries become.
-  static std::unique_ptr<CHostListing> Open(const CDeviceImage& image, const void* pOwner,
-                                            const std::wstring& strFolder, DWORD& dwError);
+  // Null with the code when the folder cannot be listed (3 when it is missing). nOwner: the
+  // device whose facts the entries become. The listing keeps the image for as long as it lives.
+  static std::unique_ptr<CHostListing> Open(std::shared_ptr<const CDeviceImage> pImage,
+                                            std::uint64_t nOwner, const std::wstring& strFolder,
+                                            DWORD& dwError);
 
   bool Next(WIN32_FIND_DATAW& data) override;
 
  private:
-  CHostListing(const CDeviceImage& image, const void* pOwner, const std::wstring& strFolder,
-               std::shared_ptr<const CUniqueFd> fd, std::vector<std::string> names);
+  CHostListing(std::shared_ptr<const CDeviceImage> pImage, std::uint64_t nOwner,
+               const std::wstring& strFolder, std::shared_ptr<const CUniqueFd> fd,
+               std::vector<std::string> names);
 
-  const CDeviceImage& m_image;
-  const void* m_pOwner;
+  std::shared_ptr<const CDeviceImage> m_pImage;
+  std::uint64_t m_nOwner;
   std::shared_ptr<const std::wstring> m_pPrefix;  // the folder's path and a separator
   std::shared_ptr<const CUniqueFd> m_fd;
   std::vector<std::string> m_names;

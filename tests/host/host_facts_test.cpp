@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <new>
 #include <string>
 #include <thread>
 
+#include "platform/files.h"
 #include "platform/host/host_device.h"
 #include "tests/host/image_fixture.h"
 
@@ -118,6 +120,31 @@ TEST_F(HostFacts, WhatOthersChangeIsSeenOnceTwoOtherCallsHavePassed) {
   EXPECT_FALSE(dev.CopyFile(L"\\src.txt", L"\\P\\g.txt", FALSE));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(ReadHostFile(m_image.Host("P/g.txt")), "theirs");
+}
+
+// A find handle left open past its device goes on listing its own image, and what it finds
+// serves no other device, even one made in the same place.
+TEST_F(HostFacts, AListingOutlivingItsDeviceServesNoOtherDevice) {
+  m_image.File("L/b.txt", "b");
+  alignas(CHostDevice) unsigned char place[sizeof(CHostDevice)];
+  WIN32_FIND_DATAW data;
+  auto* old = new (place) CHostDevice(m_image.Root());
+  IDeviceBackend* pPrevious = InstallDeviceBackend(old);
+  HANDLE h = FindFirstFileW(L"\\L\\*", &data);
+  InstallDeviceBackend(pPrevious);
+  old->~CHostDevice();
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+
+  CTempImage other;
+  other.Folder("L");
+  auto* dev = new (place) CHostDevice(other.Root());
+  ASSERT_TRUE(FindNextFileW(h, &data));
+  const std::wstring name = data.cFileName;
+  EXPECT_TRUE(name == L"a.txt" || name == L"b.txt");
+  EXPECT_EQ(Word(*dev, L"\\L\\" + name), L"error 2");
+  EXPECT_FALSE(FindNextFileW(h, &data));
+  EXPECT_TRUE(FindClose(h));
+  dev->~CHostDevice();
 }
 
 }  // namespace
