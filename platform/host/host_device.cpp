@@ -1,6 +1,5 @@
 #include "platform/host/host_device.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cwchar>
 #include <fstream>
 #include <string>
 
