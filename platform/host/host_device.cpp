@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 #include "platform/cstring.h"
@@ -17,20 +16,6 @@
 #include "platform/host/host_processes.h"
 
 namespace {
-
-// From /proc/self/status: reading it with umask() would change it for a moment, for every thread.
-mode_t ReadCreationMask() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line)) {
-    if (line.rfind("Umask:", 0) == 0) {
-      char* end = nullptr;
-      unsigned long v = std::strtoul(line.c_str() + 6, &end, 8);
-      if (end != line.c_str() + 6 && v <= 0777) return static_cast<mode_t>(v);
-    }
-  }
-  return 0777;
-}
 
 BOOL Fail(DWORD dwError) {
   SetLastError(dwError);
@@ -43,8 +28,7 @@ CHostDevice::CHostDevice(const std::string& strRoot, std::vector<std::string> vo
     : m_pImage(std::make_shared<const CDeviceImage>(strRoot, std::move(volumes))),
       m_image(*m_pImage),
       m_nFactsOwner(HostFacts::NewOwner()),
-      m_nPid(::getpid()),
-      m_nCreationMask(ReadCreationMask()) {}
+      m_nPid(::getpid()) {}
 
 std::string CHostDevice::RootFromEnvironment() {
   const char* root = std::getenv("ORVANE_DEVICE_ROOT");

@@ -62,11 +62,16 @@ class CHostDevice : public IDeviceBackend {
   // The source of a copy opened for reading, through the folder it was just listed in when it
   // was, with what the listing found in listed (st_mode 0 otherwise); -1 with the code.
   int OpenSource(const std::wstring& strSource, struct stat& listed, DWORD& dwError);
-  // The copy's two ways to its destination: a missing one is written in place, an existing one
-  // is replaced by a finished temporary file.
+  // A copy to a missing destination; bAppeared when one was made by others meanwhile and the
+  // copy may go over it.
   BOOL CopyToNew(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists,
                  bool& bAppeared);
-  BOOL CopyOver(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists);
+  // Links a file opened without a name (O_TMPFILE) as strName in the folder; false with errno.
+  static bool LinkUnnamed(int fd, int fdParent, const std::string& strName);
+  // A copy written to a temporary file and renamed to the destination, over an existing one only
+  // with bReplace; bAppeared when a destination that was to be new exists.
+  BOOL CopyThroughTemp(int fdSrc, const struct stat& src, const CFact& dst, bool bReplace,
+                       bool& bAppeared);
 
   // Shared with the listings, which may outlive the device.
   std::shared_ptr<const CDeviceImage> m_pImage;
@@ -75,8 +80,5 @@ class CHostDevice : public IDeviceBackend {
   std::mutex m_mutex;
   std::wstring m_strModule;
   pid_t m_nPid;  // read once: the temporary names need it per file
-  // The process's file creation mask, read once (the program never changes it); all bits when it
-  // cannot be read, so that every copy sets its permission bits itself.
-  mode_t m_nCreationMask;
   std::atomic<unsigned> m_nTempSeq{0};
 };

@@ -1,7 +1,7 @@
-// Whole-file work on the host: copy, read and replace. What replaces an existing file is written
-// to a temporary file in the same folder and renamed over it, so the old contents stay whole
-// until the new ones are; a copy to a new name is written in place. A failure leaves the
-// destination as it was and nothing behind.
+// Whole-file work on the host: copy, read and replace, each finished before it takes the
+// destination's name (a file without a name linked in, or a temporary file renamed over the
+// old one), so the name never shows a half-written file and the old contents stay whole until
+// the new ones are. A failure leaves the destination as it was and nothing behind.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -32,16 +32,16 @@ bool WriteAll(int fd, const char* p, size_t n) {
   return true;
 }
 
-// Copies the rest of fdIn to fdOut in the kernel; read and write where the kernel cannot. A file
-// that was nSize bytes long when opened is done after that many (no call to find its end), even
-// should it grow meanwhile.
+// Copies fdIn from its start to fdOut, in the kernel; by reading and writing where the kernel
+// cannot. A file that was nSize bytes long when opened is done after that many (no call to find
+// its end), even should it grow meanwhile. From the start, whatever was read from fdIn before: a
+// copy tried again begins afresh.
 bool CopyContents(int fdIn, int fdOut, off_t nSize) {
-  off_t nDone = 0;
+  loff_t nDone = 0;
   for (;;) {
-    ssize_t n = ::copy_file_range(fdIn, nullptr, fdOut, nullptr, 1 << 30, 0);
+    ssize_t n = ::copy_file_range(fdIn, &nDone, fdOut, nullptr, 1 << 30, 0);
     if (n == 0) return true;
     if (n > 0) {
-      nDone += n;
       if (nDone == nSize) return true;
       continue;
     }
@@ -51,7 +51,7 @@ bool CopyContents(int fdIn, int fdOut, off_t nSize) {
   }
   std::vector<char> buf(1 << 16);
   for (;;) {
-    ssize_t n = ::read(fdIn, buf.data(), buf.size());
+    ssize_t n = ::pread(fdIn, buf.data(), buf.size(), nDone);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) return true;
@@ -59,6 +59,20 @@ bool CopyContents(int fdIn, int fdOut, off_t nSize) {
     nDone += n;
     if (nDone == nSize) return true;
   }
+}
+
+// Renames only when the new name is free; -1 with EEXIST when it is not.
+int RenameNoReplace(int fdParent, const std::string& strFrom, const std::string& strTo) {
+  if (::renameat2(fdParent, strFrom.c_str(), fdParent, strTo.c_str(), RENAME_NOREPLACE) == 0)
+    return 0;
+  if (errno != EINVAL) return -1;
+  // A file system that cannot be asked so: looked at first.
+  struct stat st {};
+  if (::fstatat(fdParent, strTo.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return ::renameat(fdParent, strFrom.c_str(), fdParent, strTo.c_str());
 }
 
 // The facts a copy uses, from a look-up made before the file was opened.
@@ -143,7 +157,8 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
     if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     if (DWORD dwRefusal = RefusalFor(dst->Parent(), dst->strName, st)) return Fail(dwRefusal);
-    return CopyOver(fdSrc.Get(), src, *dst, bFailIfExists);
+    bool bIgnored = false;
+    return CopyThroughTemp(fdSrc.Get(), src, *dst, true, bIgnored);
   }
 }
 
@@ -151,43 +166,55 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CFact& dst,
                             BOOL bFailIfExists, bool& bAppeared) {
   const mode_t mode = src.st_mode & 0777;
   const int fdParent = dst.Parent();
-  CUniqueFd fdOut(::openat(fdParent, dst.strName.c_str(),
-                           O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+  // Written as a file without a name and linked under the destination's name once whole: a cut
+  // power leaves neither a half-written file there nor a temporary one. A file system that
+  // cannot goes through a temporary name, as over an existing file.
+  CUniqueFd fdOut(::openat(fdParent, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode));
   if (!fdOut.IsValid()) {
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
+      return Fail(Win32FromErrno(errno));
+    if (CopyThroughTemp(fdSrc, src, dst, false, bAppeared)) return TRUE;
+    if (bFailIfExists) bAppeared = false;  // it stays an error 80
+    return FALSE;
+  }
+  const struct timespec times[2] = {src.st_atim, src.st_mtim};
+  // The permission bits set again: the file creation mask or a folder's default access list may
+  // have taken some away.
+  if (!CopyContents(fdSrc, fdOut.Get(), src.st_size) || ::fchmod(fdOut.Get(), mode) != 0 ||
+      ::futimens(fdOut.Get(), times) != 0)
+    return Fail(Win32FromErrno(errno));
+  if (!LinkUnnamed(fdOut.Get(), fdParent, dst.strName)) {
     const int nErrno = errno;
+    if (nErrno != EEXIST) return Fail(Win32FromErrno(nErrno));
+    // Made by others meanwhile: what was looked up about it is stale.
     HostFacts::FileChanged();
-    if (nErrno == EEXIST && bFailIfExists) return Fail(ERROR_FILE_EXISTS);
-    bAppeared = nErrno == EEXIST;
-    return Fail(Win32FromErrno(nErrno));
+    bAppeared = !bFailIfExists;
+    return Fail(ERROR_FILE_EXISTS);
   }
   HostFacts::FileChanged();
-  const struct timespec times[2] = {src.st_atim, src.st_mtim};
-  // Made with the source's permission bits unless the file creation mask took some away.
-  const bool bWritten = CopyContents(fdSrc, fdOut.Get(), src.st_size) &&
-                        ((mode & m_nCreationMask) == 0 || ::fchmod(fdOut.Get(), mode) == 0) &&
-                        ::futimens(fdOut.Get(), times) == 0;
-  int nErrno = errno;
-  struct stat made {};
-  const bool bKnown = !bWritten && ::fstat(fdOut.Get(), &made) == 0;
-  if (bWritten) {
-    if (::close(fdOut.Release()) == 0) return TRUE;
-    nErrno = errno;
-  }
-  // Nothing half-written stays under the name: the file made here goes again, as long as the
-  // name still names it (known by its identity, or after a failed close by the size and time
-  // given to it).
+  if (::close(fdOut.Release()) == 0) return TRUE;
+  // What a failed close may have lost goes again, as long as the name still names the file
+  // linked here (by the size and time given to it).
+  const int nErrno = errno;
   struct stat now {};
   if (::fstatat(fdParent, dst.strName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-      (bKnown ? made.st_dev == now.st_dev && made.st_ino == now.st_ino
-              : bWritten && S_ISREG(now.st_mode) && now.st_size == src.st_size &&
-                    now.st_mtim.tv_sec == src.st_mtim.tv_sec &&
-                    now.st_mtim.tv_nsec == src.st_mtim.tv_nsec))
+      S_ISREG(now.st_mode) && now.st_size == src.st_size &&
+      now.st_mtim.tv_sec == src.st_mtim.tv_sec && now.st_mtim.tv_nsec == src.st_mtim.tv_nsec)
     ::unlinkat(fdParent, dst.strName.c_str(), 0);
   return Fail(Win32FromErrno(nErrno));
 }
 
-BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, const CFact& dst,
-                           BOOL bFailIfExists) {
+bool CHostDevice::LinkUnnamed(int fd, int fdParent, const std::string& strName) {
+  if (::linkat(fd, "", fdParent, strName.c_str(), AT_EMPTY_PATH) == 0) return true;
+  // Without the right to link by descriptor, by its name under /proc.
+  if (errno != ENOENT && errno != EPERM) return false;
+  char proc[64];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  return ::linkat(AT_FDCWD, proc, fdParent, strName.c_str(), AT_SYMLINK_FOLLOW) == 0;
+}
+
+BOOL CHostDevice::CopyThroughTemp(int fdSrc, const struct stat& src, const CFact& dst,
+                                  bool bReplace, bool& bAppeared) {
   const int fdParent = dst.Parent();
   DWORD dwError = 0;
   std::string strTemp;
@@ -195,15 +222,16 @@ BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, const CFact& dst,
   HostFacts::Changed();
   if (!fdTemp.IsValid()) return Fail(dwError);
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
-  if (!CopyContents(fdSrc, fdTemp.Get(), src.st_size) || ::fchmod(fdTemp.Get(), src.st_mode & 0777) != 0 ||
-      ::futimens(fdTemp.Get(), times) != 0)
+  if (!CopyContents(fdSrc, fdTemp.Get(), src.st_size) ||
+      ::fchmod(fdTemp.Get(), src.st_mode & 0777) != 0 || ::futimens(fdTemp.Get(), times) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
-  int r = bFailIfExists ? ::renameat2(fdParent, strTemp.c_str(), fdParent, dst.strName.c_str(),
-                                      RENAME_NOREPLACE)
-                        : ::renameat(fdParent, strTemp.c_str(), fdParent, dst.strName.c_str());
-  if (r != 0)
-    return Abandon(fdParent, strTemp, errno == EEXIST ? ERROR_FILE_EXISTS : Win32FromErrno(errno));
+  const int r = bReplace ? ::renameat(fdParent, strTemp.c_str(), fdParent, dst.strName.c_str())
+                         : RenameNoReplace(fdParent, strTemp, dst.strName);
+  if (r != 0) {
+    bAppeared = errno == EEXIST;
+    return Abandon(fdParent, strTemp, bAppeared ? ERROR_FILE_EXISTS : Win32FromErrno(errno));
+  }
   return TRUE;
 }
 

@@ -78,6 +78,7 @@ TEST_F(HostCopy, KeepsContentsModeAndTime) {
       {"several megabytes over an old file", 3 << 20, 0750, true},
       {"read-only source", 100, 0444, false},
       {"odd size", 65537, 0600, true},
+      {"group-writable to a new name, past the file creation mask", 10, 0664, false},
   };
   int n = 0;
   for (const auto& c : cases) {
