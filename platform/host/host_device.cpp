@@ -26,7 +26,6 @@ BOOL Fail(DWORD dwError) {
 
 CHostDevice::CHostDevice(const std::string& strRoot, std::vector<std::string> volumes)
     : m_pImage(std::make_shared<const CDeviceImage>(strRoot, std::move(volumes))),
-      m_image(*m_pImage),
       m_nFactsOwner(HostFacts::NewOwner()),
       m_nPid(::getpid()) {}
 
@@ -49,12 +48,12 @@ std::wstring CHostDevice::ModuleFileName() {
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) return {};
-  return m_image.DevicePathOf(std::string(buf, static_cast<size_t>(n)));
+  return m_pImage->DevicePathOf(std::string(buf, static_cast<size_t>(n)));
 }
 
 DWORD CHostDevice::RefusalFor(int fdParent, const std::string& strName,
                               const struct statx& st) const {
-  if (m_image.WordOf(fdParent, strName, st) & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+  if (m_pImage->WordOf(fdParent, strName, st) & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
   if (S_ISREG(st.stx_mode) && (st.stx_mode & 0111) &&
       IsRunningProgramFile(makedev(st.stx_dev_major, st.stx_dev_minor), st.stx_ino))
     return ERROR_SHARING_VIOLATION;
@@ -76,7 +75,7 @@ const CFact* CHostDevice::Lookup(const std::wstring& strPath, DWORD& dwError) {
   }
   if (!fact.fdParent) {
     CResolvedPath path;
-    if (!m_image.Resolve(strPath, path, dwError)) return nullptr;
+    if (!m_pImage->Resolve(strPath, path, dwError)) return nullptr;
     fact.fdParent = std::move(path.fdParent);
     fact.strName = std::move(path.strName);
     if (nLeaf != std::wstring::npos) {
@@ -86,7 +85,7 @@ const CFact* CHostDevice::Lookup(const std::wstring& strPath, DWORD& dwError) {
       fact.strLeaf = strPath;
     }
   }
-  fact.bExists = m_image.Stat(fact.Parent(), fact.strName, fact.st, dwError);
+  fact.bExists = m_pImage->Stat(fact.Parent(), fact.strName, fact.st, dwError);
   if (!fact.bExists && dwError != ERROR_FILE_NOT_FOUND) return nullptr;
   return &HostFacts::Keep(m_nFactsOwner, std::move(fact));
 }
@@ -118,7 +117,7 @@ DWORD CHostDevice::GetAttributes(const std::wstring& strPath) {
     SetLastError(fact ? ERROR_FILE_NOT_FOUND : dwError);
     return INVALID_FILE_ATTRIBUTES;
   }
-  return m_image.WordOf(fact->Parent(), fact->strName, fact->st);
+  return m_pImage->WordOf(fact->Parent(), fact->strName, fact->st);
 }
 
 BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes) {
@@ -129,7 +128,7 @@ BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes)
   if (!fact->bExists) return Fail(ERROR_FILE_NOT_FOUND);
   // A link has no attributes of its own, and a volume root's word is fixed.
   if (fact->IsRoot() || S_ISLNK(fact->st.stx_mode) ||
-      m_image.WordOf(fact->Parent(), fact->strName, fact->st) == FILE_ATTRIBUTE_VOLUME_ROOT)
+      m_pImage->WordOf(fact->Parent(), fact->strName, fact->st) == FILE_ATTRIBUTE_VOLUME_ROOT)
     return TRUE;
   mode_t mode = fact->st.stx_mode & 07777;
   mode_t wanted = (dwAttributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
@@ -150,12 +149,12 @@ BOOL CHostDevice::CreateFolder(const std::wstring& strPath) {
   HostFacts::NextCall();
   CResolvedPath path;
   DWORD dwError = 0;
-  if (!m_image.Resolve(strPath, path, dwError)) return Fail(dwError);
+  if (!m_pImage->Resolve(strPath, path, dwError)) return Fail(dwError);
   if (path.IsRoot()) return Fail(ERROR_ALREADY_EXISTS);
   if (::mkdirat(path.Parent(), path.strName.c_str(), 0777) != 0)
     return Fail(Win32FromErrno(errno, true));
   HostFacts::Changed();
-  m_image.ForgetFolder(strPath);
+  m_pImage->ForgetFolder(strPath);
   return TRUE;
 }
 
@@ -184,27 +183,27 @@ BOOL CHostDevice::RemoveFolder(const std::wstring& strPath) {
   CResolvedPath path;
   DWORD dwError = 0;
   struct statx st {};
-  if (!m_image.Resolve(strPath, path, dwError)) return Fail(dwError);
-  if (!m_image.Stat(path.Parent(), path.strName, st, dwError)) return Fail(dwError);
+  if (!m_pImage->Resolve(strPath, path, dwError)) return Fail(dwError);
+  if (!m_pImage->Stat(path.Parent(), path.strName, st, dwError)) return Fail(dwError);
   if (!S_ISDIR(st.stx_mode)) return Fail(ERROR_DIRECTORY);
-  DWORD dwWord = m_image.WordOf(path.Parent(), path.strName, st);
+  DWORD dwWord = m_pImage->WordOf(path.Parent(), path.strName, st);
   if (path.IsRoot() || dwWord == FILE_ATTRIBUTE_VOLUME_ROOT || (dwWord & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED);
   if (::unlinkat(path.Parent(), path.strName.c_str(), AT_REMOVEDIR) != 0)
     return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : Win32FromErrno(errno));
   HostFacts::Changed();
-  m_image.ForgetFolder(strPath);
+  m_pImage->ForgetFolder(strPath);
   return TRUE;
 }
 
 std::vector<CProcessInfo> CHostDevice::SnapshotProcesses() {
   HostFacts::NextCall();
-  return SnapshotHostProcesses(m_image);
+  return SnapshotHostProcesses(*m_pImage);
 }
 
 std::shared_ptr<CProcessObject> CHostDevice::OpenProcess(DWORD dwPid) {
   HostFacts::NextCall();
-  return OpenHostProcess(m_image, dwPid);
+  return OpenHostProcess(*m_pImage, dwPid);
 }
 
 DWORD CHostDevice::CurrentProcessId() { return static_cast<DWORD>(::getpid()); }

@@ -30,8 +30,8 @@ class CHostDevice : public IDeviceBackend {
   // empty returns to the host executable's own path mapped into the image.
   void SetModuleFileName(const std::wstring& strPath);
   // Host path of a device path (by name, links not resolved); empty when it climbs out.
-  std::string HostPathOf(const std::wstring& strPath) const { return m_image.HostPathOf(strPath); }
-  const CDeviceImage& Image() const { return m_image; }
+  std::string HostPathOf(const std::wstring& strPath) const { return m_pImage->HostPathOf(strPath); }
+  const CDeviceImage& Image() const { return *m_pImage; }
 
   // IDeviceBackend.
   BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) override;
@@ -75,7 +75,6 @@ class CHostDevice : public IDeviceBackend {
 
   // Shared with the listings, which may outlive the device.
   std::shared_ptr<const CDeviceImage> m_pImage;
-  const CDeviceImage& m_image;
   const std::uint64_t m_nFactsOwner;
   std::mutex m_mutex;
   std::wstring m_strModule;

@@ -123,7 +123,7 @@ int CHostDevice::OpenSource(const std::wstring& strSource, struct stat& listed, 
     }
   }
   listed.st_mode = 0;
-  return m_image.Open(strSource, O_RDONLY | O_NONBLOCK, dwError);
+  return m_pImage->Open(strSource, O_RDONLY | O_NONBLOCK, dwError);
 }
 
 BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& strDest,
@@ -238,7 +238,7 @@ BOOL CHostDevice::CopyThroughTemp(int fdSrc, const struct stat& src, const CFact
 BOOL CHostDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes) {
   HostFacts::NextCall();
   DWORD dwError = 0;
-  CUniqueFd fd(m_image.Open(strPath, O_RDONLY | O_NONBLOCK, dwError));
+  CUniqueFd fd(m_pImage->Open(strPath, O_RDONLY | O_NONBLOCK, dwError));
   if (!fd.IsValid()) return Fail(dwError);
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) return Fail(Win32FromErrno(errno));
@@ -260,11 +260,11 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   HostFacts::NextCall();
   CResolvedPath path;
   DWORD dwError = 0;
-  if (!m_image.Resolve(strPath, path, dwError)) return Fail(dwError);
+  if (!m_pImage->Resolve(strPath, path, dwError)) return Fail(dwError);
   if (path.IsRoot()) return Fail(ERROR_ACCESS_DENIED);
   int fdParent = path.Parent();
   struct statx st {};
-  bool bExists = m_image.Stat(fdParent, path.strName, st, dwError);
+  bool bExists = m_pImage->Stat(fdParent, path.strName, st, dwError);
   if (bExists) {
     if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (DWORD dwRefusal = RefusalFor(fdParent, path.strName, st)) return Fail(dwRefusal);
@@ -283,7 +283,7 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (::renameat(fdParent, strTemp.c_str(), fdParent, path.strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   HostFacts::Changed();
-  m_image.ForgetFolder(strPath);
+  m_pImage->ForgetFolder(strPath);
   // The rename itself reaches the disk only with its folder.
   CUniqueFd fdDir(::openat(fdParent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fdDir.IsValid()) ::fsync(fdDir.Get());
