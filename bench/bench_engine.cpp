@@ -28,7 +28,7 @@
 #include "engine/copy_tree.h"
 #include "engine/delete_tree.h"
 #include "platform/files.h"
-#include "platform/host/host_device.h"
+#include "platform/host/device/device.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
 

@@ -6,8 +6,7 @@
 #include <string>
 
 #include "app/recovery_app.h"
-#include "platform/host/host_install.h"
-#include "platform/host/host_qt_environment.h"
+#include "platform/host/install.h"
 #include "platform/runtime.h"
 
 // The program's one application object lives in the logic library: this reference links it.

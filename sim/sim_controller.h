@@ -10,7 +10,7 @@
 #include <set>
 #include <string>
 
-#include "platform/host/host_install.h"
+#include "platform/host/install.h"
 #include "sim/sim_options.h"
 #include "sim/sim_report.h"
 

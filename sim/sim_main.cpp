@@ -9,8 +9,7 @@
 #include <string>
 
 #include "app/recovery_app.h"
-#include "platform/host/host_install.h"
-#include "platform/host/host_qt_environment.h"
+#include "platform/host/install.h"
 #include "sim/sim_controller.h"
 #include "sim/sim_options.h"
 

@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "app/recovery_dlg.h"
-#include "platform/host/host_install.h"
-#include "platform/host/host_qt_environment.h"
+#include "platform/host/install.h"
 #include "platform/kernel.h"
 #include "ui/progress_scale.h"
 

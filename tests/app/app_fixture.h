@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/recovery_dlg.h"
-#include "platform/host/xml_factory.h"
+#include "platform/host/xml/factory.h"
 #include "tests/fakes/diag_capture.h"
 #include "tests/fakes/fake_device.h"
 #include "tests/fakes/fake_exit.h"

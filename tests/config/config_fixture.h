@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/xml_factory.h"
+#include "platform/host/xml/factory.h"
 #include "tests/fakes/fake_device.h"
 #include "tests/fakes/fake_windows.h"
 

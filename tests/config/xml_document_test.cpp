@@ -1,8 +1,7 @@
-#include "platform/host/xml_document.h"
-
 #include <string>
 #include <vector>
 
+#include "platform/host/xml/document.h"
 #include "tests/config/config_fixture.h"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "engine/copy_tree.h"
 #include "engine/delete_tree.h"
-#include "platform/host/host_device.h"
+#include "platform/host/device/device.h"
 #include "tests/engine/run_harness.h"
 
 extern char** environ;

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/host/xml_factory.h"
+#include "platform/host/xml/factory.h"
 #include "tests/fakes/fake_device.h"
 #include "tests/fuzz/path_list_check.h"
 

@@ -11,7 +11,7 @@
 
 #include "platform/cstring.h"
 #include "platform/files.h"
-#include "platform/host/host_device.h"
+#include "platform/host/device/device.h"
 #include "platform/kernel.h"
 #include "platform/processes.h"
 #include "tests/fakes/fake_device.h"

@@ -1,14 +1,13 @@
 // errno to the device's codes, the attribute word of mount points and volume folders, and the
 // program file name.
-#include "platform/host/host_errors.h"
-
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/files.h"
-#include "platform/host/host_device.h"
+#include "platform/host/device/device.h"
+#include "platform/host/device/errors.h"
 #include "tests/host/image_fixture.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include <thread>
 
 #include "platform/files.h"
-#include "platform/host/host_device.h"
+#include "platform/host/device/device.h"
 #include "tests/host/image_fixture.h"
 
 namespace {

@@ -10,12 +10,12 @@
 
 #include <filesystem>
 #include <functional>
-#include <thread>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/cstring.h"
-#include "platform/host/host_device.h"
+#include "platform/host/device/device.h"
 #include "tests/host/image_fixture.h"
 
 namespace {

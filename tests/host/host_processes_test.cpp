@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "platform/files.h"
-#include "platform/host/host_device.h"
+#include "platform/host/device/device.h"
 #include "platform/kernel.h"
 #include "platform/processes.h"
 #include "tests/host/image_fixture.h"

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "config/path_list.h"
-#include "platform/host/host_device.h"
-#include "platform/host/xml_factory.h"
+#include "platform/host/device/device.h"
+#include "platform/host/xml/factory.h"
 #include "tests/fakes/fake_windows.h"
 #include "tests/host/image_fixture.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/qt_fonts.h"
+#include "platform/host/qt/fonts.h"
 #include "tests/host/qt_fixture.h"
 
 namespace {

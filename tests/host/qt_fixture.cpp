@@ -5,7 +5,7 @@
 #include <QThread>
 #include <string>
 
-#include "platform/host/host_qt_environment.h"
+#include "platform/host/install.h"
 
 // fontconfig keeps its configuration for the life of the process, unreachable by design; under
 // LeakSanitizer that would fail every Qt test at exit.

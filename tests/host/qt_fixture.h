@@ -7,9 +7,9 @@
 #include <functional>
 #include <memory>
 
-#include "platform/host/host_display.h"
-#include "platform/host/host_power.h"
-#include "platform/host/qt_window_backend.h"
+#include "platform/host/device/power.h"
+#include "platform/host/qt/display.h"
+#include "platform/host/qt/window_backend.h"
 
 // The size of the dialogs the tests show: room for the template's controls, and under the 2 x 65536
 // pixels from which Qt hands image work to a thread pool of its own, whose locking

@@ -1,13 +1,12 @@
 // Font requests on the host: faces through fontconfig, a positive height as the cell height, a
 // negative one as the character height, the weight as asked.
-#include "platform/host/qt_fonts.h"
-
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <string>
 #include <vector>
 
 #include "platform/afxwin.h"
+#include "platform/host/qt/fonts.h"
 #include "tests/host/qt_fixture.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/host/qt_fonts.h"
+#include "platform/host/qt/fonts.h"
 #include "res/resource.h"
 #include "tests/host/qt_fixture.h"
 #include "tests/host/qt_test_window.h"

@@ -1,0 +1,85 @@
+// The device on the host: the files of a device image and the device's processes from /proc,
+// with the device's rules kept by this layer (root ignores permission bits, Linux lets a running
+// program's file be replaced).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/device_backend.h"
+#include "platform/host/device/facts.h"
+#include "platform/host/device/image.h"
+
+class CHostDevice : public IDeviceBackend {
+ public:
+  // The image rooted at the host folder strRoot ("/" for the whole host); the folders named in
+  // volumes, right under the root, read as mounted volume roots (0x110).
+  explicit CHostDevice(const std::string& strRoot,
+                       std::vector<std::string> volumes = {"ResidentFlash", "SDMMC"});
+  CHostDevice(const CHostDevice&) = delete;
+  CHostDevice& operator=(const CHostDevice&) = delete;
+
+  // ORVANE_DEVICE_ROOT when set and not empty, else "/".
+  static std::string RootFromEnvironment();
+
+  // The program file's device path, as the starter of the program tells it (the simulator);
+  // empty returns to the host executable's own path mapped into the image.
+  void SetModuleFileName(const std::wstring& strPath);
+  // Host path of a device path (by name, links not resolved); empty when it climbs out.
+  std::string HostPathOf(const std::wstring& strPath) const {
+    return m_pImage->HostPathOf(strPath);
+  }
+  const CDeviceImage& Image() const { return *m_pImage; }
+
+  // IDeviceBackend.
+  BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) override;
+  std::unique_ptr<IFolderListing> OpenListing(const std::wstring& strFolder) override;
+  DWORD GetAttributes(const std::wstring& strPath) override;
+  BOOL SetAttributes(const std::wstring& strPath, DWORD dwAttributes) override;
+  BOOL CreateFolder(const std::wstring& strPath) override;
+  BOOL CopyFile(const std::wstring& strSource, const std::wstring& strDest,
+                BOOL bFailIfExists) override;
+  BOOL DeleteFile(const std::wstring& strPath) override;
+  BOOL RemoveFolder(const std::wstring& strPath) override;
+  BOOL ReadWholeFile(const std::wstring& strPath, std::string& bytes) override;
+  BOOL ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) override;
+  std::wstring ModuleFileName() override;
+  std::vector<CProcessInfo> SnapshotProcesses() override;
+  std::shared_ptr<CProcessObject> OpenProcess(DWORD dwPid) override;
+  DWORD CurrentProcessId() override;
+
+ private:
+  // Why an existing file may not be overwritten or deleted: 5 read-only, 32 a running program's
+  // file; 0 when it may.
+  DWORD RefusalFor(int fdParent, const std::string& strName, const struct statx& st) const;
+  // A fresh temporary file in the folder; its name in strTemp.
+  int CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError);
+  // The facts about a path: this thread's recent ones, else looked up now. Null with the code
+  // when the folder holding it cannot be reached; a missing name is a fact too.
+  const CFact* Lookup(const std::wstring& strPath, DWORD& dwError);
+  // The source of a copy opened for reading, through the folder it was just listed in when it
+  // was, with what the listing found in listed (st_mode 0 otherwise); -1 with the code.
+  int OpenSource(const std::wstring& strSource, struct stat& listed, DWORD& dwError);
+  // A copy to a missing destination; bAppeared when one was made by others meanwhile and the
+  // copy may go over it.
+  BOOL CopyToNew(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists,
+                 bool& bAppeared);
+  // Links a file opened without a name (O_TMPFILE) as strName in the folder; false with errno.
+  static bool LinkUnnamed(int fd, int fdParent, const std::string& strName);
+  // A copy written to a temporary file and renamed to the destination, over an existing one only
+  // with bReplace; bAppeared when a destination that was to be new exists.
+  BOOL CopyThroughTemp(int fdSrc, const struct stat& src, const CFact& dst, bool bReplace,
+                       bool& bAppeared);
+
+  // Shared with the listings, which may outlive the device.
+  std::shared_ptr<const CDeviceImage> m_pImage;
+  const std::uint64_t m_nFactsOwner;
+  std::mutex m_mutex;
+  std::wstring m_strModule;
+  pid_t m_nPid;  // read once: the temporary names need it per file
+  std::atomic<unsigned> m_nTempSeq{0};
+};

@@ -1,0 +1,107 @@
+#include "platform/host/device/facts.h"
+
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+namespace {
+
+std::atomic<std::uint64_t> g_nChanges{0};
+std::atomic<std::uint64_t> g_nFolderChanges{0};
+std::atomic<std::uint64_t> g_nThreads{0};
+std::atomic<std::uint64_t> g_nOwners{0};
+
+struct CSlot {
+  std::uint64_t nOwner = 0;
+  std::uint64_t nChanges = 0;
+  std::uint64_t nFolderChanges = 0;
+  std::uint64_t nLastCall = 0;  // the last call it serves
+  CFact fact;
+};
+
+thread_local CSlot t_slots[2];
+thread_local unsigned t_nNewest = 0;
+thread_local std::uint64_t t_nCall = 0;
+thread_local const std::uint64_t t_nThread = ++g_nThreads;
+
+// The slot's fact when it belongs to nOwner and still serves; bFolderOnly: only its folder.
+const CFact* Serving(CSlot& slot, std::uint64_t nOwner, bool bFolderOnly) {
+  if (slot.nOwner != nOwner || t_nCall > slot.nLastCall) return nullptr;
+  if (slot.nFolderChanges != g_nFolderChanges.load(std::memory_order_acquire)) return nullptr;
+  if (!bFolderOnly && slot.nChanges != g_nChanges.load(std::memory_order_acquire)) return nullptr;
+  return &slot.fact;
+}
+
+}  // namespace
+
+bool CFact::Names(const std::wstring& strPath) const {
+  if (!pFolderPart) return strLeaf == strPath;
+  const std::wstring& folder = *pFolderPart;
+  return strPath.size() == folder.size() + strLeaf.size() &&
+         strPath.compare(folder.size(), std::wstring::npos, strLeaf) == 0 &&
+         strPath.compare(0, folder.size(), folder) == 0;
+}
+
+namespace HostFacts {
+
+std::uint64_t NewOwner() { return ++g_nOwners; }
+
+void NextCall() { ++t_nCall; }
+
+CCall CurrentCall() { return {t_nThread, t_nCall}; }
+
+const CFact& Keep(std::uint64_t nOwner, CFact fact) {
+  t_nNewest ^= 1;
+  CSlot& slot = t_slots[t_nNewest];
+  slot.nOwner = nOwner;
+  // Taken before the fact is kept: a change landing meanwhile leaves the fact stale, not fresh.
+  slot.nFolderChanges = g_nFolderChanges.load(std::memory_order_acquire);
+  slot.nChanges = g_nChanges.load(std::memory_order_acquire);
+  slot.nLastCall = t_nCall + kServedCalls;
+  slot.fact = std::move(fact);
+  return slot.fact;
+}
+
+const CFact* Find(std::uint64_t nOwner, const std::wstring& strPath) {
+  for (unsigned i = 0; i < 2; ++i) {
+    CSlot& slot = t_slots[t_nNewest ^ i];
+    const CFact* fact = Serving(slot, nOwner, false);
+    if (fact && fact->Names(strPath)) {
+      slot.nLastCall = t_nCall + kServedCalls;
+      return fact;
+    }
+  }
+  return nullptr;
+}
+
+size_t LeafOf(const std::wstring& strPath) {
+  const size_t nSep = strPath.rfind(L'\\');
+  if (nSep == std::wstring::npos) return std::wstring::npos;
+  const size_t nLeaf = nSep + 1;
+  const std::wstring_view leaf = std::wstring_view(strPath).substr(nLeaf);
+  if (leaf.empty() || leaf == L"." || leaf == L".." || leaf.find(L'/') != std::wstring_view::npos)
+    return std::wstring::npos;
+  return nLeaf;
+}
+
+const CFact* FindSibling(std::uint64_t nOwner, const std::wstring& strPath, size_t nLeaf) {
+  for (unsigned i = 0; i < 2; ++i) {
+    CSlot& slot = t_slots[t_nNewest ^ i];
+    const CFact* fact = Serving(slot, nOwner, true);
+    if (fact && fact->pFolderPart && fact->pFolderPart->size() == nLeaf &&
+        strPath.compare(0, nLeaf, *fact->pFolderPart) == 0) {
+      slot.nLastCall = t_nCall + kServedCalls;
+      return fact;
+    }
+  }
+  return nullptr;
+}
+
+void Changed() {
+  g_nFolderChanges.fetch_add(1, std::memory_order_acq_rel);
+  g_nChanges.fetch_add(1, std::memory_order_acq_rel);
+}
+
+void FileChanged() { g_nChanges.fetch_add(1, std::memory_order_acq_rel); }
+
+}  // namespace HostFacts

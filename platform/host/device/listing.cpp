@@ -1,0 +1,105 @@
+#include "platform/host/device/listing.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cwchar>
+
+#include "platform/cstring.h"
+#include "platform/host/device/errors.h"
+#include "platform/host/device/facts.h"
+
+namespace {
+
+FILETIME FileTimeOf(const struct statx_timestamp& ts) {
+  // 100 ns steps since 1601-01-01, as the device counts.
+  constexpr long long kEpochDiff = 11644473600LL;
+  unsigned long long v =
+      static_cast<unsigned long long>(ts.tv_sec + kEpochDiff) * 10000000ULL + ts.tv_nsec / 100;
+  return FILETIME{static_cast<DWORD>(v & 0xFFFFFFFF), static_cast<DWORD>(v >> 32)};
+}
+
+// The names in the folder, "." and ".." left out; false with errno.
+bool ReadNames(int fd, std::vector<std::string>& names) {
+  // The stream takes its own descriptor: the listing keeps fd for the look-ups.
+  int fdStream = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (fdStream < 0) return false;
+  DIR* dir = ::fdopendir(fdStream);
+  if (!dir) {
+    int nErrno = errno;
+    ::close(fdStream);
+    errno = nErrno;
+    return false;
+  }
+  errno = 0;
+  while (struct dirent* ent = ::readdir(dir)) {
+    const char* name = ent->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    names.emplace_back(name);
+  }
+  int nErrno = errno;
+  ::closedir(dir);
+  errno = nErrno;
+  return nErrno == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<CHostListing> CHostListing::Open(std::shared_ptr<const CDeviceImage> pImage,
+                                                 std::uint64_t nOwner,
+                                                 const std::wstring& strFolder, DWORD& dwError) {
+  auto fd =
+      std::make_shared<const CUniqueFd>(pImage->Open(strFolder, O_RDONLY | O_DIRECTORY, dwError));
+  if (!fd->IsValid()) {
+    if (dwError == ERROR_FILE_NOT_FOUND) dwError = ERROR_PATH_NOT_FOUND;
+    return nullptr;
+  }
+  std::vector<std::string> names;
+  if (!ReadNames(fd->Get(), names)) {
+    dwError = Win32FromErrno(errno);
+    return nullptr;
+  }
+  return std::unique_ptr<CHostListing>(
+      new CHostListing(std::move(pImage), nOwner, strFolder, std::move(fd), std::move(names)));
+}
+
+CHostListing::CHostListing(std::shared_ptr<const CDeviceImage> pImage, std::uint64_t nOwner,
+                           const std::wstring& strFolder, std::shared_ptr<const CUniqueFd> fd,
+                           std::vector<std::string> names)
+    : m_pImage(std::move(pImage)),
+      m_nOwner(nOwner),
+      m_pPrefix(std::make_shared<const std::wstring>(strFolder + L"\\")),
+      m_fd(std::move(fd)),
+      m_names(std::move(names)) {}
+
+bool CHostListing::Next(WIN32_FIND_DATAW& data) {
+  HostFacts::NextCall();
+  while (m_nNext < m_names.size()) {
+    std::string& name = m_names[m_nNext++];
+    CFact fact;
+    DWORD dwIgnored = 0;
+    if (!m_pImage->Stat(m_fd->Get(), name, fact.st, dwIgnored)) continue;  // gone meanwhile
+    data = WIN32_FIND_DATAW{};
+    data.dwFileAttributes = m_pImage->WordOf(m_fd->Get(), name, fact.st);
+    data.ftLastWriteTime = FileTimeOf(fact.st.stx_mtime);
+    data.ftLastAccessTime = FileTimeOf(fact.st.stx_atime);
+    data.nFileSizeHigh = static_cast<DWORD>(fact.st.stx_size >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(fact.st.stx_size & 0xFFFFFFFF);
+    std::wstring wide = Utf8ToWide(name);
+    size_t n = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
+    std::wmemcpy(data.cFileName, wide.c_str(), n);
+    data.cFileName[n] = L'\0';
+    // The caller's next calls name the entry by its folder's path and the listed name.
+    fact.pFolderPart = m_pPrefix;
+    fact.strLeaf = std::move(wide);
+    fact.fdParent = m_fd;
+    fact.strName = std::move(name);
+    fact.bExists = true;
+    HostFacts::Keep(m_nOwner, std::move(fact));
+    return true;
+  }
+  return false;
+}

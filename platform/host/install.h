@@ -1,0 +1,70 @@
+// The host's backends for the two executables: the device image (files and processes), the Qt
+// window system with the simulated display, task bar, power driver and restart, and the XML
+// document on pugixml, installed for as long as the returned object lives; and Qt's start-up
+// environment, prepared before the QApplication exists.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/host/device/device.h"
+#include "platform/host/device/power.h"
+#include "platform/host/qt/display.h"
+#include "platform/host/qt/window_backend.h"
+
+struct CHostOptions {
+  std::string strImageRoot = "/";  // host folder standing for the device's root
+  std::wstring strProgramPath;     // device path of the program file; empty: the executable's
+  int nScreenWidth = 320;          // the display in its normal orientation
+  int nScreenHeight = 240;
+  bool bDrawCaptions = true;  // captions drawn in the windows (no window decorations)
+  CHostPower::PFN_RESTART fnRestart = &RestartByCommandOrExit;
+};
+
+class CHostBackends {
+ public:
+  // Needs the QApplication, on its thread; installs every backend.
+  explicit CHostBackends(const CHostOptions& options);
+  // Puts the previously installed backends back.
+  ~CHostBackends();
+  CHostBackends(const CHostBackends&) = delete;
+  CHostBackends& operator=(const CHostBackends&) = delete;
+
+  CHostDevice& Device() { return m_device; }
+  CHostDisplay& Display() { return m_display; }
+  CHostPower& Power() { return m_power; }
+  CQtWindowBackend& Windows() { return *m_pWindows; }
+
+ private:
+  CHostDevice m_device;
+  CHostDisplay m_display;
+  CHostPower m_power;
+  std::unique_ptr<CQtWindowBackend> m_pWindows;
+  IDeviceBackend* m_pPrevDevice = nullptr;
+  IWindowBackend* m_pPrevWindows = nullptr;
+};
+
+// Installs the host's backends (see CHostBackends).
+std::unique_ptr<CHostBackends> InstallHostBackends(const CHostOptions& options);
+
+// Qt's start-up environment: with no display (or when asked), Qt's offscreen platform with one
+// screen of the device's size and no window frames, which renders the same pixels as a real
+// display, and a private runtime folder that keeps Qt quiet.
+// True when an X or Wayland display is there to show windows on.
+bool HostHasDisplay();
+
+class CQtEnvironment {
+ public:
+  // Before the QApplication: bOffscreen selects the offscreen platform with a nWidth x nHeight
+  // screen (unless QT_QPA_PLATFORM already names a platform); sets XDG_RUNTIME_DIR to a private
+  // 0700 folder when it names none. False with a message when a file or folder cannot be made.
+  bool Prepare(bool bOffscreen, int nWidth, int nHeight, std::string& strError);
+  // After the QApplication is made: the screen file is no longer needed.
+  void Release();
+  ~CQtEnvironment() { Release(); }
+  bool Offscreen() const { return m_bOffscreen; }
+
+ private:
+  std::string m_strScreenFile;
+  bool m_bOffscreen = false;
+};

@@ -1,0 +1,89 @@
+#include "platform/host/qt/display.h"
+
+CHostDisplay::CHostDisplay(int nWidth, int nHeight)
+    : m_nNormalWidth(nWidth),
+      m_nNormalHeight(nHeight),
+      m_rcWork{0, 0, nWidth, nHeight - kTaskBarHeight} {}
+
+int CHostDisplay::Width() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_dwOrientation == DMDO_90 ? m_nNormalHeight : m_nNormalWidth;
+}
+
+int CHostDisplay::Height() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_dwOrientation == DMDO_90 ? m_nNormalWidth : m_nNormalHeight;
+}
+
+DWORD CHostDisplay::Orientation() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_dwOrientation;
+}
+
+void CHostDisplay::SetRefusing(bool bRefusing) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bRefusing = bRefusing;
+}
+
+LONG CHostDisplay::ChangeSettings(DEVMODEW* pDevMode, DWORD dwFlags) {
+  std::function<void()> fnChanged;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_nSettingsCalls;
+    if (!pDevMode || pDevMode->dmSize != sizeof(DEVMODEW)) return DISP_CHANGE_BADMODE;
+    if (m_bRefusing) return DISP_CHANGE_FAILED;
+    if (pDevMode->dmFields & DM_DISPLAYQUERYORIENTATION) {
+      if (!(dwFlags & CDS_TEST)) return DISP_CHANGE_BADMODE;
+      pDevMode->dmDisplayOrientation = DMDO_0 | DMDO_90;  // the orientations this display takes
+      return DISP_CHANGE_SUCCESSFUL;
+    }
+    if (!(pDevMode->dmFields & DM_DISPLAYORIENTATION)) return DISP_CHANGE_SUCCESSFUL;
+    DWORD dwWanted = pDevMode->dmDisplayOrientation;
+    if (dwWanted != DMDO_0 && dwWanted != DMDO_90) return DISP_CHANGE_BADMODE;
+    if (dwFlags & CDS_TEST) return DISP_CHANGE_SUCCESSFUL;
+    if (dwWanted == m_dwOrientation) return DISP_CHANGE_SUCCESSFUL;
+    m_dwOrientation = dwWanted;
+    fnChanged = m_fnChanged;
+  }
+  if (fnChanged) fnChanged();
+  return DISP_CHANGE_SUCCESSFUL;
+}
+
+int CHostDisplay::SettingsCalls() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_nSettingsCalls;
+}
+
+RECT CHostDisplay::WorkArea() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_rcWork;
+}
+
+BOOL CHostDisplay::SetWorkArea(const RECT& rcWork) {
+  if (rcWork.right <= rcWork.left || rcWork.bottom <= rcWork.top) return FALSE;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_rcWork = rcWork;
+  return TRUE;
+}
+
+bool CHostDisplay::TaskBarVisible() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_bTaskBarVisible;
+}
+
+void CHostDisplay::SetTaskBarVisible(bool bVisible) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bTaskBarVisible = bVisible;
+}
+
+RECT CHostDisplay::TaskBarRect() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  int cx = m_dwOrientation == DMDO_90 ? m_nNormalHeight : m_nNormalWidth;
+  int cy = m_dwOrientation == DMDO_90 ? m_nNormalWidth : m_nNormalHeight;
+  return RECT{0, cy - kTaskBarHeight, cx, cy};
+}
+
+void CHostDisplay::SetOrientationCallback(std::function<void()> fnChanged) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_fnChanged = std::move(fnChanged);
+}

@@ -1,0 +1,78 @@
+#include "platform/host/qt/fonts.h"
+
+#include <QFontMetrics>
+#include <map>
+#include <mutex>
+#include <tuple>
+
+namespace {
+
+constexpr LONG kDefaultCellHeight = 16;
+
+QString FaceOf(const LOGFONTW& lf) {
+  int n = 0;
+  while (n < LF_FACESIZE && lf.lfFaceName[n]) ++n;
+  return QString::fromWCharArray(lf.lfFaceName, n);
+}
+
+int PixelSizeForCell(QFont font, int nCell) {
+  int nPixels = nCell;
+  for (; nPixels > 1; --nPixels) {
+    font.setPixelSize(nPixels);
+    if (QFontMetrics(font).height() <= nCell) break;
+  }
+  return nPixels;
+}
+
+}  // namespace
+
+void RegisterDeviceFontSubstitutes() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    const QString kCjk = QStringLiteral("WenQuanYi Micro Hei");
+    const QString kSans = QStringLiteral("Liberation Sans");
+    for (const char16_t* face : {u"宋体", u"新宋体", u"SimSun", u"NSimSun", u"微软雅黑"})
+      QFont::insertSubstitution(QString::fromUtf16(face), kCjk);
+    for (const char* face : {"MS Shell Dlg", "MS Shell Dlg 2", "System", "Tahoma", "MS Sans Serif"})
+      QFont::insertSubstitution(QString::fromLatin1(face), kSans);
+  });
+}
+
+QFont FontFromLogFont(const LOGFONTW& lf) {
+  QString strFace = FaceOf(lf);
+  if (strFace.isEmpty()) strFace = QStringLiteral("MS Shell Dlg");
+  QFont font(strFace);
+  LONG lWeight = lf.lfWeight <= 0 ? FW_NORMAL : (lf.lfWeight > 1000 ? 1000 : lf.lfWeight);
+  font.setWeight(static_cast<QFont::Weight>(lWeight));
+  font.setItalic(lf.lfItalic != 0);
+  font.setUnderline(lf.lfUnderline != 0);
+  font.setStrikeOut(lf.lfStrikeOut != 0);
+  if (lf.lfHeight < 0) {
+    font.setPixelSize(static_cast<int>(-lf.lfHeight));
+    return font;
+  }
+  int nCell = lf.lfHeight == 0 ? kDefaultCellHeight : static_cast<int>(lf.lfHeight);
+  // The search measures several sizes: remember the answer, every frame asks again.
+  using CKey = std::tuple<QString, int, int, bool>;
+  static std::mutex s_mutex;
+  static std::map<CKey, int> s_sizes;
+  CKey key{strFace, nCell, static_cast<int>(lWeight), lf.lfItalic != 0};
+  std::unique_lock<std::mutex> lock(s_mutex);
+  auto it = s_sizes.find(key);
+  if (it == s_sizes.end()) {
+    lock.unlock();
+    int nPixels = PixelSizeForCell(font, nCell);
+    lock.lock();
+    it = s_sizes.emplace(key, nPixels).first;
+  }
+  font.setPixelSize(it->second);
+  return font;
+}
+
+LOGFONTW MakeLogFont(LPCWSTR pszFace, LONG lHeight, LONG lWeight) {
+  LOGFONTW lf{};
+  lf.lfHeight = lHeight;
+  lf.lfWeight = lWeight;
+  for (int i = 0; pszFace && pszFace[i] && i < LF_FACESIZE - 1; ++i) lf.lfFaceName[i] = pszFace[i];
+  return lf;
+}
