@@ -84,7 +84,7 @@ class AppTest : public ::testing::Test {
     return m_annotated;
   }
 
-  CDiagCapture m_diag;  // keeps the thread lines off the test output
+  COldDiagCapture m_diag;  // keeps the thread lines off the test output
   CFakeDevice m_device;
   CFakeWindows m_windows;
   CFakeExitScope m_exit;

@@ -210,12 +210,12 @@ TEST(CopyTree, CopiesFileByFileAndStopsAtTheFirstFailure) {
     CFakeDevice dev;
     CFakeDeviceScope scope(dev);
     c.fnSetup(dev);
-    CDiagCapture diag;
+    COldDiagCapture diag;
     CLock lock;
     HANDLE hLock = c.bInvalidLock ? nullptr : lock.m_h;
     std::atomic<DWORD> nFiles{0};
     g_dwLastCopyError = 77;
-    CHandleWatch handles;
+    COldHandleWatch handles;
     EXPECT_EQ(CopyTree(L"\\*", c.strSource.c_str(), c.strDest.c_str(), hLock, nFiles), c.bResult);
     EXPECT_EQ(nFiles.load(), c.dwFiles);
     EXPECT_EQ(g_dwLastCopyError.load(), c.dwError);
@@ -232,7 +232,7 @@ TEST(CopyTree, ReadsTheDestinationOnlyAfterTheProgramCheck) {
   CFakeDevice dev;
   CFakeDeviceScope scope(dev);
   dev.AddFile(L"\\SDMMC\\S\\Go.Exe", "x");
-  CDiagCapture diag;
+  COldDiagCapture diag;
   CLock lock;
   std::atomic<DWORD> nFiles{0};
   EXPECT_EQ(CopyTree(L"\\*", L"\\SDMMC\\S", L"\\ResidentFlash\\S", lock.m_h, nFiles), TRUE);
@@ -285,7 +285,7 @@ TEST(KillRunningExe, EndsProgramsOnlyForNamesEndingInExe) {
     CFakeDevice dev;
     CFakeDeviceScope scope(dev);
     dev.AddProcess(10, L"navi.exe");
-    CDiagCapture diag;
+    COldDiagCapture diag;
     KillRunningExe(c.pszName);
     EXPECT_EQ(diag.Lines(), c.lines);
     EXPECT_EQ(dev.RunningProcesses(), c.running);

@@ -157,8 +157,8 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndHeldFiles) {
     CFakeDevice dev;
     CFakeDeviceScope scope(dev);
     if (c.fnSetup) c.fnSetup(dev);
-    CDiagCapture diag;
-    CHandleWatch handles;
+    COldDiagCapture diag;
+    COldHandleWatch handles;
     EXPECT_EQ(DeleteTree(c.strPath.c_str()), TRUE);
     EXPECT_EQ(Narrow(dev.Operations()), Narrow(c.ops));
     EXPECT_EQ(diag.Lines(), c.lines);

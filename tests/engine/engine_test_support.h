@@ -12,9 +12,9 @@
 #include "tests/fakes/fake_device.h"
 
 // Notes the handle table's next handle; Leaked() lists the handles opened since and still open.
-class CHandleWatch {
+class COldHandleWatch {
  public:
-  CHandleWatch() : m_nFirst(Probe()) {}
+  COldHandleWatch() : m_nFirst(Probe()) {}
   std::vector<UINT_PTR> Leaked() const {
     std::vector<UINT_PTR> open;
     const UINT_PTR nEnd = Probe();

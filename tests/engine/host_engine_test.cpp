@@ -136,7 +136,7 @@ TEST(HostEngine, ARunCopiesTheTreeByteForByteWithModesAndTimes) {
   BOOL bSuccess = FALSE;
   WithDialog({{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"}},
              [&](CTestRecoveryDlg& dlg, CFakeWindows&) {
-               CDiagCapture diag;
+               COldDiagCapture diag;
                RunRecovery(dlg);
                bSuccess = dlg.m_bSuccess;
                EXPECT_EQ(dlg.m_nFilesCopied.load(), 4u);
@@ -188,7 +188,7 @@ TEST(HostEngine, ARunningDeviceProgramIsEndedAndReplacedButNotOneOutsideTheImage
     ASSERT_TRUE(device.Running());
     ASSERT_TRUE(host.Running());
 
-    CDiagCapture diag;
+    COldDiagCapture diag;
     std::vector<std::string> expectedLines;
     if (bCopy) {
       HANDLE hLock = CreateMutexW(nullptr, FALSE, nullptr);
@@ -221,7 +221,7 @@ TEST(HostEngine, ALinkOutOfTheImageGoesWithTheFlashItsTargetStays) {
   WriteAll(target / "keep.txt", "keep", fs::perms::owner_read | fs::perms::owner_write);
   fs::create_directory_symlink(target, image.Host("ResidentFlash/dirlink"));
   fs::create_symlink(target / "keep.txt", image.Host("ResidentFlash/filelink"));
-  CDiagCapture diag;
+  COldDiagCapture diag;
   DeleteTree(L"\\ResidentFlash");
   EXPECT_EQ(diag.Lines(), (std::vector<std::string>{"ignore dir:\\ResidentFlash\r\n",
                                                     "dele main:\\ResidentFlash\r\n"}));

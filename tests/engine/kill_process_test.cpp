@@ -98,8 +98,8 @@ TEST(KillProcessByName, TerminatesOnlyTheFirstMatchOtherThanItself) {
     CFakeDeviceScope scope(dev);
     for (const auto& p : c.procs) dev.AddProcess(p.dwPid, p.strImage, {}, p.eDeath);
     if (c.fnSetup) c.fnSetup(dev);
-    CDiagCapture diag;
-    CHandleWatch handles;
+    COldDiagCapture diag;
+    COldHandleWatch handles;
     KillProcessByName(c.strAsked.c_str());
     EXPECT_EQ(Narrow(dev.Operations()), Narrow(c.ops));
     EXPECT_EQ(diag.Lines(), c.lines);

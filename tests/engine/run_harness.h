@@ -67,7 +67,7 @@ inline CRunOutcome RunOnce(CFakeDevice& dev, const CEntries& entries) {
     win.SetCallObserver([&](const std::string&) {
       if (dlg.m_bSuccess) out.bSuccessBeforeRequests = true;
     });
-    CDiagCapture diag;
+    COldDiagCapture diag;
     RunRecovery(dlg);
     win.SetCallObserver(nullptr);
     out.lines = diag.Lines();

@@ -70,7 +70,7 @@ TEST(Worker, StartsNamesItsEventAndStopsWithinOneWaitWhenIdle) {
   CFakeDevice dev;
   CFakeDeviceScope scope(dev);
   WithDialog({}, [&](CTestRecoveryDlg& dlg, CFakeWindows&) {
-    CDiagCapture diag;
+    COldDiagCapture diag;
     CEventThread* pWorker = StartWorker(dlg);
     const std::string strStart = ThreadLine("[Start Thread] HANDLE->%x ID->%0x\n", *pWorker);
     const std::string strEnd = ThreadLine("[End Thread] HANDLE->%x ID->%0x\n", *pWorker);
@@ -150,7 +150,7 @@ TEST(Worker, StopDuringALongJobStopsItAtTheNextFile) {
   CTree expected = dev.Snapshot();
   WithDialog({{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"}}, [&](CTestRecoveryDlg& dlg,
                                                                          CFakeWindows&) {
-    CDiagCapture diag;
+    COldDiagCapture diag;
     CEventThread* pWorker = StartWorker(dlg);
     const std::string strStart = ThreadLine("[Start Thread] HANDLE->%x ID->%0x\n", *pWorker);
     const std::string strEnd = ThreadLine("[End Thread] HANDLE->%x ID->%0x\n", *pWorker);

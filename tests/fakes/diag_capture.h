@@ -10,15 +10,17 @@
 
 // Installs itself as the diagnostic sink for its lifetime; the previous capture (or standard
 // output) is restored afterwards. Thread-safe: both threads may print while the test reads.
-class CDiagCapture {
+class COldDiagCapture {
  public:
-  CDiagCapture() : m_pPrevious(s_pCurrent.exchange(this)) { SetDiagSink(&CDiagCapture::Sink); }
-  ~CDiagCapture() {
-    s_pCurrent = m_pPrevious;
-    SetDiagSink(m_pPrevious ? &CDiagCapture::Sink : nullptr);
+  COldDiagCapture() : m_pPrevious(s_pCurrent.exchange(this)) {
+    SetDiagSink(&COldDiagCapture::Sink);
   }
-  CDiagCapture(const CDiagCapture&) = delete;
-  CDiagCapture& operator=(const CDiagCapture&) = delete;
+  ~COldDiagCapture() {
+    s_pCurrent = m_pPrevious;
+    SetDiagSink(m_pPrevious ? &COldDiagCapture::Sink : nullptr);
+  }
+  COldDiagCapture(const COldDiagCapture&) = delete;
+  COldDiagCapture& operator=(const COldDiagCapture&) = delete;
 
   // The text of every print call, in order, UTF-8, exactly as printed ("dest:A.EXE\r\n").
   std::vector<std::string> Lines() const {
@@ -39,14 +41,14 @@ class CDiagCapture {
 
  private:
   static void Sink(const std::string& strUtf8) {
-    if (CDiagCapture* self = s_pCurrent.load()) {
+    if (COldDiagCapture* self = s_pCurrent.load()) {
       std::lock_guard<std::mutex> lock(self->m_mutex);
       self->m_arrLines.push_back(strUtf8);
     }
   }
 
-  static inline std::atomic<CDiagCapture*> s_pCurrent{nullptr};
-  CDiagCapture* m_pPrevious;
+  static inline std::atomic<COldDiagCapture*> s_pCurrent{nullptr};
+  COldDiagCapture* m_pPrevious;
   mutable std::mutex m_mutex;
   std::vector<std::string> m_arrLines;
 };

@@ -1,117 +1,26 @@
-// One table of cases run against the host backend (a temporary image with a real running program)
-// and the fake device: the same calls give the same results and leave the same tree. This is
-// what lets the logic's tests trust the fake.
+// The host device keeps the device's rules: attribute words, error codes, a read-only file refused
+// with 5 until cleared, a running program's file in use (32) until the program is gone, the
+// device's processes only, paths the device cannot name refused with 206; and nothing reached
+// through the image leaves it: `..` above the root and links out are refused, links are listed
+// as files and deleting one removes the link only.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cwchar>
 #include <functional>
-#include <memory>
 #include <optional>
 
 #include "platform/cstring.h"
 #include "platform/files.h"
 #include "platform/host/device/device.h"
+#include "platform/host/device/errors.h"
 #include "platform/kernel.h"
 #include "platform/processes.h"
-#include "tests/fakes/fake_device.h"
-#include "tests/host/image_fixture.h"
+#include "tests/support/image.h"
 
 namespace {
 
-using CTree = std::map<std::wstring, CFakeEntry>;
-
-struct CCtx {
-  DWORD dwNavPid;   // runs \ResidentFlash\NAV.EXE
-  DWORD dwGonePid;  // no such process
-};
-
-// A device set up with the same tree and one running program.
-class CDeviceUnderTest {
- public:
-  virtual ~CDeviceUnderTest() = default;
-  virtual CCtx Ctx() const = 0;
-  virtual CTree Snapshot() const = 0;
-};
-
-std::string ProgramBytes() {
-  static const std::string bytes = ReadHostFile("/bin/sleep");
-  return bytes;
-}
-
-class CHostUnderTest : public CDeviceUnderTest {
- public:
-  CHostUnderTest() {
-    m_image.Folder("ResidentFlash");
-    m_image.File("ResidentFlash/NAV.EXE", ProgramBytes(), 0755);
-    m_image.File("ResidentFlash/ro.txt", "ro", 0444);
-    m_image.Folder("SDMMC/Data/Sub");
-    m_image.File("SDMMC/Data/a.txt", "a");
-    m_image.File("SDMMC/Data/Sub/b.txt", "b");
-    m_image.Folder("SDMMC/Empty");
-    m_image.Folder("Src");
-    m_image.File("Src/x.txt", "x");
-    m_image.Folder("Locked", 0555);
-    m_dev = std::make_unique<CHostDevice>(m_image.Root());
-    m_pPrevious = InstallDeviceBackend(m_dev.get());
-    m_nav = Spawn(m_image.Host("ResidentFlash/NAV.EXE"), {"600"});
-    m_gone = VanishedPid();
-  }
-  ~CHostUnderTest() override {
-    KillAndReap(m_nav);
-    InstallDeviceBackend(m_pPrevious);
-  }
-  CCtx Ctx() const override { return {static_cast<DWORD>(m_nav), static_cast<DWORD>(m_gone)}; }
-  CTree Snapshot() const override { return m_image.Snapshot(); }
-
- private:
-  CTempImage m_image;
-  std::unique_ptr<CHostDevice> m_dev;
-  IDeviceBackend* m_pPrevious = nullptr;
-  pid_t m_nav = 0;
-  pid_t m_gone = 0;
-};
-
-class CFakeUnderTest : public CDeviceUnderTest {
- public:
-  CFakeUnderTest() : m_scope(m_dev) {
-    m_dev.AddFile(L"\\ResidentFlash\\NAV.EXE", ProgramBytes());
-    m_dev.AddFile(L"\\ResidentFlash\\ro.txt", "ro", FILE_ATTRIBUTE_READONLY);
-    m_dev.AddFolder(L"\\SDMMC\\Data\\Sub");
-    m_dev.AddFile(L"\\SDMMC\\Data\\a.txt", "a");
-    m_dev.AddFile(L"\\SDMMC\\Data\\Sub\\b.txt", "b");
-    m_dev.AddFolder(L"\\SDMMC\\Empty");
-    m_dev.AddFile(L"\\Src\\x.txt", "x");
-    m_dev.AddFolder(L"\\Locked", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
-    m_dev.AddProcess(4242, L"NAV.EXE", L"\\ResidentFlash\\NAV.EXE");
-  }
-  CCtx Ctx() const override { return {4242, 4343}; }
-  CTree Snapshot() const override { return m_dev.Snapshot(); }
-
- private:
-  CFakeDevice m_dev;
-  CFakeDeviceScope m_scope;
-};
-
-const CTree& InitialTree() {
-  static const CTree tree = {
-      {L"\\Locked", {0x11, ""}},
-      {L"\\ResidentFlash", {0x110, ""}},
-      {L"\\ResidentFlash\\NAV.EXE", {0x80, ProgramBytes()}},
-      {L"\\ResidentFlash\\ro.txt", {0x1, "ro"}},
-      {L"\\SDMMC", {0x110, ""}},
-      {L"\\SDMMC\\Data", {0x10, ""}},
-      {L"\\SDMMC\\Data\\Sub", {0x10, ""}},
-      {L"\\SDMMC\\Data\\Sub\\b.txt", {0x80, "b"}},
-      {L"\\SDMMC\\Data\\a.txt", {0x80, "a"}},
-      {L"\\SDMMC\\Empty", {0x10, ""}},
-      {L"\\Src", {0x10, ""}},
-      {L"\\Src\\x.txt", {0x80, "x"}},
-  };
-  return tree;
-}
-
-// Outcomes as text, so that one line of the table says what every call gave.
 std::wstring Err() { return L"error " + std::to_wstring(GetLastError()); }
 std::wstring Ok(BOOL b) { return b ? L"ok" : Err(); }
 std::wstring Hex(DWORD v) {
@@ -119,14 +28,16 @@ std::wstring Hex(DWORD v) {
   std::swprintf(buf, 16, L"0x%x", v);
   return buf;
 }
-std::wstring Attr(LPCWSTR p) {
-  DWORD a = GetFileAttributesW(p);
+std::wstring Attr(const std::wstring& p) {
+  DWORD a = GetFileAttributesW(p.c_str());
   return a == INVALID_FILE_ATTRIBUTES ? Err() : Hex(a);
 }
 std::wstring Del(LPCWSTR p) { return Ok(DeleteFileW(p)); }
 std::wstring Rmd(LPCWSTR p) { return Ok(RemoveDirectoryW(p)); }
 std::wstring Mkd(LPCWSTR p) { return Ok(CreateDirectoryW(p, nullptr)); }
-std::wstring Copy(LPCWSTR s, LPCWSTR d, BOOL f = FALSE) { return Ok(CopyFileW(s, d, f)); }
+std::wstring Copy(LPCWSTR s, const std::wstring& d, BOOL f = FALSE) {
+  return Ok(CopyFileW(s, d.c_str(), f));
+}
 std::wstring Clear(LPCWSTR p) { return Ok(SetFileAttributesW(p, GetFileAttributesW(p) & ~3u)); }
 std::wstring Read(LPCWSTR p) {
   std::string bytes;
@@ -157,13 +68,19 @@ std::wstring Kill(DWORD pid) {
   CloseHandle(h);
   return out;
 }
-std::wstring Snap(const CCtx& ctx) {
+// The snapshot's programs: "NAME" for the image's own, "NAME@pid" for any other.
+std::wstring Snap(const std::vector<DWORD>& mine) {
   std::wstring out;
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32W pe{};
   pe.dwSize = sizeof pe;
-  for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe))
-    out += std::wstring(pe.szExeFile) + (pe.th32ProcessID == ctx.dwNavPid ? L"=nav " : L"=? ");
+  DWORD dwLast = 0;
+  for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe)) {
+    bool bMine = std::count(mine.begin(), mine.end(), pe.th32ProcessID) > 0;
+    out += std::wstring(pe.szExeFile) + (bMine ? L"" : L"@" + std::to_wstring(pe.th32ProcessID)) +
+           (pe.th32ProcessID > dwLast ? L" " : L" out of order ");
+    dwLast = pe.th32ProcessID;
+  }
   CloseToolhelp32Snapshot(snap);
   return out;
 }
@@ -174,12 +91,20 @@ std::wstring Open(DWORD pid) {
   return L"opened";
 }
 
+struct CCtx {
+  DWORD dwNav, dwGps;       // run \ResidentFlash\NAV.EXE and \SDMMC\GPS.EXE
+  DWORD dwStranger;         // runs a NAV.EXE outside the image
+  std::wstring strOutside;  // name of the folder next to the image's, which holds Dir\secret.txt
+};
+
 struct CCase {
   const char* name;
   std::function<std::vector<std::wstring>(const CCtx&)> run;
   std::vector<std::wstring> expected;
-  std::vector<std::pair<std::wstring, std::optional<CFakeEntry>>> changes;  // nullopt: removed
+  std::vector<std::pair<std::wstring, std::optional<CEntry>>> changes;  // nullopt: removed
 };
+
+const std::wstring k260 = L"\\SDMMC\\" + std::wstring(200, L'a') + L"\\" + std::wstring(52, L'b');
 
 const std::vector<CCase>& Cases() {
   using V = std::vector<std::wstring>;
@@ -192,65 +117,62 @@ const std::vector<CCase>& Cases() {
                   Attr(L"\\SDMMC\\Data\\a.txt"),
                   Attr(L"\\ResidentFlash\\ro.txt"),
                   Attr(L"\\"),
-                  Attr(L"\\Locked")};
+                  Attr(L"\\Locked"),
+                  Attr(L"\\Data\\SDMMC")};
        },
-       {L"0x110", L"0x110", L"0x10", L"0x80", L"0x1", L"0x10", L"0x11"},
+       {L"0x110", L"0x110", L"0x10", L"0x80", L"0x1", L"0x10", L"0x11", L"0x10"},
        {}},
-      {"attributes of what is missing or out of reach",
+      {"attributes of what is missing or out of reach, both separators and dots",
        [](const CCtx&) {
-         return V{Attr(L"\\SDMMC\\nope"), Attr(L"\\nope\\x"), Attr(L"\\SDMMC\\Data\\a.txt\\x"),
-                  Attr(L"\\..\\etc"), Attr(L"\\SDMMC\\..\\..\\etc")};
+         return V{Attr(L"\\SDMMC\\nope"),           Attr(L"\\nope\\x"),
+                  Attr(L"\\SDMMC\\Data\\a.txt\\x"), Attr(L"\\..\\etc"),
+                  Attr(L"\\SDMMC\\..\\..\\etc"),    Attr(L"/SDMMC/Data/./Sub/../a.txt"),
+                  Attr(L"\\SDMMC\\\\Data"),         Attr(L"SDMMC\\Data\\Sub\\")};
        },
-       {L"error 2", L"error 3", L"error 3", L"error 5", L"error 5"},
-       {}},
-      {"both separators, dots and doubled separators",
-       [](const CCtx&) {
-         return V{Attr(L"/SDMMC/Data/./Sub/../a.txt"), Attr(L"\\SDMMC\\\\Data"),
-                  Attr(L"SDMMC\\Data\\Sub\\")};
-       },
-       {L"0x80", L"0x10", L"0x10"},
+       {L"error 2", L"error 3", L"error 3", L"error 5", L"error 5", L"0x80", L"0x10", L"0x10"},
        {}},
       {"listings",
        [](const CCtx&) {
-         return V{
-             List(L"\\SDMMC"), List(L"\\SDMMC\\Data"),        List(L""),    List(L"\\SDMMC\\Empty"),
-             List(L"\\nope"),  List(L"\\SDMMC\\Data\\a.txt"), List(L"\\..")};
+         return V{List(L"\\SDMMC"), List(L"\\SDMMC\\Data"),        List(L"\\SDMMC\\Empty"),
+                  List(L"\\nope"),  List(L"\\SDMMC\\Data\\a.txt"), List(L"\\..")};
        },
-       {L"Data:0x10 Empty:0x10", L"Sub:0x10 a.txt:0x80",
-        L"Locked:0x11 ResidentFlash:0x110 SDMMC:0x110 Src:0x10", L"error 18", L"error 3",
+       {L"Data:0x10 Empty:0x10 GPS.EXE:0x80", L"Sub:0x10 a.txt:0x80", L"error 18", L"error 3",
         L"error 3", L"error 5"},
        {}},
-      {"delete a file",
-       [](const CCtx&) { return V{Del(L"\\SDMMC\\Data\\a.txt")}; },
-       {L"ok"},
-       {{L"\\SDMMC\\Data\\a.txt", std::nullopt}}},
-      {"delete what is not a deletable file",
+      {"delete files, and what is not a deletable file",
        [](const CCtx&) {
-         return V{Del(L"\\SDMMC\\nope"), Del(L"\\nope\\x"), Del(L"\\SDMMC\\Data"), Del(L"\\"),
+         return V{Del(L"\\SDMMC\\Data\\a.txt"),
+                  Del(L"\\SDMMC\\nope"),
+                  Del(L"\\nope\\x"),
+                  Del(L"\\SDMMC\\Data"),
+                  Del(L"\\"),
                   Del(L"\\SDMMC")};
        },
-       {L"error 2", L"error 3", L"error 5", L"error 5", L"error 5"},
-       {}},
-      {"a read-only file refuses deletion until its bit is cleared",
+       {L"ok", L"error 2", L"error 3", L"error 5", L"error 5", L"error 5"},
+       {{L"\\SDMMC\\Data\\a.txt", std::nullopt}}},
+      {"a read-only file refuses deletion and copies over it until its bit is cleared",
        [](const CCtx&) {
-         return V{Del(L"\\ResidentFlash\\ro.txt"), Clear(L"\\ResidentFlash\\ro.txt"),
-                  Attr(L"\\ResidentFlash\\ro.txt"), Del(L"\\ResidentFlash\\ro.txt")};
+         return V{Del(L"\\ResidentFlash\\ro.txt"),
+                  Copy(L"\\Src\\x.txt", L"\\ResidentFlash\\ro.txt"),
+                  Clear(L"\\ResidentFlash\\ro.txt"),
+                  Attr(L"\\ResidentFlash\\ro.txt"),
+                  Copy(L"\\Src\\x.txt", L"\\ResidentFlash\\ro.txt"),
+                  Del(L"\\ResidentFlash\\ro.txt")};
        },
-       {L"error 5", L"ok", L"0x80", L"ok"},
+       {L"error 5", L"error 5", L"ok", L"0x80", L"ok", L"ok"},
        {{L"\\ResidentFlash\\ro.txt", std::nullopt}}},
-      {"a running program's file cannot be deleted, overwritten or replaced",
-       [](const CCtx&) {
+      {"a running program's file cannot be deleted, overwritten or replaced until it is ended",
+       [](const CCtx& ctx) {
          return V{Del(L"\\ResidentFlash\\NAV.EXE"),
                   Copy(L"\\Src\\x.txt", L"\\ResidentFlash\\NAV.EXE"),
-                  Replace(L"\\ResidentFlash\\NAV.EXE", "z")};
+                  Replace(L"\\ResidentFlash\\NAV.EXE", "z"),
+                  Kill(ctx.dwNav),
+                  Copy(L"\\Src\\x.txt", L"\\ResidentFlash\\NAV.EXE"),
+                  Del(L"\\ResidentFlash\\NAV.EXE"),
+                  Kill(ctx.dwNav)};
        },
-       {L"error 32", L"error 32", L"error 32"},
-       {}},
-      {"a terminated program's file can go",
-       [](const CCtx& ctx) {
-         return V{Kill(ctx.dwNavPid), Del(L"\\ResidentFlash\\NAV.EXE"), Kill(ctx.dwNavPid)};
-       },
-       {L"terminated, wait 0", L"ok", L"open error 87"},
+       {L"error 32", L"error 32", L"error 32", L"terminated, wait 0", L"ok", L"ok",
+        L"open error 87"},
        {{L"\\ResidentFlash\\NAV.EXE", std::nullopt}}},
       {"remove folders",
        [](const CCtx&) {
@@ -276,57 +198,38 @@ const std::vector<CCase>& Cases() {
                   Mkd(L"\\..\\x")};
        },
        {L"error 183", L"error 183", L"ok", L"error 3", L"error 183", L"error 5"},
-       {{L"\\SDMMC\\New", CFakeEntry{0x10, ""}}}},
-      {"copy files, new and over an old one",
+       {{L"\\SDMMC\\New", Folder()}}},
+      {"copies: new, over an old file, keeping the read-only bit, not replacing when asked",
        [](const CCtx&) {
          return V{Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data\\x.txt"),
-                  Copy(L"\\SDMMC\\Data\\a.txt", L"\\Src\\x.txt")};
-       },
-       {L"ok", L"ok"},
-       {{L"\\SDMMC\\Data\\x.txt", CFakeEntry{0x80, "x"}},
-        {L"\\Src\\x.txt", CFakeEntry{0x80, "a"}}}},
-      {"copy onto itself is refused and leaves the file whole",
-       [](const CCtx&) {
-         return V{Copy(L"\\Src\\x.txt", L"\\Src\\x.txt"), Copy(L"\\Src\\x.txt", L"/Src/./x.txt")};
-       },
-       {L"error 32", L"error 32"},
-       {}},
-      {"copy into a missing folder or from a missing file",
-       [](const CCtx&) {
-         return V{
-             Copy(L"\\Src\\x.txt", L"\\nope\\x.txt"), Copy(L"\\Src\\x.txt", L"\\Src\\x.txt\\y"),
-             Copy(L"\\Src\\nope", L"\\SDMMC\\y"),     Copy(L"\\nope\\x", L"\\SDMMC\\y"),
-             Copy(L"\\..\\x", L"\\SDMMC\\y"),         Copy(L"\\Src\\x.txt", L"\\..\\y")};
-       },
-       {L"error 3", L"error 3", L"error 2", L"error 3", L"error 5", L"error 5"},
-       {}},
-      {"copy from or onto a folder",
-       [](const CCtx&) {
-         return V{Copy(L"\\Src", L"\\SDMMC\\Src"), Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data"),
-                  Copy(L"\\Src\\x.txt", L"\\")};
-       },
-       {L"error 5", L"error 5", L"error 5"},
-       {}},
-      {"a read-only destination refuses the copy until cleared",
-       [](const CCtx&) {
-         return V{Copy(L"\\Src\\x.txt", L"\\ResidentFlash\\ro.txt"),
-                  Clear(L"\\ResidentFlash\\ro.txt"),
-                  Copy(L"\\Src\\x.txt", L"\\ResidentFlash\\ro.txt")};
-       },
-       {L"error 5", L"ok", L"ok"},
-       {{L"\\ResidentFlash\\ro.txt", CFakeEntry{0x80, "x"}}}},
-      {"copy that must not replace",
-       [](const CCtx&) {
-         return V{Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data\\a.txt", TRUE),
+                  Copy(L"\\SDMMC\\Data\\a.txt", L"\\Src\\x.txt"),
+                  Copy(L"\\ResidentFlash\\ro.txt", L"\\Src\\ro.txt"),
+                  Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data\\a.txt", TRUE),
                   Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data\\n.txt", TRUE)};
        },
-       {L"error 80", L"ok"},
-       {{L"\\SDMMC\\Data\\n.txt", CFakeEntry{0x80, "x"}}}},
-      {"a copy keeps the read-only bit",
-       [](const CCtx&) { return V{Copy(L"\\ResidentFlash\\ro.txt", L"\\Src\\ro.txt")}; },
-       {L"ok"},
-       {{L"\\Src\\ro.txt", CFakeEntry{0x1, "ro"}}}},
-      {"set attributes",
+       {L"ok", L"ok", L"ok", L"error 80", L"ok"},
+       {{L"\\SDMMC\\Data\\x.txt", File("x")},
+        {L"\\Src\\x.txt", File("a")},
+        {L"\\Src\\ro.txt", File("ro", 0x1)},
+        {L"\\SDMMC\\Data\\n.txt", File("a")}}},
+      {"copies that cannot be made: onto itself, missing, from or onto a folder, out of the image",
+       [](const CCtx&) {
+         return V{Copy(L"\\Src\\x.txt", L"\\Src\\x.txt"),
+                  Copy(L"\\Src\\x.txt", L"/Src/./x.txt"),
+                  Copy(L"\\Src\\x.txt", L"\\nope\\x.txt"),
+                  Copy(L"\\Src\\x.txt", L"\\Src\\x.txt\\y"),
+                  Copy(L"\\Src\\nope", L"\\SDMMC\\y"),
+                  Copy(L"\\nope\\x", L"\\SDMMC\\y"),
+                  Copy(L"\\..\\x", L"\\SDMMC\\y"),
+                  Copy(L"\\Src\\x.txt", L"\\..\\y"),
+                  Copy(L"\\Src", L"\\SDMMC\\Src"),
+                  Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data"),
+                  Copy(L"\\Src\\x.txt", L"\\")};
+       },
+       {L"error 32", L"error 32", L"error 3", L"error 3", L"error 2", L"error 3", L"error 5",
+        L"error 5", L"error 5", L"error 5", L"error 5"},
+       {}},
+      {"set attributes: read-only kept, a volume root's word stays",
        [](const CCtx&) {
          return V{Ok(SetFileAttributesW(L"\\SDMMC\\Data\\a.txt", 0x1)),
                   Attr(L"\\SDMMC\\Data\\a.txt"),
@@ -336,66 +239,222 @@ const std::vector<CCase>& Cases() {
                   Ok(SetFileAttributesW(L"\\nope\\x", 0))};
        },
        {L"ok", L"0x1", L"ok", L"0x110", L"error 2", L"error 3"},
-       {{L"\\SDMMC\\Data\\a.txt", CFakeEntry{0x1, "a"}}}},
-      {"read whole files",
+       {{L"\\SDMMC\\Data\\a.txt", File("a", 0x1)}}},
+      {"read and replace whole files",
        [](const CCtx&) {
-         return V{Read(L"\\SDMMC\\Data\\a.txt"), Read(L"\\SDMMC\\Data"), Read(L"\\SDMMC\\nope"),
-                  Read(L"\\nope\\x"), Read(L"\\ResidentFlash\\ro.txt")};
-       },
-       {L"a", L"error 5", L"error 2", L"error 3", L"ro"},
-       {}},
-      {"replace file contents",
-       [](const CCtx&) {
-         return V{Replace(L"\\SDMMC\\Data\\a.txt", "new"),
+         return V{Read(L"\\SDMMC\\Data\\a.txt"),
+                  Read(L"\\SDMMC\\Data"),
+                  Read(L"\\SDMMC\\nope"),
+                  Read(L"\\nope\\x"),
+                  Read(L"\\ResidentFlash\\ro.txt"),
+                  Replace(L"\\SDMMC\\Data\\a.txt", "new"),
                   Replace(L"\\ResidentFlash\\ro.txt", "z"),
-                  Replace(L"\\SDMMC\\Data\\fresh.txt", "f"),
+                  Replace(L"\\SDMMC\\Data\\f.txt", "f"),
                   Replace(L"\\nope\\x", "n"),
                   Replace(L"\\SDMMC\\Data", "d"),
                   Replace(L"\\", "r")};
        },
-       {L"ok", L"error 5", L"ok", L"error 3", L"error 5", L"error 5"},
-       {{L"\\SDMMC\\Data\\a.txt", CFakeEntry{0x80, "new"}},
-        {L"\\SDMMC\\Data\\fresh.txt", CFakeEntry{0x80, "f"}}}},
-      {"processes: the snapshot, the program itself, a vanished pid",
+       {L"a", L"error 5", L"error 2", L"error 3", L"ro", L"ok", L"error 5", L"ok", L"error 3",
+        L"error 5", L"error 5"},
+       {{L"\\SDMMC\\Data\\a.txt", File("new")}, {L"\\SDMMC\\Data\\f.txt", File("f")}}},
+      {"links read as files and are never followed out of the image",
        [](const CCtx& ctx) {
-         return V{Snap(ctx), Open(GetCurrentProcessId()), Open(ctx.dwGonePid)};
+         const std::wstring strOut = L"\\" + ctx.strOutside + L"\\Dir\\secret.txt";
+         return V{Attr(L"\\Links\\abs_dir"),
+                  List(L"\\Links"),
+                  Read(L"\\Links\\abs_file"),
+                  Read(L"\\Links\\abs_in"),
+                  Read(L"\\Links\\rel_out"),
+                  Read(L"\\Links\\rel_in"),
+                  Attr(L"\\Links\\abs_dir\\secret.txt"),
+                  Attr(L"\\Links\\rel_dir_out" + strOut),
+                  Attr(L"\\Links\\rel_dir_in\\x.txt"),
+                  Attr(L"\\.." + strOut),
+                  List(L"\\Links\\abs_dir"),
+                  List(L"\\Links\\rel_dir_in")};
        },
-       {L"NAV.EXE=nav ", L"error 5", L"error 87"},
+       {L"0x80",
+        L"abs_dir:0x80 abs_file:0x80 abs_in:0x80 rel_dir_in:0x80 rel_dir_out:0x80 "
+        L"rel_in:0x80 rel_out:0x80",
+        L"error 5", L"error 5", L"error 5", L"x", L"error 5", L"error 5", L"0x80", L"error 5",
+        L"error 5", L"x.txt:0x80"},
+       {}},
+      {"nothing is written out of the image through a link; a link goes as a link",
+       [](const CCtx&) {
+         return V{Copy(L"\\Links\\abs_file", L"\\Src\\copy"),
+                  Copy(L"\\Src\\x.txt", L"\\Links\\abs_dir\\x"),
+                  Mkd(L"\\Links\\rel_dir_out\\evil"),
+                  Del(L"\\Links\\abs_dir\\secret.txt"),
+                  Replace(L"\\Links\\abs_dir\\secret.txt", "x"),
+                  Ok(SetFileAttributesW(L"\\Links\\abs_file", FILE_ATTRIBUTE_READONLY)),
+                  Rmd(L"\\Links\\rel_dir_in"),
+                  Del(L"\\Links\\abs_file"),
+                  Del(L"\\Links\\rel_dir_in")};
+       },
+       {L"error 5", L"error 5", L"error 5", L"error 5", L"error 5", L"ok", L"error 267", L"ok",
+        L"ok"},
+       {{L"\\Links\\abs_file", std::nullopt}, {L"\\Links\\rel_dir_in", std::nullopt}}},
+      {"processes: the image's programs in ascending pid, never the caller or an outsider",
+       [](const CCtx& ctx) {
+         std::wstring strInOrder =
+             ctx.dwNav < ctx.dwGps ? L"NAV.EXE GPS.EXE " : L"GPS.EXE NAV.EXE ";
+         std::wstring strSnap = Snap({ctx.dwNav, ctx.dwGps});
+         return V{strSnap == strInOrder ? L"in pid order" : strSnap, Open(GetCurrentProcessId()),
+                  Open(ctx.dwStranger), Open(VanishedPid()), Open(0)};
+       },
+       {L"in pid order", L"error 5", L"error 5", L"error 87", L"error 87"},
        {}},
       {"paths of 260 characters are refused, shorter ones are looked up",
        [](const CCtx&) {
-         std::wstring p260 =
-             L"\\SDMMC\\" + std::wstring(200, L'a') + L"\\" + std::wstring(52, L'b');
-         std::wstring p259 = p260.substr(0, 259);
-         return V{Attr(p260.c_str()), Attr(p259.c_str()), Copy(L"\\Src\\x.txt", p260.c_str())};
+         return V{Attr(k260), Attr(k260.substr(0, 259)), Copy(L"\\Src\\x.txt", k260),
+                  Ok(CreateDirectoryW(k260.c_str(), nullptr))};
        },
-       {L"error 206", L"error 3", L"error 206"},
+       {L"error 206", L"error 3", L"error 206", L"error 206"},
        {}},
   };
   return cases;
 }
 
-TEST(DeviceContract, HostAndFakeGiveTheSameResultsAndLeaveTheSameTree) {
-  const std::vector<std::pair<const char*, std::function<std::unique_ptr<CDeviceUnderTest>()>>>
-      backends = {
-          {"host", [] { return std::make_unique<CHostUnderTest>(); }},
-          {"fake", [] { return std::make_unique<CFakeUnderTest>(); }},
-      };
+TEST(DeviceContract, CallsGiveTheDevicesResultsAndLeaveTheTreeAsTheDeviceWould) {
+  CTempImage outside;
+  outside.File("Dir/secret.txt", "secret");
+  CProgram stranger(outside.Host("NAV.EXE"));
+  const CTree outsideBefore = outside.Snapshot();
+  const std::string strOut = outside.Root().substr(outside.Root().rfind('/') + 1);
   for (const auto& c : Cases()) {
-    for (const auto& [backend, make] : backends) {
-      SCOPED_TRACE(std::string(backend) + ": " + c.name);
-      auto dev = make();
-      ASSERT_EQ(dev->Snapshot(), InitialTree());
-      EXPECT_EQ(c.run(dev->Ctx()), c.expected);
-      CTree expected = InitialTree();
-      for (const auto& [path, entry] : c.changes) {
-        if (entry)
-          expected[path] = *entry;
-        else
-          expected.erase(path);
-      }
-      EXPECT_EQ(dev->Snapshot(), expected);
+    SCOPED_TRACE(c.name);
+    CTempImage image;
+    image.File("ResidentFlash/ro.txt", "ro", 0444);
+    image.File("SDMMC/Data/a.txt", "a");
+    image.Folder("SDMMC/Data/Sub");
+    image.Folder("SDMMC/Empty");
+    image.File("Src/x.txt", "x");
+    image.Folder("Data/SDMMC");
+    image.Folder("Locked", 0555);
+    image.Link("Links/abs_file", outside.Host("Dir/secret.txt"));
+    image.Link("Links/abs_dir", outside.Host("Dir"));
+    image.Link("Links/abs_in", image.Host("Src/x.txt"));
+    image.Link("Links/rel_out", "../../" + strOut + "/Dir/secret.txt");
+    image.Link("Links/rel_dir_out", "../..");
+    image.Link("Links/rel_in", "../Src/x.txt");
+    image.Link("Links/rel_dir_in", "../Src");
+    CProgram nav(image.Host("ResidentFlash/NAV.EXE"));
+    CProgram gps(image.Host("SDMMC/GPS.EXE"));
+    CHostDevice dev(image.Root());
+    CDeviceScope scope(dev);
+    CTree expected = image.Snapshot();
+    EXPECT_EQ(c.run({nav.Pid(), gps.Pid(), stranger.Pid(), Utf8ToWide(strOut)}), c.expected);
+    for (const auto& [path, entry] : c.changes) {
+      if (entry)
+        expected[path] = *entry;
+      else
+        expected.erase(path);
     }
+    EXPECT_EQ(image.Snapshot(), expected);
+    EXPECT_EQ(outside.Snapshot(), outsideBefore);
+    EXPECT_TRUE(stranger.Alive());
+  }
+}
+
+TEST(DeviceContract, DevicePathsMapIntoTheImageOnly) {
+  CTempImage image;
+  CHostDevice dev(image.Root());
+  const std::string& r = image.Root();
+  const std::pair<std::wstring, std::string> cases[] = {
+      {L"\\A\\B", r + "/A/B"},
+      {L"/A/B", r + "/A/B"},
+      {L"\\A/B\\", r + "/A/B"},
+      {L"\\", r},
+      {L"", r},
+      {L"\\A\\..\\B", r + "/B"},
+      {L"\\A\\.\\B", r + "/A/B"},
+      {L"\\..\\x", ""},
+      {L"\\A\\..\\..\\x", ""},
+      {L"\\\u5b8b\u4f53", r + "/\xe5\xae\x8b\xe4\xbd\x93"},
+  };
+  for (const auto& [device, host] : cases) EXPECT_EQ(dev.HostPathOf(device), host);
+  EXPECT_EQ(dev.Image().DevicePathOf(r + "/A/B"), L"\\A\\B");
+  EXPECT_EQ(dev.Image().DevicePathOf(r), L"\\");
+  EXPECT_EQ(dev.Image().DevicePathOf(r + "x/A"), L"");
+  EXPECT_EQ(dev.Image().DevicePathOf("/etc/passwd"), L"");
+  // An image whose root is missing finds nothing.
+  CHostDevice missing("/nonexistent/orvane-image");
+  CDeviceScope scope(missing);
+  WIN32_FIND_DATAW data;
+  EXPECT_EQ(Attr(L"\\SDMMC"), L"error 3");
+  EXPECT_EQ(FindFirstFileW(L"\\*", &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(Mkd(L"\\SDMMC"), L"error 3");
+}
+
+TEST(DeviceContract, ErrnoMapsToTheDevicesCodes) {
+  const std::tuple<int, bool, DWORD> cases[] = {
+      {0, false, ERROR_SUCCESS},
+      {ENOENT, false, ERROR_FILE_NOT_FOUND},
+      {ENOENT, true, ERROR_PATH_NOT_FOUND},
+      {ENOTDIR, false, ERROR_PATH_NOT_FOUND},
+      {ELOOP, false, ERROR_PATH_NOT_FOUND},
+      {EACCES, false, ERROR_ACCESS_DENIED},
+      {EPERM, false, ERROR_ACCESS_DENIED},
+      {EISDIR, false, ERROR_ACCESS_DENIED},
+      {EXDEV, false, ERROR_ACCESS_DENIED},
+      {EROFS, false, ERROR_WRITE_PROTECT},
+      {ETXTBSY, false, ERROR_SHARING_VIOLATION},
+      {EBUSY, false, ERROR_SHARING_VIOLATION},
+      {ENOSPC, false, ERROR_DISK_FULL},
+      {EDQUOT, false, ERROR_DISK_FULL},
+      {EFBIG, false, ERROR_DISK_FULL},
+      {ENAMETOOLONG, false, ERROR_FILENAME_EXCED_RANGE},
+      {EEXIST, false, ERROR_ALREADY_EXISTS},
+      {ENOTEMPTY, false, ERROR_DIR_NOT_EMPTY},
+      {ENOMEM, false, ERROR_NOT_ENOUGH_MEMORY},
+      {EBADF, false, ERROR_INVALID_HANDLE},
+      {EINVAL, false, ERROR_INVALID_PARAMETER},
+      {EIO, false, ERROR_GEN_FAILURE},
+      {EPROTO, false, ERROR_GEN_FAILURE},
+  };
+  for (const auto& [err, bParentMissing, dwCode] : cases)
+    EXPECT_EQ(Win32FromErrno(err, bParentMissing), dwCode) << err;
+}
+
+// The whole host as the image: mount points read as volume roots, every process is a device
+// program (the caller still refused), and the program file is the executable's own path.
+TEST(DeviceContract, TheWholeHostAsImage) {
+  std::string self(4096, '\0');
+  self.resize(static_cast<size_t>(::readlink("/proc/self/exe", self.data(), self.size())));
+  CTempImage image;
+  CProgram nav(image.Host("NAV.EXE"));
+  CHostDevice whole("/");
+  CDeviceScope scope(whole);
+  EXPECT_EQ(Attr(L"\\proc"), L"0x110");
+  EXPECT_EQ(Attr(L"\\proc\\self"), L"0x80");
+  EXPECT_EQ(Open(GetCurrentProcessId()), L"error 5");
+  std::wstring strAll = Snap({nav.Pid()});
+  EXPECT_EQ(strAll.find(L"out of order"), std::wstring::npos);
+  EXPECT_NE(strAll.find(L" NAV.EXE "), std::wstring::npos);
+  const std::wstring strSelf = Utf8ToWide(self.substr(self.rfind('/') + 1));
+  EXPECT_NE(strAll.find(strSelf + L"@" + std::to_wstring(::getpid())), std::wstring::npos);
+
+  std::wstring strSelfPath = Utf8ToWide(self);
+  std::replace(strSelfPath.begin(), strSelfPath.end(), L'/', L'\\');
+  image.Folder("Mine");
+  CHostDevice inFolder(self.substr(0, self.rfind('/'))), outside(image.Root(), {"Mine"});
+  {
+    CDeviceScope mine(outside);
+    EXPECT_EQ(Attr(L"\\Mine"), L"0x110");  // volume names are the starter's choice
+    EXPECT_EQ(Attr(L"\\NAV.EXE"), L"0x80");
+  }
+  const std::tuple<CHostDevice*, std::wstring, std::wstring> modules[] = {
+      {&whole, L"", strSelfPath},
+      {&inFolder, L"", L"\\" + strSelf},
+      {&outside, L"", L""},
+      {&outside, L"\\ResidentFlash\\Recovery.exe", L"\\ResidentFlash\\Recovery.exe"},
+  };
+  for (const auto& [dev, strSet, strExpected] : modules) {
+    dev->SetModuleFileName(strSet);
+    CDeviceScope inner(*dev);
+    wchar_t buf[MAX_PATH] = L"";
+    EXPECT_EQ(std::wstring(buf, GetModuleFileNameW(nullptr, buf, MAX_PATH)), strExpected);
   }
 }
 

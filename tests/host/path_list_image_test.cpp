@@ -15,7 +15,7 @@
 #include "platform/host/device/device.h"
 #include "platform/host/xml/factory.h"
 #include "tests/fakes/fake_windows.h"
-#include "tests/host/image_fixture.h"
+#include "tests/support/image.h"
 
 namespace {
 

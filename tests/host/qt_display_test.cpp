@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "platform/kernel.h"
-#include "tests/host/qt_fixture.h"
+#include "tests/support/qt_fixture.h"
 
 namespace {
 

@@ -2,10 +2,11 @@
 // never outside its rectangle.
 #include <QImage>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/host/qt/fonts.h"
-#include "tests/host/qt_fixture.h"
+#include "tests/support/qt_fixture.h"
 
 namespace {
 
@@ -62,6 +63,19 @@ TEST_F(QtDrawText, FormatFlagsPlaceTheTextInItsRectangle) {
     int nHeight = ::DrawTextW(hdc, c.text.c_str(), -1, &rc, c.uFormat);
     QRect ink = InkBox(*Backend().Gdi().BitmapOf(hBitmap));
     ASSERT_FALSE(ink.isEmpty());
+    // What the drawing record tells: the call as made, and an extent around the ink.
+    const CDrawnText drawn = Backend().Gdi().DrawnOf(hdc).back();
+    EXPECT_EQ(drawn.strText, c.text);
+    EXPECT_EQ(QRect(QPoint(drawn.rc.left, drawn.rc.top), QPoint(drawn.rc.right, drawn.rc.bottom)),
+              QRect(QPoint(20, 30), QPoint(280, 170)));
+    EXPECT_EQ(drawn.uFormat, c.uFormat);
+    EXPECT_EQ(std::make_tuple(drawn.strFace, drawn.nPixelHeight, drawn.nWeight),
+              std::make_tuple(std::wstring(L"Arial"), 25, 700));
+    const QRect extent(QPoint(drawn.ink.left, drawn.ink.top),
+                       QPoint(drawn.ink.right - 1, drawn.ink.bottom - 1));
+    EXPECT_TRUE(extent.contains(ink))
+        << extent.x() << "," << extent.y() << " " << extent.width() << "x" << extent.height();
+    EXPECT_LE(extent.height() - ink.height(), 12);
     // Never outside the rectangle.
     EXPECT_TRUE(QRect(20, 30, 260, 140).contains(ink)) << ink.x() << "," << ink.y();
     // Across: the ink hugs the named side, or is centred within a pixel or two.

@@ -7,7 +7,7 @@
 
 #include "platform/afxwin.h"
 #include "platform/host/qt/fonts.h"
-#include "tests/host/qt_fixture.h"
+#include "tests/support/qt_fixture.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "res/resource.h"
-#include "tests/host/qt_fixture.h"
 #include "tests/host/qt_test_window.h"
+#include "tests/support/qt_fixture.h"
 
 namespace {
 
@@ -171,43 +171,6 @@ BEGIN_MESSAGE_MAP(CTickingDialog, CDialog)
 ON_WM_TIMER()
 END_MESSAGE_MAP()
 
-// Acknowledges every box once the dialog behind it has ticked three more times (or gives up
-// after a long while, so that a broken backend fails instead of hanging).
-class CBoxWatcher : public IQtWindowObserver {
- public:
-  CBoxWatcher(CQtWindowBackend& backend, CTickingDialog& dlg) : m_backend(backend), m_dlg(dlg) {}
-  void OnWindowPainted(HWND hWnd) override {
-    if (m_backend.TemplateOf(hWnd) == IDD_MSGBOX) Acknowledge(hWnd, IDC_MSG_TEXT);
-  }
-  void OnMessageBoxShown(HWND hBox) override { Acknowledge(hBox, 0xFFFF); }
-  std::vector<std::pair<std::wstring, std::wstring>> m_boxes;  // caption, text
-
- private:
-  void Acknowledge(HWND hBox, int nTextId) {
-    if (m_bAcknowledging) return;
-    m_bAcknowledging = true;
-    WCHAR caption[256], text[256];
-    ::GetWindowTextW(hBox, caption, 256);
-    ::GetWindowTextW(::GetDlgItem(hBox, nTextId), text, 256);
-    m_boxes.push_back({caption, text});
-    auto* poll = new QTimer;
-    int nStart = m_dlg.m_nTicks;
-    auto started = std::chrono::steady_clock::now();
-    QObject::connect(poll, &QTimer::timeout, [this, poll, hBox, nStart, started] {
-      if (m_dlg.m_nTicks < nStart + 3 &&
-          std::chrono::steady_clock::now() - started < std::chrono::seconds(20))
-        return;
-      poll->stop();
-      poll->deleteLater();
-      m_backend.ClickButton(::GetDlgItem(hBox, IDOK));
-    });
-    poll->start(5);
-  }
-  CQtWindowBackend& m_backend;
-  CTickingDialog& m_dlg;
-  bool m_bAcknowledging = false;
-};
-
 TEST_F(QtDialogs, ModalBoxInsideModalDialogKeepsItsTimersTicking) {
   struct CCase {
     const char* name;
@@ -240,15 +203,14 @@ TEST_F(QtDialogs, ModalBoxInsideModalDialogKeepsItsTimersTicking) {
   for (const CCase& c : cases) {
     SCOPED_TRACE(c.name);
     CTickingDialog dlg(c.showBox);
-    CBoxWatcher watcher(Backend(), dlg);
-    Backend().SetObserver(&watcher);
+    // The box is answered once the dialog behind it has ticked three times.
+    CBoxAnswerer user(Backend(), [&] { return dlg.m_nTicksInBox >= 3; });
     INT_PTR nResult = dlg.DoModal();
-    Backend().SetObserver(nullptr);
     EXPECT_EQ(nResult, IDOK);
     EXPECT_EQ(dlg.m_nBoxResult, IDOK);
     EXPECT_GE(dlg.m_nTicksInBox.load(), 3);
     using CBoxes = std::vector<std::pair<std::wstring, std::wstring>>;
-    EXPECT_EQ(watcher.m_boxes, CBoxes{c.box});
+    EXPECT_EQ(user.m_boxes, CBoxes{c.box});
   }
 }
 

@@ -7,8 +7,8 @@
 
 #include "platform/host/qt/fonts.h"
 #include "res/resource.h"
-#include "tests/host/qt_fixture.h"
 #include "tests/host/qt_test_window.h"
+#include "tests/support/qt_fixture.h"
 
 namespace {
 

@@ -80,10 +80,10 @@ TEST(DiagPrint, TwoThreadsPrintingManyLinesKeepEveryLineWhole) {
 }
 
 TEST(DiagPrint, CaptureCollectsEachCallAndRestoresTheOuterOne) {
-  CDiagCapture outer;
+  COldDiagCapture outer;
   DiagPrintA("outer %d\n", 1);
   {
-    CDiagCapture inner;
+    COldDiagCapture inner;
     DiagPrintW(L"ignore dir:%s\r\n", L"\\ResidentFlash");
     DiagPrintA("~Thread WAIT_TIMEOUT\n");
     EXPECT_EQ(inner.Lines(), (std::vector<std::string>{"ignore dir:\\ResidentFlash\r\n",

@@ -12,7 +12,7 @@
 
 #include "platform/files.h"
 #include "platform/host/device/device.h"
-#include "tests/host/image_fixture.h"
+#include "tests/support/image.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "platform/cstring.h"
 #include "platform/host/device/device.h"
-#include "tests/host/image_fixture.h"
+#include "tests/support/image.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "platform/files.h"
 #include "platform/host/device/device.h"
-#include "tests/host/image_fixture.h"
+#include "tests/support/image.h"
 
 namespace {
 
@@ -194,12 +194,10 @@ TEST_F(HostCopy, ReplaceKeepsPermissionBitsAndLeavesNoTemporaryFile) {
   m_image.File("Dst/Path.xml", "<old/>", 0640);
   EXPECT_TRUE(m_dev->ReplaceFileContents(L"\\Dst\\Path.xml", "<new/>"));
   EXPECT_TRUE(m_dev->ReplaceFileContents(L"\\Dst\\fresh.xml", "<fresh/>"));
-  const std::map<std::wstring, CFakeEntry> expected = {
-      {L"\\Dst", {0x10, ""}},
-      {L"\\Dst\\Path.xml", {0x80, "<new/>"}},
-      {L"\\Dst\\fresh.xml", {0x80, "<fresh/>"}},
-      {L"\\Src", {0x10, ""}},
-  };
+  const CTree expected = {{L"\\Dst", Folder()},
+                          {L"\\Dst\\Path.xml", File("<new/>")},
+                          {L"\\Dst\\fresh.xml", File("<fresh/>")},
+                          {L"\\Src", Folder()}};
   EXPECT_EQ(m_image.Snapshot(), expected);
   EXPECT_EQ(StatOf(m_image.Host("Dst/Path.xml")).st_mode & 07777, 0640u);
 }
