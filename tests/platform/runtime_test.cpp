@@ -1,5 +1,5 @@
 // The runtime helpers: diagnostic lines from two threads, the exit hook, _wtoi, _wcsupr and the
-// wide string's formatting.
+// wide string's formatting and operations.
 #include "platform/runtime.h"
 
 #include <fcntl.h>
@@ -14,7 +14,6 @@
 #include <thread>
 
 #include "platform/cstring.h"
-#include "tests/fakes/diag_capture.h"
 
 namespace {
 
@@ -77,21 +76,6 @@ TEST(DiagPrint, TwoThreadsPrintingManyLinesKeepEveryLineWhole) {
   }
   EXPECT_EQ(nextNarrow, kLines);
   EXPECT_EQ(nextWide, kLines);
-}
-
-TEST(DiagPrint, CaptureCollectsEachCallAndRestoresTheOuterOne) {
-  COldDiagCapture outer;
-  DiagPrintA("outer %d\n", 1);
-  {
-    COldDiagCapture inner;
-    DiagPrintW(L"ignore dir:%s\r\n", L"\\ResidentFlash");
-    DiagPrintA("~Thread WAIT_TIMEOUT\n");
-    EXPECT_EQ(inner.Lines(), (std::vector<std::string>{"ignore dir:\\ResidentFlash\r\n",
-                                                       "~Thread WAIT_TIMEOUT\n"}));
-  }
-  DiagPrintW(L"terminate %s ok\r\n", L"nav.exe");
-  EXPECT_EQ(outer.Lines(), (std::vector<std::string>{"outer 1\n", "terminate nav.exe ok\r\n"}));
-  EXPECT_EQ(outer.Text(), "outer 1\nterminate nav.exe ok\r\n");
 }
 
 TEST(ExitProgram, RunsTheHookWithTheCode) {
