@@ -1,4 +1,4 @@
-// The simulated display, task bar, work area, power driver and restart of the host.
+// The simulated display, task bar and work area of the host.
 #include <QImage>
 #include <string>
 #include <vector>
@@ -87,34 +87,6 @@ TEST_F(QtDisplay, TaskBarWorkAreaAndPictureFollowTheShell) {
   EXPECT_FALSE(::ShowWindow(hBar, SW_SHOW));
   EXPECT_TRUE(m_display.TaskBarVisible());
   EXPECT_EQ(Backend().RenderDisplay().pixel(120, 315), barPixel);  // at the new bottom edge
-}
-
-TEST_F(QtDisplay, PowerDriverAndRestartAreRecordedNeverRun) {
-  std::vector<std::string> order;
-  m_power.SetRestartHandler([&]() -> BOOL {
-    order.push_back("restart");
-    return FALSE;  // a restart that did not happen: the caller carries on
-  });
-  HANDLE h = ::CreateFileW(L"PWR1:", GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  DWORD dwIn = 1, dwReturned = 99;
-  EXPECT_TRUE(::DeviceIoControl(h, 7, &dwIn, sizeof dwIn, nullptr, 0, &dwReturned, nullptr));
-  EXPECT_EQ(dwReturned, 0u);
-  EXPECT_TRUE(CloseHandle(h));
-  EXPECT_FALSE(::KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
-  EXPECT_EQ(::CreateFileW(L"PWR2:", 0, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  m_power.SetDriverPresent(false);
-  EXPECT_EQ(::CreateFileW(L"PWR1:", 0, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(::KernelIoControl(0x01010000, nullptr, 0, nullptr, 0, nullptr));
-
-  std::vector<std::pair<DWORD, DWORD>> calls;
-  for (const auto& c : m_power.DriverCalls()) calls.push_back({c.dwCode, c.dwInput});
-  EXPECT_EQ(calls, (std::vector<std::pair<DWORD, DWORD>>{{7, 1}}));
-  EXPECT_EQ(m_power.DriverOpens(), 1);
-  EXPECT_EQ(m_power.RestartRequests(), 1);
-  EXPECT_EQ(order, std::vector<std::string>{"restart"});
 }
 
 }  // namespace
