@@ -1,3 +1,5 @@
+// The XML file access under the path list: attribute queries by position, the walk over the root
+// element's children, a construction that fails by value, and the write-back at the end.
 #include <string>
 #include <vector>
 
@@ -58,7 +60,7 @@ TEST_F(WinceXmlTest, AnswersAttributeQueriesByPositionWithClamping) {
   };
   for (const auto& [strXml, queries] : cases) {
     SCOPED_TRACE(strXml);
-    PutPathXml(strXml);
+    Put(strXml);
     WinceXmlEx xml(kPathXml);
     std::vector<std::wstring> arrGot, arrExpected;
     for (const CQuery& q : queries) {
@@ -67,11 +69,11 @@ TEST_F(WinceXmlTest, AnswersAttributeQueriesByPositionWithClamping) {
     }
     EXPECT_EQ(arrGot, arrExpected);
   }
-  EXPECT_EQ(m_windows.Calls(), std::vector<std::string>{});
+  EXPECT_EQ(Boxes(), CBoxes{});
 }
 
 TEST_F(WinceXmlTest, WalkVisitsTheRootsChildrenFromAPositionAndNoneBelow) {
-  PutPathXml(R"(<R><E a="1"><In a="deep"/></E><!-- c --><E a="3"/></R>)");
+  Put(R"(<R><E a="1"><In a="deep"/></E><!-- c --><E a="3"/></R>)");
   struct CWalk {
     int nFirst;
     int nCount;
@@ -107,39 +109,34 @@ TEST_F(WinceXmlTest, WalkVisitsTheRootsChildrenFromAPositionAndNoneBelow) {
   EXPECT_EQ(doc.Walk(nullptr), 0);
 }
 
-TEST_F(WinceXmlTest, ConstructionFailsByValueWithItsTextAndSavesNothing) {
-  PutPathXml("<R><E></R>");
-  bool bCaught = false;
-  try {
-    WinceXmlEx xml(kPathXml);
-  } catch (const CXmlLoadError& e) {
-    bCaught = std::string(e.what()) == "Failed to WinceXmlEx!";
+TEST_F(WinceXmlTest, AFailedConstructionThrowsByValueWithItsTextAndSavesNothing) {
+  for (bool bService : {true, false}) {
+    SCOPED_TRACE(bService ? "not well-formed" : "no document service: no notice either");
+    Put(bService ? "<R><E></R>" : "<R/>");
+    const ino_t nInode = Inode();
+    if (!bService) SetXmlDocumentFactory(nullptr);
+    std::string strWhat;
+    try {
+      WinceXmlEx xml(kPathXml);
+    } catch (const CXmlLoadError& e) {
+      strWhat = e.what();
+    }
+    InstallXmlDocumentFactory();
+    EXPECT_EQ(strWhat, "Failed to WinceXmlEx!");
+    EXPECT_EQ(Inode(), nInode);
+    EXPECT_EQ(Boxes(), CBoxes{});
   }
-  EXPECT_TRUE(bCaught);
-  EXPECT_EQ(m_device.Operations(),
-            std::vector<std::wstring>{L"ReadWholeFile \\ResidentFlash\\Path.xml"});
 }
 
-TEST_F(WinceXmlTest, DestructionWritesTheDocumentBackUnchanged) {
+TEST_F(WinceXmlTest, DestructionWritesTheDocumentBackAsLoaded) {
   const std::string strXml = "<R>\n\t<E a=\"x\"/>\n</R>\n";
-  PutPathXml(strXml);
+  Put(strXml);
   {
     WinceXmlEx xml(kPathXml);
-    m_device.AddFile(kPathXml, "changed meanwhile");
-    EXPECT_EQ(m_device.Changes(), std::vector<std::wstring>{});
+    Put("changed meanwhile");
+    EXPECT_EQ(Bytes(), "changed meanwhile");
   }
-  EXPECT_EQ(m_device.Changes(),
-            std::vector<std::wstring>{L"ReplaceFileContents \\ResidentFlash\\Path.xml"});
-  EXPECT_EQ(PathXmlBytes(), strXml);
-}
-
-TEST_F(WinceXmlTest, NoDocumentServiceIsAFailedLoadWithoutANotice) {
-  PutPathXml("<R/>");
-  SetXmlDocumentFactory(nullptr);
-  EXPECT_THROW(WinceXmlEx xml(kPathXml), CXmlLoadError);
-  InstallXmlDocumentFactory();
-  EXPECT_EQ(m_windows.Calls(), std::vector<std::string>{});
-  EXPECT_EQ(m_device.Operations(), std::vector<std::wstring>{});
+  EXPECT_EQ(Bytes(), strXml);
 }
 
 }  // namespace

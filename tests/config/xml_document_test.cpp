@@ -1,3 +1,6 @@
+// The XML document on pugixml: what a load tells, a write-back that keeps layout, encoding and
+// markup, UTF-16 files, deep nesting, and a write-back that would not read the same refused.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,38 +26,32 @@ using XmlDocumentTest = ConfigTest;
 TEST_F(XmlDocumentTest, LoadTellsUnreadableFromUnparsedFromRootless) {
   struct CLoadCase {
     const char* pszName;
-    void (*pfnSetUp)(CFakeDevice&);
-    bool bFailed;   // the load call fails
-    bool bParsed;   // the success flag
-    bool bElement;  // a root element
+    const char* pszXml;  // null: no file; "/": a folder in its place; "!": unreadable
+    bool bFailed;        // the load call fails
+    bool bParsed;        // the success flag
+    bool bElement;       // a root element
   };
   const std::vector<CLoadCase> cases = {
-      {"missing", [](CFakeDevice&) {}, true, false, false},
-      {"folder", [](CFakeDevice& d) { d.AddFolder(kPathXml); }, true, false, false},
-      {"unreadable",
-       [](CFakeDevice& d) {
-         d.AddFile(kPathXml, "<R/>");
-         d.FailOnce(EFakeOp::kReadWholeFile, ERROR_ACCESS_DENIED);
-       },
-       true, false, false},
-      {"empty", [](CFakeDevice& d) { d.AddFile(kPathXml, ""); }, false, true, false},
-      {"declaration only", [](CFakeDevice& d) { d.AddFile(kPathXml, "<?xml version=\"1.0\"?>"); },
-       false, true, false},
-      {"mismatched tag", [](CFakeDevice& d) { d.AddFile(kPathXml, "<R><E></R>"); }, false, false,
-       false},
-      {"bad attribute", [](CFakeDevice& d) { d.AddFile(kPathXml, "<R a=1/>"); }, false, false,
-       false},
-      {"unclosed comment", [](CFakeDevice& d) { d.AddFile(kPathXml, "<R/><!-- x"); }, false, false,
-       false},
-      {"two root elements", [](CFakeDevice& d) { d.AddFile(kPathXml, "<R/><!-- c --><R/>"); },
-       false, false, false},
-      {"well-formed", [](CFakeDevice& d) { d.AddFile(kPathXml, "<R/>"); }, false, true, true},
+      {"missing", nullptr, true, false, false},
+      {"folder", "/", true, false, false},
+      {"unreadable", "!", true, false, false},
+      {"empty", "", false, true, false},
+      {"declaration only", "<?xml version=\"1.0\"?>", false, true, false},
+      {"mismatched tag", "<R><E></R>", false, false, false},
+      {"bad attribute", "<R a=1/>", false, false, false},
+      {"unclosed comment", "<R/><!-- x", false, false, false},
+      {"two root elements", "<R/><!-- c --><R/>", false, false, false},
+      {"well-formed", "<R/>", false, true, true},
   };
   for (const CLoadCase& c : cases) {
     SCOPED_TRACE(c.pszName);
-    CFakeDevice device;
-    CFakeDeviceScope scope(device);
-    c.pfnSetUp(device);
+    std::filesystem::remove_all(m_image.Host("ResidentFlash/Path.xml"));
+    CFaultDevice dev(m_host);
+    if (c.pszXml && std::string(c.pszXml) == "/")
+      m_image.Folder("ResidentFlash/Path.xml");
+    else if (c.pszXml)
+      Put(c.pszXml);
+    if (c.pszXml && std::string(c.pszXml) == "!") dev.Fail(EOp::kReadFile, ERROR_ACCESS_DENIED);
     CHostXmlDocument doc;
     bool bParsed = !c.bParsed;
     HRESULT hr = doc.Load(kPathXml, &bParsed);
@@ -94,17 +91,17 @@ TEST_F(XmlDocumentTest, WriteBackKeepsLayoutEncodingAndMarkup) {
   for (const CSaveCase& c : cases) {
     SCOPED_TRACE(c.pszName);
     const std::string strOut = c.strOut.empty() ? c.strIn : c.strOut;
-    PutPathXml(c.strIn);
+    Put(c.strIn);
     CHostXmlDocument doc;
     bool bParsed = false;
     ASSERT_EQ(doc.Load(kPathXml, &bParsed), S_OK);
     ASSERT_TRUE(bParsed);
     ASSERT_EQ(doc.Save(kPathXml), S_OK);
-    EXPECT_EQ(PathXmlBytes(), strOut);
+    EXPECT_EQ(Bytes(), strOut);
     // And from then on a fixed point.
     ASSERT_EQ(doc.Load(kPathXml, &bParsed), S_OK);
     ASSERT_EQ(doc.Save(kPathXml), S_OK);
-    EXPECT_EQ(PathXmlBytes(), strOut);
+    EXPECT_EQ(Bytes(), strOut);
   }
 }
 
@@ -112,7 +109,7 @@ TEST_F(XmlDocumentTest, UtfSixteenFilesReadAsTheSameText) {
   const std::u16string strDoc16 = u"<R><E a=\"\\SDMMC\\\u5BFC\u822A\" b=\"x\"/></R>";
   for (const std::string& strBytes :
        {Utf16Le(strDoc16, true), Utf16Le(strDoc16, false), Utf16Be(strDoc16)}) {
-    PutPathXml(strBytes);
+    Put(strBytes);
     CHostXmlDocument doc;
     bool bParsed = false;
     ASSERT_EQ(doc.Load(kPathXml, &bParsed), S_OK);
@@ -130,7 +127,7 @@ TEST_F(XmlDocumentTest, DeepNestingLoadsAndWritesBackInItsOwnSize) {
   std::string strXml;
   for (int i = 0; i < nDepth; ++i) strXml += "<a>";
   for (int i = 0; i < nDepth; ++i) strXml += "</a>";
-  PutPathXml(strXml);
+  Put(strXml);
   CHostXmlDocument doc;
   bool bParsed = false;
   ASSERT_EQ(doc.Load(kPathXml, &bParsed), S_OK);
@@ -138,7 +135,7 @@ TEST_F(XmlDocumentTest, DeepNestingLoadsAndWritesBackInItsOwnSize) {
   EXPECT_EQ(doc.ChildCount(), 1);
   ASSERT_EQ(doc.Save(kPathXml), S_OK);
   // The innermost element becomes "<a/>"; nothing is indented.
-  EXPECT_EQ(PathXmlBytes(), strXml.replace(3 * (nDepth - 1), 7, "<a/>") + "\n");
+  EXPECT_EQ(Bytes(), strXml.replace(3 * (nDepth - 1), 7, "<a/>") + "\n");
 }
 
 TEST_F(XmlDocumentTest, AWriteBackThatWouldNotReadTheSameIsNotMade) {
@@ -162,14 +159,13 @@ TEST_F(XmlDocumentTest, AWriteBackThatWouldNotReadTheSameIsNotMade) {
   };
   for (const CRefusedCase& c : cases) {
     SCOPED_TRACE(c.pszName);
-    PutPathXml(c.strXml);
+    Put(c.strXml);
     CHostXmlDocument doc;
     bool bParsed = false;
     ASSERT_EQ(doc.Load(kPathXml, &bParsed), S_OK);
     ASSERT_TRUE(bParsed);
     EXPECT_TRUE(FAILED(doc.Save(kPathXml)));
-    EXPECT_EQ(m_device.Changes(), std::vector<std::wstring>{});
-    EXPECT_EQ(PathXmlBytes(), c.strXml);
+    EXPECT_EQ(Bytes(), c.strXml);
   }
 }
 
