@@ -1,116 +1,89 @@
-#include <gtest/gtest.h>
+// A recovery run as a whole: the flash emptied once and only when every source has something to
+// restore from, every entry copied, the data folder deleted and the countdown armed only when all
+// of it was restored; and a run cut at any change, then repeated, ends as an uninterrupted one.
+#include <fcntl.h>
+#include <unistd.h>
 
-#include "tests/engine/run_harness.h"
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "tests/engine/engine_fixture.h"
 
 namespace {
 
-const std::string kSetRange2 = "SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..2)";
-const std::string kHide = "ShowWindow(dlg102/1010, SW_HIDE)";
-const std::string kRestart = "SetTimer(dlg102, 16, 1000, null) -> 16";
-const CEntries kNavi = {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"}};
+const std::wstring kNavi = L"\\SDMMC\\Backup\\Navi";
+const CEntries kNaviEntry = {{kNavi, L"\\ResidentFlash\\Navi"}};
+const CEntries kTwoEntries = {{kNavi, L"\\ResidentFlash\\Navi"},
+                              {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}};
 
-// A backup of two files, an older copy in the flash whose program runs, and the data folder.
-void TypicalImage(CFakeDevice& dev) {
-  dev.AddFile(L"\\SDMMC\\Backup\\Navi\\NAVI.EXE", "v2");
-  dev.AddFile(L"\\SDMMC\\Backup\\Navi\\data\\map.dat", "m2", FILE_ATTRIBUTE_READONLY);
-  dev.AddFile(L"\\ResidentFlash\\Navi\\NAVI.EXE", "v1");
-  dev.AddFile(L"\\ResidentFlash\\Navi\\old.txt", "o", FILE_ATTRIBUTE_HIDDEN);
-  dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-  dev.AddProcess(10, L"NAVI.EXE", L"\\ResidentFlash\\Navi\\NAVI.EXE");
-}
-
-TEST(RecoveryRun, TypicalRunRestoresTheFlashDeletesTheDataAndArmsTheCountdown) {
-  CFakeDevice dev;
-  CFakeDeviceScope scope(dev);
-  TypicalImage(dev);
-  CTree expected = dev.Snapshot();
-  CRunOutcome out = RunOnce(dev, kNavi);
-
-  EXPECT_EQ(Narrow(out.ops),
-            Narrow({L"ListFolder \\SDMMC\\Backup\\Navi",
-                    L"GetAttributes \\ResidentFlash",
-                    L"ListFolder \\ResidentFlash",
-                    L"ListFolder \\ResidentFlash\\Navi",
-                    L"GetAttributes \\ResidentFlash\\Navi\\NAVI.EXE",
-                    L"SetAttributes \\ResidentFlash\\Navi\\NAVI.EXE 0x80",
-                    L"DeleteFile \\ResidentFlash\\Navi\\NAVI.EXE = 32",
-                    L"Snapshot",
-                    L"OpenProcess 10",
-                    L"TerminateProcess 10",
-                    L"WaitProcess 10 2500",
-                    L"DeleteFile \\ResidentFlash\\Navi\\NAVI.EXE",
-                    L"GetAttributes \\ResidentFlash\\Navi\\old.txt",
-                    L"SetAttributes \\ResidentFlash\\Navi\\old.txt 0x0",
-                    L"DeleteFile \\ResidentFlash\\Navi\\old.txt",
-                    L"GetAttributes \\ResidentFlash\\Navi",
-                    L"RemoveFolder \\ResidentFlash\\Navi",
-                    L"GetAttributes \\ResidentFlash",
-                    L"ListFolder \\SDMMC\\Backup\\Navi",
-                    L"ListFolder \\SDMMC\\Backup\\Navi",
-                    L"ListFolder \\SDMMC\\Backup\\Navi\\data",
-                    L"CreateFolder \\ResidentFlash\\Navi",
-                    L"ListFolder \\SDMMC\\Backup\\Navi",
-                    L"Snapshot",
-                    L"GetAttributes \\ResidentFlash\\Navi\\NAVI.EXE = 2",
-                    L"CopyFile \\SDMMC\\Backup\\Navi\\NAVI.EXE -> \\ResidentFlash\\Navi\\NAVI.EXE",
-                    L"CreateFolder \\ResidentFlash\\Navi\\data",
-                    L"ListFolder \\SDMMC\\Backup\\Navi\\data",
-                    L"GetAttributes \\ResidentFlash\\Navi\\data\\map.dat = 2",
-                    L"CopyFile \\SDMMC\\Backup\\Navi\\data\\map.dat -> "
-                    L"\\ResidentFlash\\Navi\\data\\map.dat",
-                    L"GetAttributes \\SDMMC\\OrvaneData\\AppData",
-                    L"ListFolder \\SDMMC\\OrvaneData\\AppData",
-                    L"GetAttributes \\SDMMC\\OrvaneData\\AppData\\settings.ini",
-                    L"SetAttributes \\SDMMC\\OrvaneData\\AppData\\settings.ini 0x80",
-                    L"DeleteFile \\SDMMC\\OrvaneData\\AppData\\settings.ini",
-                    L"GetAttributes \\SDMMC\\OrvaneData\\AppData",
-                    L"RemoveFolder \\SDMMC\\OrvaneData\\AppData"}));
-  EXPECT_EQ(out.lines, (std::vector<std::string>{
-                           "terminate NAVI.EXE ok\r\n", "dele main:\\ResidentFlash\\Navi\r\n",
-                           "ignore dir:\\ResidentFlash\r\n", "dele main:\\ResidentFlash\r\n",
-                           "dest:NAVI.EXE\r\n", "dele main:\\SDMMC\\OrvaneData\\AppData\r\n"}));
-  EXPECT_EQ(out.calls, (std::vector<std::string>{kSetRange2, kHide, kRestart}));
-  EXPECT_FALSE(out.bSuccessBeforeRequests);
-  EXPECT_EQ(out.bSuccess, TRUE);
-  EXPECT_EQ(out.bSourceOk, TRUE);
-  EXPECT_EQ(out.dwTotal, 2u);
-  EXPECT_EQ(out.dwCopied, 2u);
-  EXPECT_EQ(out.nCountdown, 5);
-  EXPECT_EQ(out.dwError, 0u);
-  expected.erase(L"\\ResidentFlash\\Navi\\old.txt");
-  expected.erase(L"\\SDMMC\\OrvaneData\\AppData");
-  expected.erase(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini");
-  expected[L"\\ResidentFlash\\Navi\\NAVI.EXE"] = File("v2");
-  expected[L"\\ResidentFlash\\Navi\\data"] = Folder();
-  expected[L"\\ResidentFlash\\Navi\\data\\map.dat"] = File("m2", FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ(out.tree, expected);
-  EXPECT_EQ(dev.RunningProcesses(), std::vector<DWORD>{});
-}
+enum class EProgram { kNone, kRuns, kWillNotDie };  // NAVI.EXE in the flash
 
 struct CRunCase {
   const char* pszName;
-  std::function<void(CFakeDevice&)> fnSetup;
+  EProgram eProgram;
+  std::function<void(CWorld&)> fnSetup;
   CEntries entries;
-  std::vector<std::wstring> changes;
   std::vector<std::string> lines;
-  std::vector<std::string> calls;
   BOOL bSuccess, bSourceOk;
   DWORD dwTotal, dwCopied, dwError;
   std::function<void(CTree&)> fnExpect;  // from the tree before the run; null: unchanged
 };
 
-void FlashWithFile(CFakeDevice& dev) {
-  dev.AddFile(L"\\ResidentFlash\\keep.bin", "k");
-  dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
+void Data(CWorld& w) { w.m_image.File("SDMMC/OrvaneData/AppData/settings.ini", "s"); }
+void FlashAndData(CWorld& w) {
+  w.m_image.File("ResidentFlash/keep.bin", "k");
+  Data(w);
+}
+void Restored(CTree& t) {
+  for (auto it = t.begin(); it != t.end();)
+    it = it->first.rfind(L"\\SDMMC\\OrvaneData\\AppData", 0) == 0 ||
+                 it->first.rfind(L"\\ResidentFlash\\", 0) == 0
+             ? t.erase(it)
+             : std::next(it);
+}
+constexpr DWORD kBeforeC = 0xFFFFFFFF;  // as many as the listing order puts before c.txt
+const std::vector<std::string> kFlashEmptied = {"ignore dir:\\ResidentFlash\r\n",
+                                                "dele main:\\ResidentFlash\r\n"};
+const std::vector<std::string> kFlashWasEmpty = {"ignore dir:\\ResidentFlash\r\n",
+                                                 "dele null:\\ResidentFlash\r\n"};
+template <class T>
+std::vector<T> Then(std::vector<T> head, const std::vector<T>& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
 }
 
 TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
   const std::vector<CRunCase> cases = {
+      {"a typical run: the running program ended, hidden and read-only files replaced",
+       EProgram::kRuns,
+       [](CWorld& w) {
+         w.m_image.File("SDMMC/Backup/Navi/NAVI.EXE", "v2");
+         w.m_image.File("SDMMC/Backup/Navi/data/map.dat", "m2", 0444);
+         w.m_image.File("ResidentFlash/Navi/old.txt", "o");
+         w.m_dev.Hide(L"\\ResidentFlash\\Navi\\old.txt");
+         Data(w);
+       },
+       kNaviEntry,
+       {"terminate NAVI.EXE ok\r\n", "dele main:\\ResidentFlash\\Navi\r\n",
+        "ignore dir:\\ResidentFlash\r\n", "dele main:\\ResidentFlash\r\n", "dest:NAVI.EXE\r\n",
+        "dele main:\\SDMMC\\OrvaneData\\AppData\r\n"},
+       TRUE,
+       TRUE,
+       2,
+       2,
+       0,
+       [](CTree& t) {
+         Restored(t);
+         t[L"\\ResidentFlash\\Navi"] = Folder();
+         t[L"\\ResidentFlash\\Navi\\NAVI.EXE"] = File("v2");
+         t[L"\\ResidentFlash\\Navi\\data"] = Folder();
+         t[L"\\ResidentFlash\\Navi\\data\\map.dat"] = File("m2", FILE_ATTRIBUTE_READONLY);
+       }},
       {"a missing source: nothing touched, the flash kept",
-       FlashWithFile,
-       kNavi,
-       {},
-       {},
+       EProgram::kRuns,
+       FlashAndData,
+       kNaviEntry,
        {},
        FALSE,
        FALSE,
@@ -119,13 +92,12 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        0,
        nullptr},
       {"an empty source: nothing touched, the flash kept",
-       [](CFakeDevice& dev) {
-         FlashWithFile(dev);
-         dev.AddFolder(L"\\SDMMC\\Backup\\Navi");
+       EProgram::kRuns,
+       [](CWorld& w) {
+         FlashAndData(w);
+         w.m_image.Folder("SDMMC/Backup/Navi");
        },
-       kNavi,
-       {},
-       {},
+       kNaviEntry,
        {},
        FALSE,
        FALSE,
@@ -134,14 +106,12 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        0,
        nullptr},
       {"a later entry's missing source: probed before anything is deleted",
-       [](CFakeDevice& dev) {
-         FlashWithFile(dev);
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
+       EProgram::kRuns,
+       [](CWorld& w) {
+         FlashAndData(w);
+         w.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
        },
-       {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"},
-        {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}},
-       {},
-       {},
+       kTwoEntries,
        {},
        FALSE,
        FALSE,
@@ -150,9 +120,8 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        0,
        nullptr},
       {"no entry at all: nothing to restore from, nothing touched",
-       FlashWithFile,
-       {},
-       {},
+       EProgram::kRuns,
+       FlashAndData,
        {},
        {},
        FALSE,
@@ -162,166 +131,82 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        0,
        nullptr},
       {"a copy failing with 112 in a nested folder: nothing after it, data folder kept",
-       [](CFakeDevice& dev) {
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\d\\b.txt", "b");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\d\\e\\c.txt", "c");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\d\\e\\z.txt", "z");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\y.txt", "y");
-         dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-         dev.FailPath(EFakeOp::kCopyFile, L"\\SDMMC\\Backup\\Navi\\d\\e\\c.txt", ERROR_DISK_FULL);
+       EProgram::kNone,
+       [](CWorld& w) {
+         for (const char* f : {"a.txt", "d/b.txt", "d/e/c.txt", "d/e/z.txt", "y.txt"})
+           w.m_image.File(std::string("SDMMC/Backup/Navi/") + f, f);
+         Data(w);
+         w.m_dev.Fail(EOp::kCopyFile, ERROR_DISK_FULL, 1, false, L"c.txt");
        },
-       kNavi,
-       {L"CreateFolder \\ResidentFlash\\Navi",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\a.txt -> \\ResidentFlash\\Navi\\a.txt",
-        L"CreateFolder \\ResidentFlash\\Navi\\d",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\d\\b.txt -> \\ResidentFlash\\Navi\\d\\b.txt",
-        L"CreateFolder \\ResidentFlash\\Navi\\d\\e",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\d\\e\\c.txt -> \\ResidentFlash\\Navi\\d\\e\\c.txt = "
-        L"112"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele null:\\ResidentFlash\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..5)"},
-       FALSE,
-       TRUE,
-       5,
-       2,
-       ERROR_DISK_FULL,
-       [](CTree& t) {
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
-         t[L"\\ResidentFlash\\Navi\\d"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\d\\b.txt"] = File("b");
-         t[L"\\ResidentFlash\\Navi\\d\\e"] = Folder();
-       }},
+       kNaviEntry, kFlashWasEmpty, FALSE, TRUE, 5, kBeforeC, ERROR_DISK_FULL, nullptr},
       {"a subfolder that lists nothing when copied: fewer copied than counted, no error code",
-       [](CFakeDevice& dev) {
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\d\\b.txt", "b");
-         dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-         // Listings: run probe, flash, entry probe, count x2, copy of the source, copy of d.
-         dev.FailAt(EFakeOp::kListFolder, 7, ERROR_ACCESS_DENIED);
+       EProgram::kNone,
+       [](CWorld& w) {
+         w.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
+         w.m_image.File("SDMMC/Backup/Navi/d/b.txt", "b");
+         Data(w);
+         // The first listing of d counts it; the second, to copy it, fails.
+         w.m_dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d");
        },
-       kNavi,
-       {L"CreateFolder \\ResidentFlash\\Navi",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\a.txt -> \\ResidentFlash\\Navi\\a.txt",
-        L"CreateFolder \\ResidentFlash\\Navi\\d"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele null:\\ResidentFlash\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..2)"},
-       FALSE,
-       TRUE,
-       2,
-       1,
-       0,
+       kNaviEntry, kFlashWasEmpty, FALSE, TRUE, 2, 1, 0,
        [](CTree& t) {
          t[L"\\ResidentFlash\\Navi"] = Folder();
          t[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
          t[L"\\ResidentFlash\\Navi\\d"] = Folder();
        }},
-      {"two entries, both complete: the flash emptied once, one countdown",
-       [](CFakeDevice& dev) {
-         FlashWithFile(dev);
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
-         dev.AddFile(L"\\SDMMC\\Backup\\Voice\\v.txt", "v");
-         dev.AddFile(L"\\SDMMC\\Backup\\Voice\\w.txt", "w");
+      {"two entries, both complete: the flash emptied once, one countdown", EProgram::kNone,
+       [](CWorld& w) {
+         FlashAndData(w);
+         w.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
+         w.m_image.File("SDMMC/Backup/Voice/v.txt", "v");
+         w.m_image.File("SDMMC/Backup/Voice/w.txt", "w");
        },
-       {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"},
-        {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}},
-       {L"SetAttributes \\ResidentFlash\\keep.bin 0x80", L"DeleteFile \\ResidentFlash\\keep.bin",
-        L"CreateFolder \\ResidentFlash\\Navi",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\a.txt -> \\ResidentFlash\\Navi\\a.txt",
-        L"CreateFolder \\ResidentFlash\\Voice",
-        L"CopyFile \\SDMMC\\Backup\\Voice\\v.txt -> \\ResidentFlash\\Voice\\v.txt",
-        L"CopyFile \\SDMMC\\Backup\\Voice\\w.txt -> \\ResidentFlash\\Voice\\w.txt",
-        L"SetAttributes \\SDMMC\\OrvaneData\\AppData\\settings.ini 0x80",
-        L"DeleteFile \\SDMMC\\OrvaneData\\AppData\\settings.ini",
-        L"RemoveFolder \\SDMMC\\OrvaneData\\AppData"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele main:\\ResidentFlash\r\n",
-        "dele main:\\SDMMC\\OrvaneData\\AppData\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..1)", kSetRange2, kHide, kRestart},
-       TRUE,
-       TRUE,
-       2,
-       2,
-       0,
+       kTwoEntries, Then(kFlashEmptied, {"dele main:\\SDMMC\\OrvaneData\\AppData\r\n"}), TRUE, TRUE,
+       2, 2, 0,
        [](CTree& t) {
-         t.erase(L"\\ResidentFlash\\keep.bin");
-         t.erase(L"\\SDMMC\\OrvaneData\\AppData");
-         t.erase(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini");
+         Restored(t);
          t[L"\\ResidentFlash\\Navi"] = Folder();
          t[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
          t[L"\\ResidentFlash\\Voice"] = Folder();
          t[L"\\ResidentFlash\\Voice\\v.txt"] = File("v");
          t[L"\\ResidentFlash\\Voice\\w.txt"] = File("w");
        }},
-      {"two entries, the first failing: the second still copied, the run failed with its error",
-       [](CFakeDevice& dev) {
-         FlashWithFile(dev);
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
-         dev.AddFile(L"\\SDMMC\\Backup\\Voice\\v.txt", "v");
-         dev.FailPath(EFakeOp::kCopyFile, L"\\SDMMC\\Backup\\Navi\\a.txt", ERROR_DISK_FULL);
+      {"two entries, the first failing: the second still copied, the run failed with its code",
+       EProgram::kNone,
+       [](CWorld& w) {
+         FlashAndData(w);
+         w.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
+         w.m_image.File("SDMMC/Backup/Voice/v.txt", "v");
+         w.m_dev.Fail(EOp::kCopyFile, ERROR_DISK_FULL, 1, false, L"a.txt");
        },
-       {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"},
-        {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}},
-       {L"SetAttributes \\ResidentFlash\\keep.bin 0x80", L"DeleteFile \\ResidentFlash\\keep.bin",
-        L"CreateFolder \\ResidentFlash\\Navi",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\a.txt -> \\ResidentFlash\\Navi\\a.txt = 112",
-        L"CreateFolder \\ResidentFlash\\Voice",
-        L"CopyFile \\SDMMC\\Backup\\Voice\\v.txt -> \\ResidentFlash\\Voice\\v.txt"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele main:\\ResidentFlash\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..1)",
-        "SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..1)"},
-       FALSE,
-       TRUE,
-       1,
-       1,
-       ERROR_DISK_FULL,
+       kTwoEntries, kFlashEmptied, FALSE, TRUE, 1, 1, ERROR_DISK_FULL,
        [](CTree& t) {
          t.erase(L"\\ResidentFlash\\keep.bin");
          t[L"\\ResidentFlash\\Navi"] = Folder();
          t[L"\\ResidentFlash\\Voice"] = Folder();
          t[L"\\ResidentFlash\\Voice\\v.txt"] = File("v");
        }},
-      {"a source of empty folders only: 0 of 0 files is complete",
-       [](CFakeDevice& dev) {
-         dev.AddFolder(L"\\SDMMC\\Backup\\Navi\\x");
-         dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
+      {"a source of empty folders only: 0 of 0 files is complete", EProgram::kNone,
+       [](CWorld& w) {
+         w.m_image.Folder("SDMMC/Backup/Navi/x");
+         Data(w);
        },
-       kNavi,
-       {L"CreateFolder \\ResidentFlash\\Navi", L"CreateFolder \\ResidentFlash\\Navi\\x",
-        L"SetAttributes \\SDMMC\\OrvaneData\\AppData\\settings.ini 0x80",
-        L"DeleteFile \\SDMMC\\OrvaneData\\AppData\\settings.ini",
-        L"RemoveFolder \\SDMMC\\OrvaneData\\AppData"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele null:\\ResidentFlash\r\n",
-        "dele main:\\SDMMC\\OrvaneData\\AppData\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..0)", kHide, kRestart},
-       TRUE,
-       TRUE,
-       0,
-       0,
-       0,
+       kNaviEntry, Then(kFlashWasEmpty, {"dele main:\\SDMMC\\OrvaneData\\AppData\r\n"}), TRUE, TRUE,
+       0, 0, 0,
        [](CTree& t) {
-         t.erase(L"\\SDMMC\\OrvaneData\\AppData");
-         t.erase(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini");
+         Restored(t);
          t[L"\\ResidentFlash\\Navi"] = Folder();
          t[L"\\ResidentFlash\\Navi\\x"] = Folder();
        }},
       {"a program that will not die: its file stays, the copy fails with 32",
-       [](CFakeDevice& dev) {
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\NAVI.EXE", "v2");
-         dev.AddFile(L"\\ResidentFlash\\Navi\\NAVI.EXE", "v1");
-         dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-         dev.AddProcess(10, L"NAVI.EXE", L"\\ResidentFlash\\Navi\\NAVI.EXE", EFakeDeath::kRefuses);
+       EProgram::kWillNotDie,
+       [](CWorld& w) {
+         w.m_image.File("SDMMC/Backup/Navi/NAVI.EXE", "v2");
+         Data(w);
        },
-       kNavi,
-       {L"SetAttributes \\ResidentFlash\\Navi\\NAVI.EXE 0x80",
-        L"DeleteFile \\ResidentFlash\\Navi\\NAVI.EXE = 32", L"TerminateProcess 10 = 5",
-        L"DeleteFile \\ResidentFlash\\Navi\\NAVI.EXE = 32",
-        L"RemoveFolder \\ResidentFlash\\Navi = 145", L"CreateFolder \\ResidentFlash\\Navi = 183",
-        L"TerminateProcess 10 = 5", L"SetAttributes \\ResidentFlash\\Navi\\NAVI.EXE 0x80",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\NAVI.EXE -> \\ResidentFlash\\Navi\\NAVI.EXE = 32"},
+       kNaviEntry,
        {"dele main:\\ResidentFlash\\Navi\r\n", "ignore dir:\\ResidentFlash\r\n",
         "dele main:\\ResidentFlash\r\n", "dest:NAVI.EXE\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..1)"},
        FALSE,
        TRUE,
        1,
@@ -331,94 +216,104 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszName);
-    CFakeDevice dev;
-    CFakeDeviceScope scope(dev);
-    c.fnSetup(dev);
-    CTree expected = dev.Snapshot();
+    CWorld world;
+    std::unique_ptr<CProgram> pNavi;
+    if (c.eProgram != EProgram::kNone)
+      pNavi = std::make_unique<CProgram>(world.m_image.Host("ResidentFlash/Navi/NAVI.EXE"));
+    if (c.eProgram == EProgram::kWillNotDie) world.m_dev.Immortal(pNavi->Pid());
+    c.fnSetup(world);
+    CTree expected = world.m_image.Snapshot();
     if (c.fnExpect) c.fnExpect(expected);
-    CRunOutcome out = RunOnce(dev, c.entries);
-    EXPECT_EQ(Narrow(out.changes), Narrow(c.changes));
-    EXPECT_EQ(out.lines, c.lines);
-    EXPECT_EQ(out.calls, c.calls);
-    EXPECT_FALSE(out.bSuccessBeforeRequests);
-    EXPECT_EQ(out.bSuccess, c.bSuccess);
-    EXPECT_EQ(out.bSourceOk, c.bSourceOk);
-    EXPECT_EQ(out.dwTotal, c.dwTotal);
-    EXPECT_EQ(out.dwCopied, c.dwCopied);
-    EXPECT_EQ(out.dwError, c.dwError);
-    EXPECT_EQ(out.nCountdown, c.bSuccess ? 5 : 0);
-    EXPECT_EQ(out.tree, expected);
+    DWORD dwCopied = c.dwCopied;
+    if (dwCopied == kBeforeC) {
+      const size_t nBefore = expected.size();
+      expected[L"\\ResidentFlash\\Navi"] = Folder();
+      CopiedBefore(world.m_image.Host("SDMMC/Backup/Navi"), L"\\ResidentFlash\\Navi", "c.txt",
+                   expected);
+      dwCopied = 0;
+      for (const auto& [path, entry] : expected)
+        dwCopied += path.rfind(L"\\ResidentFlash\\", 0) == 0 && !(entry.dwAttributes & 0x10);
+      ASSERT_GT(expected.size(), nBefore);
+    }
+    CRun run = RunOnce(world, c.entries);
+    EXPECT_EQ(run.lines, c.lines);
+    EXPECT_EQ(run.bSuccess, c.bSuccess);
+    EXPECT_EQ(run.bSourceOk, c.bSourceOk);
+    EXPECT_EQ(run.dwTotal, c.dwTotal);
+    EXPECT_EQ(run.dwCopied, dwCopied);
+    EXPECT_EQ(run.dwError, c.dwError);
+    // Only a complete run hides the bar and arms the countdown, and it reads as restored last.
+    EXPECT_EQ(run.nCountdown, c.bSuccess ? 5 : 0);
+    EXPECT_EQ(run.nRestartPeriod, c.bSuccess ? 1000u : 0u);
+    EXPECT_EQ(run.bBarShown, !c.bSuccess);
+    EXPECT_FALSE(run.bEarly);
+    EXPECT_EQ(world.m_image.Snapshot(), expected);
+    if (pNavi) {
+      EXPECT_EQ(pNavi->Alive(), c.eProgram == EProgram::kWillNotDie || c.lines.empty());
+    }
   }
 }
 
-// A source of many files that exist only in its listings, 1000 files a folder; their copies
-// succeed without storing anything, so counts past 16 bits stay cheap. With bHideLast the last
-// folder cannot be listed after it was counted: fewer files are copied than counted.
-class CBigSourceDevice : public CFakeDevice {
- public:
-  CBigSourceDevice(DWORD dwFiles, bool bHideLast) : m_dwFiles(dwFiles), m_bHideLast(bHideLast) {
-    AddFolder(kSource);
-  }
-  BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) override {
-    if (strFolder.rfind(kSource, 0) != 0) return CFakeDevice::ListFolder(strFolder, entries);
-    entries.clear();
-    const DWORD dwFolders = (m_dwFiles + 999) / 1000;
-    if (strFolder == kSource) {
-      for (DWORD d = 0; d < dwFolders; ++d)
-        entries.push_back(Entry(L"d" + std::to_wstring(d), FILE_ATTRIBUTE_DIRECTORY));
-      return TRUE;
-    }
-    DWORD d = static_cast<DWORD>(std::stoul(strFolder.substr(strFolder.rfind(L'd') + 1)));
-    if (d == dwFolders - 1 && m_bHideLast && m_nLastListings++ > 0) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return FALSE;
-    }
-    for (DWORD i = d * 1000; i < m_dwFiles && i < (d + 1) * 1000; ++i)
-      entries.push_back(Entry(L"f" + std::to_wstring(i), FILE_ATTRIBUTE_NORMAL));
-    return TRUE;
-  }
-  DWORD GetAttributes(const std::wstring& strPath) override {
-    if (strPath.rfind(L"\\ResidentFlash\\Navi\\d", 0) != 0)
-      return CFakeDevice::GetAttributes(strPath);
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  BOOL CopyFile(const std::wstring& strSource, const std::wstring& strDest, BOOL bFail) override {
-    if (strSource.rfind(kSource, 0) != 0) return CFakeDevice::CopyFile(strSource, strDest, bFail);
-    return TRUE;
-  }
-
-  static constexpr const wchar_t* kSource = L"\\SDMMC\\Backup\\Navi";
-
- private:
-  static WIN32_FIND_DATAW Entry(const std::wstring& strName, DWORD dwAttributes) {
-    WIN32_FIND_DATAW data{};
-    data.dwFileAttributes = dwAttributes;
-    strName.copy(data.cFileName, strName.size());
-    return data;
-  }
-  DWORD m_dwFiles;
-  bool m_bHideLast;
-  int m_nLastListings = 0;
-};
-
-// Counts past 16 bits: the range saturates at the largest 16-bit end and the completion test
-// compares the real numbers: 65,000 of 65,537 files is not complete (in 16 bits it would read
-// 65,000 of 1 and delete the data folder).
+// Counts past 16 bits: the bar's range is the largest 16-bit one and the completion test compares
+// the real numbers: 65,000 of 65,537 files is not complete (in 16 bits it would read 65,000 of 1
+// and delete the data folder).
 TEST(RecoveryRun, CountsAreThirtyTwoBit) {
+  CWorld world;
   const DWORD dwFiles = 65537;
-  for (bool bHideLast : {false, true}) {
-    SCOPED_TRACE(bHideLast ? "the last folder is lost after counting" : "every file copies");
-    CBigSourceDevice dev(dwFiles, bHideLast);
-    CFakeDeviceScope scope(dev);
-    dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-    CRunOutcome out = RunOnce(dev, kNavi);
-    EXPECT_EQ(out.dwTotal, dwFiles);
-    EXPECT_EQ(out.dwCopied, bHideLast ? 65000u : dwFiles);
-    EXPECT_EQ(out.bSuccess, bHideLast ? FALSE : TRUE);
-    EXPECT_EQ(out.dwError, 0u);
-    EXPECT_EQ(out.calls.front(), "SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..65535)");
-    EXPECT_EQ(out.tree.count(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini"), bHideLast ? 1u : 0u);
+  for (DWORD i = 0; i < dwFiles; ++i) {
+    if (i % 1000 == 0) world.m_image.Folder("SDMMC/Backup/Navi/d" + std::to_string(i / 1000));
+    const std::string strFile = world.m_image.Host(
+        "SDMMC/Backup/Navi/d" + std::to_string(i / 1000) + "/f" + std::to_string(i));
+    ::close(::open(strFile.c_str(), O_CREAT | O_WRONLY, 0644));
+  }
+  Data(world);
+  // The last folder is lost after it was counted.
+  world.m_dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d65");
+  CRun run = RunOnce(world, kNaviEntry);
+  EXPECT_EQ(run.dwTotal, dwFiles);
+  EXPECT_EQ(run.dwCopied, 65000u);
+  EXPECT_EQ(run.bSuccess, FALSE);
+  EXPECT_EQ(run.nBarMaximum, 65535);
+  EXPECT_EQ(world.m_image.Snapshot().count(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini"), 1u);
+}
+
+// A power cut after any change, then the recovery again: the end state is the one an
+// uninterrupted run leaves.
+TEST(RecoveryRun, ARunCutAfterAnyChangeAndRepeatedEndsAsAnUninterruptedOne) {
+  auto setup = [](CWorld& w) {
+    w.m_image.File("SDMMC/Backup/Navi/NAVI.EXE", "v2");
+    w.m_image.File("SDMMC/Backup/Navi/data/map.dat", "m2", 0444);
+    w.m_image.File("SDMMC/Backup/Navi/data/sub/x.txt", "x");
+    w.m_image.File("SDMMC/Backup/Voice/v.txt", "v");
+    w.m_image.File("ResidentFlash/Navi/data/map.dat", "m1", 0444);
+    w.m_image.File("ResidentFlash/junk/j.txt", "j");
+    w.m_image.File("ResidentFlash/ro.dat", "r", 0444);
+    w.m_dev.Hide(L"\\ResidentFlash\\ro.dat");
+    w.m_image.File("SDMMC/OrvaneData/AppData/settings.ini", "s");
+    w.m_image.File("SDMMC/OrvaneData/AppData/cache/c.bin", "c");
+  };
+  CTree reference;
+  int nChanges = 0;
+  {
+    CWorld world;
+    CProgram navi(world.m_image.Host("ResidentFlash/Navi/NAVI.EXE"));
+    setup(world);
+    ASSERT_EQ(RunOnce(world, kTwoEntries).bSuccess, TRUE);
+    reference = world.m_image.Snapshot();
+    nChanges = world.m_dev.Changes();
+  }
+  ASSERT_GT(nChanges, 20);
+  for (int n = 0; n <= nChanges; ++n) {
+    SCOPED_TRACE("cut after change " + std::to_string(n));
+    CWorld world;
+    CProgram navi(world.m_image.Host("ResidentFlash/Navi/NAVI.EXE"));
+    setup(world);
+    world.m_dev.CutAfter(n);
+    RunOnce(world, kTwoEntries);
+    world.m_dev.CutAfter(-1);
+    EXPECT_EQ(RunOnce(world, kTwoEntries).bSuccess, TRUE);
+    EXPECT_EQ(world.m_image.Snapshot(), reference);
+    EXPECT_FALSE(navi.Alive());
   }
 }
 

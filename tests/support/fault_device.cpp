@@ -16,7 +16,10 @@ class CImmortalProcess : public CProcessObject {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
   }
-  DWORD Wait(DWORD) override { return WAIT_TIMEOUT; }
+  DWORD Wait(DWORD dwMilliseconds) override {
+    Sleep(dwMilliseconds == INFINITE ? 0 : dwMilliseconds);
+    return WAIT_TIMEOUT;
+  }
 };
 
 class CHidingListing : public IFolderListing {
@@ -164,6 +167,11 @@ BOOL CFaultDevice::CreateFolder(const std::wstring& strPath) {
 BOOL CFaultDevice::CopyFile(const std::wstring& strSource, const std::wstring& strDest,
                             BOOL bFailIfExists) {
   if (Injected(EOp::kCopyFile, strSource + L" -> " + strDest, strSource, true)) return FALSE;
+  // The device copies over a hidden file no more than over a read-only one.
+  if (HiddenBit(strDest)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return Done(FALSE);
+  }
   return Done(m_device.CopyFile(strSource, strDest, bFailIfExists));
 }
 

@@ -37,10 +37,10 @@ class CFaultDevice : public IDeviceBackend {
   // containing strPathPart count when one is given), and with bOnward at every later one too.
   void Fail(EOp eOp, DWORD dwError, int nAt = 1, bool bOnward = false,
             std::wstring strPathPart = L"");
-  // The path reads with the hidden bit (0x2), also in its folder's listing, until its attributes
-  // are set without it.
+  // The path reads with the hidden bit (0x2), also in its folder's listing, and refuses a copy
+  // over it (5), until its attributes are set without it.
   void Hide(const std::wstring& strPath);
-  // Terminating the process fails with 5 and a wait on it times out at once.
+  // Terminating the process fails with 5 and a wait on it times out.
   void Immortal(DWORD dwPid);
   // After nChanges changes every change (attributes, folders, copies, deletions, replacements)
   // fails with 31 and changes nothing, as after a power cut; -1 lifts the cut.
