@@ -1,6 +1,7 @@
 // The worker thread: its start and stop lines and named stop event, a run on the start request with
 // its state going idle, running, finished, and a stop during a long job that ends the job at its
 // next file and joins the thread before the dialog goes.
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -19,15 +20,18 @@ std::string ThreadLine(const char* pszFormat, const CEventThread& worker) {
   return sz;
 }
 
-// Holds the worker's first file copy until it is opened.
+// Holds the worker's file copies until it is opened or, with bUntilStopped, until the worker is
+// asked to stop.
 class CGate {
  public:
-  explicit CGate(CFaultDevice& dev) {
-    dev.OnCall([this](const std::wstring& strCall) {
+  explicit CGate(CFaultDevice& dev, bool bUntilStopped = false) {
+    dev.OnCall([this, bUntilStopped](const std::wstring& strCall) {
       if (strCall.find(L" -> ") == std::wstring::npos) return;  // copies only
       std::unique_lock<std::mutex> lock(m_mutex);
       m_bArrived = true;
-      m_cv.wait(lock, [&] { return m_bOpen; });
+      // The stop request is the worker's own to see: looked at again every millisecond.
+      while (!m_bOpen && !(bUntilStopped && ThreadStopRequested()))
+        m_cv.wait_for(lock, std::chrono::milliseconds(1));
     });
   }
   bool Arrived() {
@@ -121,11 +125,8 @@ TEST(Worker, StopDuringALongJobStopsItAtTheNextFile) {
   CRecoveryDlg& dlg = world.m_rig.Dialog();
   dlg.m_arrSrcPaths = {L"\\SDMMC\\Backup\\Navi"};
   dlg.m_arrDstPaths = {L"\\ResidentFlash\\Navi"};
-  CGate gate(world.m_dev);
-  // Opens the gate only once the wrapper has given up waiting.
-  CDiagCapture diag([&](const std::string& strLine) {
-    if (strLine.find("WAIT_TIMEOUT") != std::string::npos) gate.Open();
-  });
+  CGate gate(world.m_dev, true);
+  CDiagCapture diag;
   auto* pWorker = new CEventThread(&dlg.m_hStopEvent, RecoveryThreadProc, &dlg);
   const std::string strStart = ThreadLine("[Start Thread] HANDLE->%x ID->%0x\n", *pWorker);
   const std::string strEnd = ThreadLine("[End Thread] HANDLE->%x ID->%0x\n", *pWorker);
