@@ -81,15 +81,16 @@ void CFaultDevice::OnCall(std::function<void(const std::wstring&)> fn) {
 
 bool CFaultDevice::Injected(EOp eOp, const std::wstring& strLine, const std::wstring& strPath,
                             bool bChange) {
+  const std::wstring strCall = std::wstring(kOpNames[static_cast<int>(eOp)]) + L" " + strLine;
   std::function<void(const std::wstring&)> fn;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     fn = m_fnOnCall;
   }
-  if (fn) fn(strLine);
+  if (fn) fn(strCall);
   std::lock_guard<std::mutex> lock(m_mutex);
   t_nLogged = m_log.size();
-  m_log.push_back(std::wstring(kOpNames[static_cast<int>(eOp)]) + L" " + strLine);
+  m_log.push_back(strCall);
   DWORD dwError = 0;
   for (CFault& f : m_faults) {
     if (f.eOp != eOp || strPath.find(f.strPathPart) == std::wstring::npos) continue;
