@@ -34,10 +34,9 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
   const std::vector<CDeleteCase> cases = {
       {"a volume root: emptied and kept; read-only, hidden and running files go too",
        [](CWorld& w) {
-         w.m_image.File("ResidentFlash/sub/b.txt", "b");
-         w.m_image.Folder("ResidentFlash/empty");
-         w.m_image.File("ResidentFlash/ro.dat", "r", 0444);
-         w.m_image.File("ResidentFlash/hid.dat", "h");
+         w.m_image.Lay(
+             "ResidentFlash/sub/b.txt=b ResidentFlash/empty/ ResidentFlash/ro.dat=r! "
+             "ResidentFlash/hid.dat=h");
          w.m_dev.Hide(L"\\ResidentFlash\\hid.dat");
        },
        L"\\ResidentFlash",

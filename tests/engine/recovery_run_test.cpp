@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -12,246 +11,152 @@
 
 namespace {
 
-const std::wstring kNavi = L"\\SDMMC\\Backup\\Navi";
-const CEntries kNaviEntry = {{kNavi, L"\\ResidentFlash\\Navi"}};
-const CEntries kTwoEntries = {{kNavi, L"\\ResidentFlash\\Navi"},
-                              {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}};
+const CEntries kNavi = {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"}};
+const CEntries kTwo = {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"},
+                       {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}};
+const std::string kData = " SDMMC/OrvaneData/AppData/settings.ini=s";
+const std::string kFlashEmptied = "ignore dir:\\ResidentFlash\r\ndele main:\\ResidentFlash\r\n";
+const std::string kFlashWasEmpty = "ignore dir:\\ResidentFlash\r\ndele null:\\ResidentFlash\r\n";
+const std::string kDataDeleted = "dele main:\\SDMMC\\OrvaneData\\AppData\r\n";
+const char kKeep[] = "-";  // the flash as it was
 
 enum class EProgram { kNone, kRuns, kWillNotDie };  // NAVI.EXE in the flash
+
+std::string Describe(const CRun& r) {
+  return std::string(r.bSuccess ? "restored" : "not restored") +
+         (r.bSourceOk ? "" : ", no source") + ", " + std::to_string(r.dwCopied) + " of " +
+         std::to_string(r.dwTotal) + (r.dwError ? ", error " + std::to_string(r.dwError) : "");
+}
+
+std::string Text(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line;
+  return text;
+}
 
 struct CRunCase {
   const char* pszName;
   EProgram eProgram;
-  std::function<void(CWorld&)> fnSetup;
+  std::string strFiles;  // as CTempImage::Lay writes them
+  std::function<void(CFaultDevice&)> fnFaults;
   CEntries entries;
-  std::vector<std::string> lines;
-  BOOL bSuccess, bSourceOk;
-  DWORD dwTotal, dwCopied, dwError;
-  std::function<void(CTree&)> fnExpect;  // from the tree before the run; null: unchanged
+  std::string strLines;
+  std::string strOutcome;
+  std::string strFlash;  // the flash's entries afterwards, or kKeep
 };
-
-void Data(CWorld& w) { w.m_image.File("SDMMC/OrvaneData/AppData/settings.ini", "s"); }
-void FlashAndData(CWorld& w) {
-  w.m_image.File("ResidentFlash/keep.bin", "k");
-  Data(w);
-}
-void Restored(CTree& t) {
-  for (auto it = t.begin(); it != t.end();)
-    it = it->first.rfind(L"\\SDMMC\\OrvaneData\\AppData", 0) == 0 ||
-                 it->first.rfind(L"\\ResidentFlash\\", 0) == 0
-             ? t.erase(it)
-             : std::next(it);
-}
-constexpr DWORD kBeforeC = 0xFFFFFFFF;  // as many as the listing order puts before c.txt
-const std::vector<std::string> kFlashEmptied = {"ignore dir:\\ResidentFlash\r\n",
-                                                "dele main:\\ResidentFlash\r\n"};
-const std::vector<std::string> kFlashWasEmpty = {"ignore dir:\\ResidentFlash\r\n",
-                                                 "dele null:\\ResidentFlash\r\n"};
-template <class T>
-std::vector<T> Then(std::vector<T> head, const std::vector<T>& tail) {
-  head.insert(head.end(), tail.begin(), tail.end());
-  return head;
-}
 
 TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
   const std::vector<CRunCase> cases = {
       {"a typical run: the running program ended, hidden and read-only files replaced",
        EProgram::kRuns,
-       [](CWorld& w) {
-         w.m_image.File("SDMMC/Backup/Navi/NAVI.EXE", "v2");
-         w.m_image.File("SDMMC/Backup/Navi/data/map.dat", "m2", 0444);
-         w.m_image.File("ResidentFlash/Navi/old.txt", "o");
-         w.m_dev.Hide(L"\\ResidentFlash\\Navi\\old.txt");
-         Data(w);
-       },
-       kNaviEntry,
-       {"terminate NAVI.EXE ok\r\n", "dele main:\\ResidentFlash\\Navi\r\n",
-        "ignore dir:\\ResidentFlash\r\n", "dele main:\\ResidentFlash\r\n", "dest:NAVI.EXE\r\n",
-        "dele main:\\SDMMC\\OrvaneData\\AppData\r\n"},
-       TRUE,
-       TRUE,
-       2,
-       2,
-       0,
-       [](CTree& t) {
-         Restored(t);
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\NAVI.EXE"] = File("v2");
-         t[L"\\ResidentFlash\\Navi\\data"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\data\\map.dat"] = File("m2", FILE_ATTRIBUTE_READONLY);
-       }},
-      {"a missing source: nothing touched, the flash kept",
+       "SDMMC/Backup/Navi/NAVI.EXE=v2 SDMMC/Backup/Navi/data/map.dat=m2! "
+       "ResidentFlash/Navi/old.txt=o" +
+           kData,
+       [](CFaultDevice& dev) { dev.Hide(L"\\ResidentFlash\\Navi\\old.txt"); }, kNavi,
+       "terminate NAVI.EXE ok\r\ndele main:\\ResidentFlash\\Navi\r\n" + kFlashEmptied +
+           "dest:NAVI.EXE\r\n" + kDataDeleted,
+       "restored, 2 of 2",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/NAVI.EXE=v2 ResidentFlash/Navi/data/ "
+       "ResidentFlash/Navi/data/map.dat=m2!"},
+      {"a missing source: nothing touched", EProgram::kRuns, "ResidentFlash/keep.bin=k" + kData,
+       nullptr, kNavi, "", "not restored, no source, 0 of 0", kKeep},
+      {"an empty source: nothing touched", EProgram::kRuns,
+       "SDMMC/Backup/Navi/ ResidentFlash/keep.bin=k" + kData, nullptr, kNavi, "",
+       "not restored, no source, 0 of 0", kKeep},
+      {"a later entry's missing source: probed before anything is deleted", EProgram::kRuns,
+       "SDMMC/Backup/Navi/a.txt=a ResidentFlash/keep.bin=k" + kData, nullptr, kTwo, "",
+       "not restored, no source, 0 of 0", kKeep},
+      {"no entry at all: nothing to restore from",
        EProgram::kRuns,
-       FlashAndData,
-       kNaviEntry,
+       "ResidentFlash/keep.bin=k",
+       nullptr,
        {},
-       FALSE,
-       FALSE,
-       0,
-       0,
-       0,
-       nullptr},
-      {"an empty source: nothing touched, the flash kept",
-       EProgram::kRuns,
-       [](CWorld& w) {
-         FlashAndData(w);
-         w.m_image.Folder("SDMMC/Backup/Navi");
-       },
-       kNaviEntry,
-       {},
-       FALSE,
-       FALSE,
-       0,
-       0,
-       0,
-       nullptr},
-      {"a later entry's missing source: probed before anything is deleted",
-       EProgram::kRuns,
-       [](CWorld& w) {
-         FlashAndData(w);
-         w.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-       },
-       kTwoEntries,
-       {},
-       FALSE,
-       FALSE,
-       0,
-       0,
-       0,
-       nullptr},
-      {"no entry at all: nothing to restore from, nothing touched",
-       EProgram::kRuns,
-       FlashAndData,
-       {},
-       {},
-       FALSE,
-       TRUE,
-       0,
-       0,
-       0,
-       nullptr},
-      {"a copy failing with 112 in a nested folder: nothing after it, data folder kept",
-       EProgram::kNone,
-       [](CWorld& w) {
-         for (const char* f : {"a.txt", "d/b.txt", "d/e/c.txt", "d/e/z.txt", "y.txt"})
-           w.m_image.File(std::string("SDMMC/Backup/Navi/") + f, f);
-         Data(w);
-         w.m_dev.Fail(EOp::kCopyFile, ERROR_DISK_FULL, 1, false, L"c.txt");
-       },
-       kNaviEntry, kFlashWasEmpty, FALSE, TRUE, 5, kBeforeC, ERROR_DISK_FULL, nullptr},
-      {"a subfolder that lists nothing when copied: fewer copied than counted, no error code",
-       EProgram::kNone,
-       [](CWorld& w) {
-         w.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-         w.m_image.File("SDMMC/Backup/Navi/d/b.txt", "b");
-         Data(w);
-         // The first listing of d counts it; the second, to copy it, fails.
-         w.m_dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d");
-       },
-       kNaviEntry, kFlashWasEmpty, FALSE, TRUE, 2, 1, 0,
-       [](CTree& t) {
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
-         t[L"\\ResidentFlash\\Navi\\d"] = Folder();
-       }},
+       "",
+       "not restored, 0 of 0",
+       kKeep},
+      {"a subfolder that lists nothing when copied: fewer copied than counted, no code",
+       EProgram::kNone, "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Navi/d/b.txt=b" + kData,
+       // The first listing of d counts it; the second, to copy it, fails.
+       [](CFaultDevice& dev) { dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d"); },
+       kNavi, kFlashWasEmpty, "not restored, 1 of 2",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a ResidentFlash/Navi/d/"},
       {"two entries, both complete: the flash emptied once, one countdown", EProgram::kNone,
-       [](CWorld& w) {
-         FlashAndData(w);
-         w.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-         w.m_image.File("SDMMC/Backup/Voice/v.txt", "v");
-         w.m_image.File("SDMMC/Backup/Voice/w.txt", "w");
-       },
-       kTwoEntries, Then(kFlashEmptied, {"dele main:\\SDMMC\\OrvaneData\\AppData\r\n"}), TRUE, TRUE,
-       2, 2, 0,
-       [](CTree& t) {
-         Restored(t);
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
-         t[L"\\ResidentFlash\\Voice"] = Folder();
-         t[L"\\ResidentFlash\\Voice\\v.txt"] = File("v");
-         t[L"\\ResidentFlash\\Voice\\w.txt"] = File("w");
-       }},
+       "ResidentFlash/keep.bin=k SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v "
+       "SDMMC/Backup/Voice/w.txt=w" +
+           kData,
+       nullptr, kTwo, kFlashEmptied + kDataDeleted, "restored, 2 of 2",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a ResidentFlash/Voice/ "
+       "ResidentFlash/Voice/v.txt=v ResidentFlash/Voice/w.txt=w"},
       {"two entries, the first failing: the second still copied, the run failed with its code",
        EProgram::kNone,
-       [](CWorld& w) {
-         FlashAndData(w);
-         w.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-         w.m_image.File("SDMMC/Backup/Voice/v.txt", "v");
-         w.m_dev.Fail(EOp::kCopyFile, ERROR_DISK_FULL, 1, false, L"a.txt");
-       },
-       kTwoEntries, kFlashEmptied, FALSE, TRUE, 1, 1, ERROR_DISK_FULL,
-       [](CTree& t) {
-         t.erase(L"\\ResidentFlash\\keep.bin");
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Voice"] = Folder();
-         t[L"\\ResidentFlash\\Voice\\v.txt"] = File("v");
-       }},
+       "ResidentFlash/keep.bin=k SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v" + kData,
+       [](CFaultDevice& dev) { dev.Fail(EOp::kCopyFile, ERROR_DISK_FULL, 1, false, L"a.txt"); },
+       kTwo, kFlashEmptied, "not restored, 1 of 1, error 112",
+       "ResidentFlash/Navi/ ResidentFlash/Voice/ ResidentFlash/Voice/v.txt=v"},
       {"a source of empty folders only: 0 of 0 files is complete", EProgram::kNone,
-       [](CWorld& w) {
-         w.m_image.Folder("SDMMC/Backup/Navi/x");
-         Data(w);
-       },
-       kNaviEntry, Then(kFlashWasEmpty, {"dele main:\\SDMMC\\OrvaneData\\AppData\r\n"}), TRUE, TRUE,
-       0, 0, 0,
-       [](CTree& t) {
-         Restored(t);
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\x"] = Folder();
-       }},
-      {"a program that will not die: its file stays, the copy fails with 32",
-       EProgram::kWillNotDie,
-       [](CWorld& w) {
-         w.m_image.File("SDMMC/Backup/Navi/NAVI.EXE", "v2");
-         Data(w);
-       },
-       kNaviEntry,
-       {"dele main:\\ResidentFlash\\Navi\r\n", "ignore dir:\\ResidentFlash\r\n",
-        "dele main:\\ResidentFlash\r\n", "dest:NAVI.EXE\r\n"},
-       FALSE,
-       TRUE,
-       1,
-       0,
-       ERROR_SHARING_VIOLATION,
-       nullptr},
+       "SDMMC/Backup/Navi/x/" + kData, nullptr, kNavi, kFlashWasEmpty + kDataDeleted,
+       "restored, 0 of 0", "ResidentFlash/Navi/ ResidentFlash/Navi/x/"},
+      {"a program that will not die: its file stays, the copy fails with 32", EProgram::kWillNotDie,
+       "SDMMC/Backup/Navi/NAVI.EXE=v2" + kData, nullptr, kNavi,
+       "dele main:\\ResidentFlash\\Navi\r\n" + kFlashEmptied + "dest:NAVI.EXE\r\n",
+       "not restored, 0 of 1, error 32", kKeep},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszName);
     CWorld world;
-    std::unique_ptr<CProgram> pNavi;
-    if (c.eProgram != EProgram::kNone)
-      pNavi = std::make_unique<CProgram>(world.m_image.Host("ResidentFlash/Navi/NAVI.EXE"));
+    CProgram* pNavi =
+        c.eProgram == EProgram::kNone ? nullptr : &world.Run("ResidentFlash/Navi/NAVI.EXE");
     if (c.eProgram == EProgram::kWillNotDie) world.m_dev.Immortal(pNavi->Pid());
-    c.fnSetup(world);
+    world.m_image.Lay(c.strFiles);
+    if (c.fnFaults) c.fnFaults(world.m_dev);
     CTree expected = world.m_image.Snapshot();
-    if (c.fnExpect) c.fnExpect(expected);
-    DWORD dwCopied = c.dwCopied;
-    if (dwCopied == kBeforeC) {
-      const size_t nBefore = expected.size();
-      expected[L"\\ResidentFlash\\Navi"] = Folder();
-      CopiedBefore(world.m_image.Host("SDMMC/Backup/Navi"), L"\\ResidentFlash\\Navi", "c.txt",
-                   expected);
-      dwCopied = 0;
-      for (const auto& [path, entry] : expected)
-        dwCopied += path.rfind(L"\\ResidentFlash\\", 0) == 0 && !(entry.dwAttributes & 0x10);
-      ASSERT_GT(expected.size(), nBefore);
+    const bool bSuccess = c.strOutcome.rfind("restored", 0) == 0;
+    if (c.strFlash != kKeep) {
+      for (auto it = expected.begin(); it != expected.end();)
+        it = it->first.rfind(L"\\ResidentFlash\\", 0) == 0 ||
+                     (bSuccess && it->first.rfind(L"\\SDMMC\\OrvaneData\\AppData", 0) == 0)
+                 ? expected.erase(it)
+                 : std::next(it);
+      expected.merge(Entries(c.strFlash));
     }
     CRun run = RunOnce(world, c.entries);
-    EXPECT_EQ(run.lines, c.lines);
-    EXPECT_EQ(run.bSuccess, c.bSuccess);
-    EXPECT_EQ(run.bSourceOk, c.bSourceOk);
-    EXPECT_EQ(run.dwTotal, c.dwTotal);
-    EXPECT_EQ(run.dwCopied, dwCopied);
-    EXPECT_EQ(run.dwError, c.dwError);
+    EXPECT_EQ(Text(run.lines), c.strLines);
+    EXPECT_EQ(Describe(run), c.strOutcome);
     // Only a complete run hides the bar and arms the countdown, and it reads as restored last.
-    EXPECT_EQ(run.nCountdown, c.bSuccess ? 5 : 0);
-    EXPECT_EQ(run.nRestartPeriod, c.bSuccess ? 1000u : 0u);
-    EXPECT_EQ(run.bBarShown, !c.bSuccess);
+    EXPECT_EQ(run.nCountdown, bSuccess ? 5 : 0);
+    EXPECT_EQ(run.nRestartPeriod, bSuccess ? 1000u : 0u);
+    EXPECT_EQ(run.bBarShown, !bSuccess);
     EXPECT_FALSE(run.bEarly);
     EXPECT_EQ(world.m_image.Snapshot(), expected);
     if (pNavi) {
-      EXPECT_EQ(pNavi->Alive(), c.eProgram == EProgram::kWillNotDie || c.lines.empty());
+      EXPECT_EQ(pNavi->Alive(), c.eProgram == EProgram::kWillNotDie || c.strLines.empty());
     }
   }
+}
+
+// A failure in a nested folder: nothing after it is copied or counted, at any level.
+TEST(RecoveryRun, AFailedCopyStopsTheEntryAtEveryLevel) {
+  CWorld world;
+  world.m_image.Lay(
+      "SDMMC/Backup/Navi/f.txt=f SDMMC/Backup/Navi/d1/e.txt=e "
+      "SDMMC/Backup/Navi/d1/d2/d.txt=d SDMMC/Backup/Navi/d1/d2/c.txt=c "
+      "SDMMC/Backup/Navi/d1/b.txt=b SDMMC/Backup/Navi/a=a" +
+      kData);
+  world.m_dev.Fail(EOp::kCopyFile, ERROR_DISK_FULL, 1, false, L"c.txt");
+  CTree expected = world.m_image.Snapshot();
+  const size_t nBefore = expected.size();
+  expected[L"\\ResidentFlash\\Navi"] = Folder();
+  CopiedBefore(world.m_image.Host("SDMMC/Backup/Navi"), L"\\ResidentFlash\\Navi", "c.txt",
+               expected);
+  DWORD dwCopied = 0;
+  for (const auto& [path, entry] : expected)
+    dwCopied += path.rfind(L"\\ResidentFlash\\", 0) == 0 && !(entry.dwAttributes & 0x10);
+  // Some entries come after c.txt in the file system's order (else 8 would be there): they must
+  // not be copied.
+  ASSERT_LT(expected.size() - nBefore, 8u);
+  CRun run = RunOnce(world, kNavi);
+  EXPECT_EQ(Describe(run), "not restored, " + std::to_string(dwCopied) + " of 6, error 112");
+  EXPECT_EQ(world.m_image.Snapshot(), expected);
 }
 
 // Counts past 16 bits: the bar's range is the largest 16-bit one and the completion test compares
@@ -261,18 +166,16 @@ TEST(RecoveryRun, CountsAreThirtyTwoBit) {
   CWorld world;
   const DWORD dwFiles = 65537;
   for (DWORD i = 0; i < dwFiles; ++i) {
-    if (i % 1000 == 0) world.m_image.Folder("SDMMC/Backup/Navi/d" + std::to_string(i / 1000));
-    const std::string strFile = world.m_image.Host(
-        "SDMMC/Backup/Navi/d" + std::to_string(i / 1000) + "/f" + std::to_string(i));
+    const std::string strFolder = "SDMMC/Backup/Navi/d" + std::to_string(i / 1000);
+    if (i % 1000 == 0) world.m_image.Folder(strFolder);
+    const std::string strFile = world.m_image.Host(strFolder + "/f" + std::to_string(i));
     ::close(::open(strFile.c_str(), O_CREAT | O_WRONLY, 0644));
   }
-  Data(world);
+  world.m_image.Lay(kData);
   // The last folder is lost after it was counted.
   world.m_dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d65");
-  CRun run = RunOnce(world, kNaviEntry);
-  EXPECT_EQ(run.dwTotal, dwFiles);
-  EXPECT_EQ(run.dwCopied, 65000u);
-  EXPECT_EQ(run.bSuccess, FALSE);
+  CRun run = RunOnce(world, kNavi);
+  EXPECT_EQ(Describe(run), "not restored, 65000 of 65537");
   EXPECT_EQ(run.nBarMaximum, 65535);
   EXPECT_EQ(world.m_image.Snapshot().count(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini"), 1u);
 }
@@ -281,24 +184,21 @@ TEST(RecoveryRun, CountsAreThirtyTwoBit) {
 // uninterrupted run leaves.
 TEST(RecoveryRun, ARunCutAfterAnyChangeAndRepeatedEndsAsAnUninterruptedOne) {
   auto setup = [](CWorld& w) {
-    w.m_image.File("SDMMC/Backup/Navi/NAVI.EXE", "v2");
-    w.m_image.File("SDMMC/Backup/Navi/data/map.dat", "m2", 0444);
-    w.m_image.File("SDMMC/Backup/Navi/data/sub/x.txt", "x");
-    w.m_image.File("SDMMC/Backup/Voice/v.txt", "v");
-    w.m_image.File("ResidentFlash/Navi/data/map.dat", "m1", 0444);
-    w.m_image.File("ResidentFlash/junk/j.txt", "j");
-    w.m_image.File("ResidentFlash/ro.dat", "r", 0444);
+    w.Run("ResidentFlash/Navi/NAVI.EXE");
+    w.m_image.Lay(
+        "SDMMC/Backup/Navi/NAVI.EXE=v2 SDMMC/Backup/Navi/data/map.dat=m2! "
+        "SDMMC/Backup/Navi/data/sub/x.txt=x SDMMC/Backup/Voice/v.txt=v "
+        "ResidentFlash/Navi/data/map.dat=m1! ResidentFlash/junk/j.txt=j ResidentFlash/ro.dat=r! "
+        "SDMMC/OrvaneData/AppData/cache/c.bin=c" +
+        kData);
     w.m_dev.Hide(L"\\ResidentFlash\\ro.dat");
-    w.m_image.File("SDMMC/OrvaneData/AppData/settings.ini", "s");
-    w.m_image.File("SDMMC/OrvaneData/AppData/cache/c.bin", "c");
   };
   CTree reference;
   int nChanges = 0;
   {
     CWorld world;
-    CProgram navi(world.m_image.Host("ResidentFlash/Navi/NAVI.EXE"));
     setup(world);
-    ASSERT_EQ(RunOnce(world, kTwoEntries).bSuccess, TRUE);
+    ASSERT_EQ(RunOnce(world, kTwo).bSuccess, TRUE);
     reference = world.m_image.Snapshot();
     nChanges = world.m_dev.Changes();
   }
@@ -306,14 +206,13 @@ TEST(RecoveryRun, ARunCutAfterAnyChangeAndRepeatedEndsAsAnUninterruptedOne) {
   for (int n = 0; n <= nChanges; ++n) {
     SCOPED_TRACE("cut after change " + std::to_string(n));
     CWorld world;
-    CProgram navi(world.m_image.Host("ResidentFlash/Navi/NAVI.EXE"));
     setup(world);
     world.m_dev.CutAfter(n);
-    RunOnce(world, kTwoEntries);
+    RunOnce(world, kTwo);
     world.m_dev.CutAfter(-1);
-    EXPECT_EQ(RunOnce(world, kTwoEntries).bSuccess, TRUE);
+    EXPECT_EQ(RunOnce(world, kTwo).bSuccess, TRUE);
     EXPECT_EQ(world.m_image.Snapshot(), reference);
-    EXPECT_FALSE(navi.Alive());
+    EXPECT_FALSE(world.m_programs.front()->Alive());
   }
 }
 

@@ -65,24 +65,70 @@ void CTempImage::Link(const std::string& strRel, const std::string& strTarget) c
   fs::create_symlink(strTarget, Host(strRel));
 }
 
+namespace {
+
+// Calls fn(path, contents, bFolder, bReadOnly) for each entry of Lay's notation.
+template <class F>
+void ForEachEntry(const std::string& strEntries, F fn) {
+  std::istringstream in(strEntries);
+  for (std::string entry; in >> entry;) {
+    const size_t nEq = entry.find('=');
+    const bool bReadOnly = entry.back() == '!';
+    if (bReadOnly) entry.pop_back();
+    if (nEq == std::string::npos)
+      fn(entry.substr(0, entry.size() - 1), std::string(), true, bReadOnly);
+    else
+      fn(entry.substr(0, nEq), entry.substr(nEq + 1), false, bReadOnly);
+  }
+}
+
+std::wstring DevicePath(const std::string& strRel) {
+  std::wstring dev = L"\\" + Utf8ToWide(strRel);
+  for (auto& ch : dev)
+    if (ch == L'/') ch = L'\\';
+  return dev;
+}
+
+DWORD Word(const std::string& strRel, bool bFolder, bool bReadOnly) {
+  if (strRel == "ResidentFlash" || strRel == "SDMMC") return FILE_ATTRIBUTE_VOLUME_ROOT;
+  if (bFolder) return FILE_ATTRIBUTE_DIRECTORY | (bReadOnly ? FILE_ATTRIBUTE_READONLY : 0);
+  return bReadOnly ? FILE_ATTRIBUTE_READONLY : FILE_ATTRIBUTE_NORMAL;
+}
+
+}  // namespace
+
+void CTempImage::Lay(const std::string& strEntries) const {
+  ForEachEntry(strEntries, [&](const std::string& strRel, const std::string& strContents,
+                               bool bFolder, bool bReadOnly) {
+    if (bFolder)
+      Folder(strRel, bReadOnly ? 0555 : 0755);
+    else
+      File(strRel, strContents, bReadOnly ? 0444 : 0644);
+  });
+}
+
+CTree Entries(const std::string& strEntries) {
+  CTree tree;
+  ForEachEntry(strEntries, [&](const std::string& strRel, const std::string& strContents,
+                               bool bFolder, bool bReadOnly) {
+    tree[DevicePath(strRel)] = {Word(strRel, bFolder, bReadOnly), strContents};
+  });
+  return tree;
+}
+
 CTree CTempImage::Snapshot() const {
   CTree tree;
   for (const auto& ent : fs::recursive_directory_iterator(m_strRoot)) {
-    std::string rel = ent.path().lexically_relative(m_strRoot).string();
-    std::wstring dev = L"\\" + Utf8ToWide(rel);
-    for (auto& ch : dev)
-      if (ch == L'/') ch = L'\\';
+    const std::string rel = ent.path().lexically_relative(m_strRoot).string();
     struct stat st {};
     ::lstat(ent.path().c_str(), &st);
-    const DWORD dwReadOnly = (st.st_mode & S_IWUSR) ? 0 : FILE_ATTRIBUTE_READONLY;
+    const bool bReadOnly = !(st.st_mode & S_IWUSR);
     if (S_ISLNK(st.st_mode))
-      tree[dev] = {FILE_ATTRIBUTE_NORMAL, "-> " + fs::read_symlink(ent.path()).string()};
-    else if (rel == "ResidentFlash" || rel == "SDMMC")
-      tree[dev] = {FILE_ATTRIBUTE_VOLUME_ROOT, ""};
-    else if (S_ISDIR(st.st_mode))
-      tree[dev] = {FILE_ATTRIBUTE_DIRECTORY | dwReadOnly, ""};
+      tree[DevicePath(rel)] = {FILE_ATTRIBUTE_NORMAL,
+                               "-> " + fs::read_symlink(ent.path()).string()};
     else
-      tree[dev] = {dwReadOnly ? dwReadOnly : FILE_ATTRIBUTE_NORMAL, ReadHostFile(ent.path())};
+      tree[DevicePath(rel)] = {Word(rel, S_ISDIR(st.st_mode), bReadOnly),
+                               S_ISDIR(st.st_mode) ? "" : ReadHostFile(ent.path())};
   }
   return tree;
 }

@@ -42,6 +42,9 @@ class CTempImage {
   void Folder(const std::string& strRel, mode_t mode = 0755) const;
   void File(const std::string& strRel, const std::string& strContents, mode_t mode = 0644) const;
   void Link(const std::string& strRel, const std::string& strTarget) const;
+  // Entries written "path=contents" (a file; read-only with "!" after it) or "path/" (a folder),
+  // separated by spaces, paths relative with "/".
+  void Lay(const std::string& strEntries) const;
   // The whole tree, read from the host side without any device: folders 0x10 (the volume folders
   // ResidentFlash and SDMMC right under the root 0x110), files 0x80, links 0x80 with their
   // target, 0x1 added without the owner write bit.
@@ -50,6 +53,9 @@ class CTempImage {
  private:
   std::string m_strRoot;
 };
+
+// The entries of Lay's notation as the device reads them, by device path.
+CTree Entries(const std::string& strEntries);
 
 // Installs a device backend for its lifetime; the previous one comes back afterwards.
 class CDeviceScope {
