@@ -3,9 +3,6 @@
 // nothing outside the file ever read.
 #include "config/path_list.h"
 
-#include <signal.h>
-#include <sys/resource.h>
-
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -16,16 +13,18 @@
 
 namespace {
 
-struct CListCase {
-  const char* pszName;
-  std::string strXml;  // written as the document service writes it, so the write-back is equal
-  std::vector<std::wstring> arrSrc;
-  std::vector<std::wstring> arrDst;
-};
-
 std::vector<std::wstring> Wide(const CStringArray& arr) {
   std::vector<std::wstring> out;
   for (const CString& s : arr) out.push_back(s.Str());
+  return out;
+}
+
+// The lists as "src>dst|src>dst".
+std::wstring Pairs(const CStringArray& arrSrc, const CStringArray& arrDst) {
+  std::wstring out;
+  for (size_t i = 0; i < arrSrc.size() || i < arrDst.size(); ++i)
+    out += (i ? L"|" : L"") + (i < arrSrc.size() ? arrSrc[i].Str() : L"?") + L">" +
+           (i < arrDst.size() ? arrDst[i].Str() : L"?");
   return out;
 }
 
@@ -34,67 +33,51 @@ std::string Doc(const std::string& strBody) { return "<Paths>" + strBody + "</Pa
 using PathListTest = ConfigTest;
 
 TEST_F(PathListTest, ReadsPairsByAttributePositionAndWritesTheSameDocumentBack) {
-  const std::vector<CListCase> cases = {
-      {"count 2", Doc(R"(<E n="2" a="A" b="B" c="C" d="D"/>)"), {L"A", L"C"}, {L"B", L"D"}},
-      {"surplus entry repeats the last attribute",
-       Doc(R"(<E n="3" a="A" b="B" c="C" d="D"/>)"),
-       {L"A", L"C", L"D"},
-       {L"B", L"D", L"D"}},
-      {"count 1 alone", Doc(R"(<E n="1"/>)"), {L"1"}, {L"1"}},
-      {"count 0", Doc(R"(<E n="0" a="A" b="B"/>)"), {}, {}},
-      {"negative count", Doc(R"(<E n="-2" a="A" b="B"/>)"), {}, {}},
-      {"letters", Doc(R"(<E n="two" a="A" b="B"/>)"), {}, {}},
-      {"empty count", Doc(R"(<E n="" a="A" b="B"/>)"), {}, {}},
-      {"no attributes", Doc(R"(<E/>)"), {}, {}},
-      {"leading blank", Doc(R"(<E n=" 2" a="A" b="B" c="C" d="D"/>)"), {L"A", L"C"}, {L"B", L"D"}},
-      {"digit then letter",
-       Doc(R"(<E n="2x" a="A" b="B" c="C" d="D"/>)"),
-       {L"A", L"C"},
-       {L"B", L"D"}},
-      {"comment first", Doc(R"(<!-- paths --><E n="1" a="A" b="B"/>)"), {}, {}},
-      {"processing instruction first", Doc(R"(<?app x?><E n="1" a="A" b="B"/>)"), {}, {}},
-      {"text first", Doc(R"(text<E n="1" a="A" b="B"/>)"), {}, {}},
-      {"root without children", "<Paths/>\n", {}, {}},
-      {"second element ignored",
-       Doc(R"(<E n="1" a="A" b="B"/><E n="2" a="X" b="Y" c="Z" d="W"/>)"),
-       {L"A"},
-       {L"B"}},
-      {"children of the entry ignored",
-       Doc(R"(<E n="1" a="A" b="B"><F n="2" a="X"/></E>)"),
-       {L"A"},
-       {L"B"}},
-      {"names not examined", Doc(R"(<Q zz="1" dst="A" src="B"/>)"), {L"A"}, {L"B"}},
-      {"swapped attributes", Doc(R"(<E n="1" b="B" a="A"/>)"), {L"B"}, {L"A"}},
-      {"attributes past 2N not read", Doc(R"(<E n="1" a="A" b="B" c="C"/>)"), {L"A"}, {L"B"}},
-      {"empty values kept", Doc(R"(<E n="2" a="" b="B" c="C" d=""/>)"), {L"", L"C"}, {L"B", L""}},
-      {"values as written",
-       Doc(R"(<E n="1" a=" \ResidentFlash\x\ " b="\SDMMC\A &amp; B"/>)"),
-       {L" \\ResidentFlash\\x\\ "},
-       {L"\\SDMMC\\A & B"}},
+  // Each written as the document service writes it, so that the write-back is the same.
+  const std::tuple<const char*, std::string, std::wstring> cases[] = {
+      {"count 2", Doc(R"(<E n="2" a="A" b="B" c="C" d="D"/>)"), L"A>B|C>D"},
+      {"surplus entry repeats the last attribute", Doc(R"(<E n="3" a="A" b="B" c="C" d="D"/>)"),
+       L"A>B|C>D|D>D"},
+      {"count 1 alone", Doc(R"(<E n="1"/>)"), L"1>1"},
+      {"count 0", Doc(R"(<E n="0" a="A" b="B"/>)"), L""},
+      {"negative count", Doc(R"(<E n="-2" a="A" b="B"/>)"), L""},
+      {"letters", Doc(R"(<E n="two" a="A" b="B"/>)"), L""},
+      {"empty count", Doc(R"(<E n="" a="A" b="B"/>)"), L""},
+      {"no attributes", Doc(R"(<E/>)"), L""},
+      {"leading blank", Doc(R"(<E n=" 2" a="A" b="B" c="C" d="D"/>)"), L"A>B|C>D"},
+      {"digit then letter", Doc(R"(<E n="2x" a="A" b="B" c="C" d="D"/>)"), L"A>B|C>D"},
+      {"comment first", Doc(R"(<!-- paths --><E n="1" a="A" b="B"/>)"), L""},
+      {"processing instruction first", Doc(R"(<?app x?><E n="1" a="A" b="B"/>)"), L""},
+      {"text first", Doc(R"(text<E n="1" a="A" b="B"/>)"), L""},
+      {"root without children", "<Paths/>\n", L""},
+      {"second element ignored", Doc(R"(<E n="1" a="A" b="B"/><E n="2" a="X" b="Y"/>)"), L"A>B"},
+      {"children of the entry ignored", Doc(R"(<E n="1" a="A" b="B"><F n="2" a="X"/></E>)"),
+       L"A>B"},
+      {"names not examined", Doc(R"(<Q zz="1" dst="A" src="B"/>)"), L"A>B"},
+      {"swapped attributes", Doc(R"(<E n="1" b="B" a="A"/>)"), L"B>A"},
+      {"attributes past 2N not read", Doc(R"(<E n="1" a="A" b="B" c="C"/>)"), L"A>B"},
+      {"empty values kept", Doc(R"(<E n="2" a="" b="B" c="C" d=""/>)"), L">B|C>"},
+      {"values as written", Doc(R"(<E n="1" a=" \ResidentFlash\x\ " b="\SDMMC\A &amp; B"/>)"),
+       L" \\ResidentFlash\\x\\ >\\SDMMC\\A & B"},
       {"indented CR LF file",
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Paths>\r\n\t<E n=\"1\" a=\"A\" "
        "b=\"B\"/>\r\n</Paths>\r\n",
-       {L"A"},
-       {L"B"}},
+       L"A>B"},
       {"indented with a comment after the entry",
-       "<Paths>\n  <E n=\"1\" a=\"A\" b=\"B\"/>\n  <!-- note -->\n</Paths>\n",
-       {L"A"},
-       {L"B"}},
+       "<Paths>\n  <E n=\"1\" a=\"A\" b=\"B\"/>\n  <!-- note -->\n</Paths>\n", L"A>B"},
       {"Chinese folder names",
        Doc("<E n=\"1\" a=\"\\ResidentFlash\\\xE5\xAF\xBC\xE8\x88\xAA\" "
            "b=\"\\SDMMC\\\xE5\xAF\xBC\xE8\x88\xAA\xE6\x95\xB0\xE6\x8D\xAE\"/>"),
-       {L"\\ResidentFlash\\\u5BFC\u822A"},
-       {L"\\SDMMC\\\u5BFC\u822A\u6570\u636E"}},
+       L"\\ResidentFlash\\\u5BFC\u822A>\\SDMMC\\\u5BFC\u822A\u6570\u636E"},
   };
-  for (const CListCase& c : cases) {
-    SCOPED_TRACE(c.pszName);
-    Put(c.strXml);
+  for (const auto& [pszName, strXml, strPairs] : cases) {
+    SCOPED_TRACE(pszName);
+    Put(strXml);
     const CTree before = m_image.Snapshot();
     const ino_t nInode = Inode();
     CStringArray arrSrc, arrDst;
     ReadPathList(kPathXml, arrSrc, arrDst);
-    EXPECT_EQ(Wide(arrSrc), c.arrSrc);
-    EXPECT_EQ(Wide(arrDst), c.arrDst);
+    EXPECT_EQ(Pairs(arrSrc, arrDst), strPairs);
     EXPECT_EQ(m_image.Snapshot(), before);
     EXPECT_NE(Inode(), nInode);  // written back, as a new file renamed into place
     EXPECT_EQ(Boxes(), CBoxes{});
@@ -182,30 +165,9 @@ TEST_F(PathListTest, AFileThatCannotBeLoadedThrowsAfterItsNoticeAndChangesNothin
     EXPECT_EQ(strWhat, "Failed to WinceXmlEx!");
     EXPECT_EQ(Boxes(), c.boxes);
     EXPECT_EQ(m_image.Snapshot(), before);
-    EXPECT_EQ(Wide(arrSrc), std::vector<std::wstring>{L"old"});
-    EXPECT_EQ(Wide(arrDst), std::vector<std::wstring>{L"old"});
+    EXPECT_EQ(Pairs(arrSrc, arrDst), L"old>old");
   }
 }
-
-// Files of this process may grow to nBytes only; writes beyond fail (EFBIG) as on a full card.
-class CFileSizeLimit {
- public:
-  explicit CFileSizeLimit(rlim_t nBytes) {
-    ::getrlimit(RLIMIT_FSIZE, &m_old);
-    m_pfnOld = ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lim = m_old;
-    lim.rlim_cur = nBytes;
-    ::setrlimit(RLIMIT_FSIZE, &lim);
-  }
-  ~CFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &m_old);
-    ::signal(SIGXFSZ, m_pfnOld);
-  }
-
- private:
-  struct rlimit m_old {};
-  sighandler_t m_pfnOld;
-};
 
 TEST_F(PathListTest, AFailedWriteBackKeepsTheOriginalAndIsNotReported) {
   const std::string strXml = "<Paths><E n='1' a='A' b='B'/></Paths>";  // any write-back differs
@@ -233,8 +195,7 @@ TEST_F(PathListTest, AFailedWriteBackKeepsTheOriginalAndIsNotReported) {
       if (c.nFileSizeLimit) pLimit = std::make_unique<CFileSizeLimit>(c.nFileSizeLimit);
       ReadPathList(kPathXml, arrSrc, arrDst);
     }
-    EXPECT_EQ(Wide(arrSrc), std::vector<std::wstring>{L"A"});
-    EXPECT_EQ(Wide(arrDst), std::vector<std::wstring>{L"B"});
+    EXPECT_EQ(Pairs(arrSrc, arrDst), L"A>B");
     EXPECT_EQ(m_image.Snapshot(), before);  // the original, and no temporary file
     EXPECT_EQ(Inode(), nInode);
     EXPECT_EQ(Boxes(), CBoxes{});
@@ -259,8 +220,7 @@ TEST_F(PathListTest, EveryStartRewritesTheFileWithTheSameContentAndPermissions) 
     const ino_t nInode = Inode();
     CStringArray arrSrc, arrDst;
     ReadPathList(kPathXml, arrSrc, arrDst);
-    EXPECT_EQ(Wide(arrSrc), std::vector<std::wstring>{L"\\ResidentFlash\\\u5BFC\u822A"});
-    EXPECT_EQ(Wide(arrDst), std::vector<std::wstring>{L"B"});
+    EXPECT_EQ(Pairs(arrSrc, arrDst), L"\\ResidentFlash\\\u5BFC\u822A>B");
     EXPECT_EQ(m_image.Snapshot(), expected);
     EXPECT_NE(Inode(), nInode);
     struct stat st {};
@@ -298,8 +258,7 @@ TEST_F(PathListTest, EntitiesAndDtdsNeverReachOutsideTheFile) {
   ReadPathList(kPathXml, arrSrc, arrDst);
   // Only the predefined entities and character references are expanded, and no default
   // attribute of a DTD is added: the third entry repeats the file's own last attribute.
-  EXPECT_EQ(Wide(arrSrc), (std::vector<std::wstring>{L"&secret;", L"&src;", L"A&"}));
-  EXPECT_EQ(Wide(arrDst), (std::vector<std::wstring>{L"&rel;", L"A&", L"A&"}));
+  EXPECT_EQ(Pairs(arrSrc, arrDst), L"&secret;>&rel;|&src;>A&|A&>A&");
   // Written back as read: the references are now plain text, the doctype stays as it was.
   std::string strWritten = strXml;
   for (const char* pszName : {"&secret;", "&rel;", "&src;"})

@@ -1,15 +1,12 @@
-// Whole-file copy and replace on the host: contents, permission bits and modification time kept;
-// a failure (here: the file size limit, as a full disk would) leaves the destination as it was
-// and no temporary file behind.
+// Whole-file copies on the host: contents, permission bits and modification time kept; a copy
+// onto the file itself refused whatever names it; a failure (the file size limit, as a full disk
+// would) leaves the destination as it was and no temporary file behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <memory>
-
+#include "platform/cstring.h"
 #include "platform/files.h"
 #include "platform/host/device/device.h"
 #include "tests/support/image.h"
@@ -19,10 +16,7 @@ namespace {
 std::string Pattern(size_t n) {
   std::string s(n, '\0');
   unsigned v = 12345;
-  for (auto& ch : s) {
-    v = v * 1103515245u + 12345u;
-    ch = static_cast<char>(v >> 16);
-  }
+  for (auto& ch : s) ch = static_cast<char>((v = v * 1103515245u + 12345u) >> 16);
   return s;
 }
 
@@ -32,190 +26,71 @@ struct stat StatOf(const std::string& path) {
   return st;
 }
 
-// Lowers the file size limit for its lifetime; writes beyond it fail with EFBIG.
-class CFileSizeLimit {
- public:
-  explicit CFileSizeLimit(rlim_t bytes) {
-    ::getrlimit(RLIMIT_FSIZE, &m_old);
-    m_oldHandler = ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lim = {bytes, m_old.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &lim);
-  }
-  ~CFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &m_old);
-    ::signal(SIGXFSZ, m_oldHandler);
-  }
-
- private:
-  struct rlimit m_old {};
-  sighandler_t m_oldHandler;
-};
-
-class HostCopy : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_image.Folder("Src");
-    m_image.Folder("Dst");
-    m_dev = std::make_unique<CHostDevice>(m_image.Root());
-    m_pPrevious = InstallDeviceBackend(m_dev.get());
-  }
-  void TearDown() override { InstallDeviceBackend(m_pPrevious); }
-
-  CTempImage m_image;
-  std::unique_ptr<CHostDevice> m_dev;
-  IDeviceBackend* m_pPrevious = nullptr;
-};
-
-TEST_F(HostCopy, KeepsContentsModeAndTime) {
-  struct Case {
-    const char* name;
-    size_t size;
-    mode_t mode;
-    bool destExists;
-  };
-  const Case cases[] = {
+TEST(HostCopy, KeepsContentsModeAndTime) {
+  const std::tuple<const char*, size_t, mode_t, bool> cases[] = {
       {"empty file to a new name", 0, 0644, false},
       {"several megabytes over an old file", 3 << 20, 0750, true},
       {"read-only source", 100, 0444, false},
       {"odd size", 65537, 0600, true},
       {"group-writable to a new name, past the file creation mask", 10, 0664, false},
   };
+  CTempImage image;
+  image.Folder("Dst");
+  CHostDevice dev(image.Root());
+  CDeviceScope scope(dev);
+  CTree expected;
   int n = 0;
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string name = "f" + std::to_string(n++);
-    std::string src = m_image.Host("Src/" + name), dst = m_image.Host("Dst/" + name);
-    std::string bytes = Pattern(c.size);
-    m_image.File("Src/" + name, bytes, c.mode);
+  for (const auto& [pszName, nSize, mode, bDestExists] : cases) {
+    SCOPED_TRACE(pszName);
+    const std::string name = "f" + std::to_string(n++);
+    const std::string src = image.Host("Src/" + name), dst = image.Host("Dst/" + name);
+    image.File("Src/" + name, Pattern(nSize), mode);
     struct timespec times[2] = {{1000000000, 111}, {1234567890, 123456789}};
     ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
-    if (c.destExists) m_image.File("Dst/" + name, "old contents", 0666);
-
-    std::wstring wname(name.begin(), name.end());
-    EXPECT_TRUE(CopyFileW((L"\\Src\\" + wname).c_str(), (L"\\Dst\\" + wname).c_str(), FALSE));
-    EXPECT_EQ(ReadHostFile(dst), bytes);
-    struct stat st = StatOf(dst);
-    EXPECT_EQ(st.st_mode & 07777, c.mode);
-    EXPECT_EQ(st.st_mtim.tv_sec, 1234567890);
-    EXPECT_EQ(st.st_mtim.tv_nsec, 123456789);
-    EXPECT_EQ(ReadHostFile(src), bytes);
+    if (bDestExists) image.File("Dst/" + name, "old contents", 0666);
+    expected = image.Snapshot();
+    expected[L"\\Dst\\" + Utf8ToWide(name)] = expected[L"\\Src\\" + Utf8ToWide(name)];
+    EXPECT_TRUE(CopyFileW(Utf8ToWide("\\Src\\" + name).c_str(),
+                          Utf8ToWide("\\Dst\\" + name).c_str(), FALSE));
+    const struct stat st = StatOf(dst);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(std::make_pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+              std::make_pair(time_t{1234567890}, 123456789L));
+    // Nothing but the copy: no temporary file stays behind.
+    EXPECT_EQ(image.Snapshot(), expected);
   }
-  // Nothing but the copies: no temporary file stays behind.
-  EXPECT_EQ(m_image.Snapshot().size(), 2u + 2 * std::size(cases));
 }
 
-TEST_F(HostCopy, OntoItselfThroughAnyNameIsRefusedAndLeavesTheFileWhole) {
-  m_image.File("Src/a", "precious");
-  ASSERT_EQ(::link(m_image.Host("Src/a").c_str(), m_image.Host("Dst/hard").c_str()), 0);
-  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"\\Src\\a", L"\\Src\\a"},
-      {L"\\Src\\a", L"/Src//a"},
-      {L"\\Dst\\..\\Src\\a", L"\\Src\\.\\a"},
-      {L"\\Src\\a", L"\\Dst\\hard"},
+TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationAsItWas) {
+  CTempImage image;
+  CHostDevice dev(image.Root());
+  CDeviceScope scope(dev);
+  image.File("Src/a", "precious");
+  image.Folder("Dst");
+  ASSERT_EQ(::link(image.Host("Src/a").c_str(), image.Host("Dst/hard").c_str()), 0);
+  image.File("Src/big", Pattern(2 << 20));
+  image.File("Dst/old", "old", 0640);
+  const CTree before = image.Snapshot();
+  const std::tuple<const wchar_t*, const wchar_t*, DWORD> cases[] = {
+      {L"\\Src\\a", L"\\Src\\a", ERROR_SHARING_VIOLATION},
+      {L"\\Src\\a", L"/Src//a", ERROR_SHARING_VIOLATION},
+      {L"\\Dst\\..\\Src\\a", L"\\Src\\.\\a", ERROR_SHARING_VIOLATION},
+      {L"\\Src\\a", L"\\Dst\\hard", ERROR_SHARING_VIOLATION},
+      {L"\\Src\\big", L"\\Dst\\old", ERROR_DISK_FULL},
+      {L"\\Src\\big", L"\\Dst\\new", ERROR_DISK_FULL},
   };
-  for (const auto& [src, dst] : cases) {
-    EXPECT_FALSE(CopyFileW(src, dst, FALSE));
-    EXPECT_EQ(GetLastError(), ERROR_SHARING_VIOLATION);
-  }
-  EXPECT_EQ(ReadHostFile(m_image.Host("Src/a")), "precious");
-  EXPECT_EQ(m_image.Snapshot().size(), 4u);
-}
-
-TEST_F(HostCopy, AFailedCopyLeavesTheDestinationAsItWasAndNoTemporaryFile) {
-  const std::string big = Pattern(2 << 20);
-  m_image.File("Src/big", big);
-  m_image.File("Dst/old", "old", 0640);
-  auto before = m_image.Snapshot();
-  before.erase(L"\\Src\\big");
   {
     CFileSizeLimit limit(1 << 20);
-    EXPECT_FALSE(CopyFileW(L"\\Src\\big", L"\\Dst\\old", FALSE));
-    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
-    EXPECT_FALSE(CopyFileW(L"\\Src\\big", L"\\Dst\\new", FALSE));
-    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
-    EXPECT_FALSE(m_dev->ReplaceFileContents(L"\\Dst\\old", big));
-    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
-  }
-  auto after = m_image.Snapshot();
-  after.erase(L"\\Src\\big");
-  EXPECT_EQ(after, before);
-  EXPECT_EQ(StatOf(m_image.Host("Dst/old")).st_mode & 07777, 0640u);
-}
-
-// Others may change the source or the destination between a walk's look-up and its copy: the copy
-// then goes by what is there when it is made.
-TEST_F(HostCopy, ANameChangedJustBeforeTheCopyIsTakenAsItNowStands) {
-  m_image.File("Src/a", "a");
-  m_image.File("Src/b", "b");
-  m_image.Folder("L");
-  m_image.File("L/x", "x");
-  struct Case {
-    const char* name;
-    mode_t mode;  // of the destination others make; 0: none made
-    BOOL bFailIfExists;
-    BOOL bExpected;
-    DWORD dwError;
-    const char* contents;
-  };
-  const Case cases[] = {
-      {"made by others: replaced", 0644, FALSE, TRUE, 0, "a"},
-      {"made by others, no replacing asked", 0644, TRUE, FALSE, ERROR_FILE_EXISTS, "theirs"},
-      {"made read-only by others", 0444, FALSE, FALSE, ERROR_ACCESS_DENIED, "theirs"},
-  };
-  int n = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string name = "d" + std::to_string(n++);
-    const std::wstring dst = L"\\Dst\\" + std::wstring(name.begin(), name.end());
-    // The walk asks about the destination, then copies to it.
-    ASSERT_EQ(GetFileAttributesW(dst.c_str()), INVALID_FILE_ATTRIBUTES);
-    m_image.File("Dst/" + name, "theirs", c.mode);
-    EXPECT_EQ(CopyFileW(L"\\Src\\a", dst.c_str(), c.bFailIfExists), c.bExpected);
-    if (!c.bExpected) {
-      EXPECT_EQ(GetLastError(), c.dwError);
+    for (const auto& [pszSource, pszDest, dwError] : cases) {
+      SCOPED_TRACE(WideToUtf8(pszDest));
+      EXPECT_FALSE(CopyFileW(pszSource, pszDest, FALSE));
+      EXPECT_EQ(GetLastError(), dwError);
     }
-    EXPECT_EQ(ReadHostFile(m_image.Host("Dst/" + name)), c.contents);
+    EXPECT_FALSE(dev.ReplaceFileContents(L"\\Dst\\old", Pattern(2 << 20)));
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
   }
-  // A source just listed, replaced by a link to another file of the image: the link is followed.
-  WIN32_FIND_DATAW data;
-  HANDLE h = FindFirstFileW(L"\\L\\*", &data);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  FindClose(h);
-  ASSERT_STREQ(data.cFileName, L"x");
-  ASSERT_EQ(::unlink(m_image.Host("L/x").c_str()), 0);
-  m_image.Link("L/x", "../Src/b");
-  EXPECT_TRUE(CopyFileW(L"\\L\\x", L"\\Dst\\x", FALSE));
-  EXPECT_EQ(ReadHostFile(m_image.Host("Dst/x")), "b");
-  // Nothing but the copies: no temporary file stays behind.
-  EXPECT_EQ(m_image.Snapshot().size(), 2u + 2 + 2 + std::size(cases) + 1);
-}
-
-TEST_F(HostCopy, ReplaceKeepsPermissionBitsAndLeavesNoTemporaryFile) {
-  m_image.File("Dst/Path.xml", "<old/>", 0640);
-  EXPECT_TRUE(m_dev->ReplaceFileContents(L"\\Dst\\Path.xml", "<new/>"));
-  EXPECT_TRUE(m_dev->ReplaceFileContents(L"\\Dst\\fresh.xml", "<fresh/>"));
-  const CTree expected = {{L"\\Dst", Folder()},
-                          {L"\\Dst\\Path.xml", File("<new/>")},
-                          {L"\\Dst\\fresh.xml", File("<fresh/>")},
-                          {L"\\Src", Folder()}};
-  EXPECT_EQ(m_image.Snapshot(), expected);
-  EXPECT_EQ(StatOf(m_image.Host("Dst/Path.xml")).st_mode & 07777, 0640u);
-}
-
-TEST_F(HostCopy, ListingEntriesCarrySizeAndWriteTime) {
-  m_image.File("Src/a", Pattern(70000));
-  struct timespec times[2] = {{0, UTIME_OMIT}, {1234567890, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, m_image.Host("Src/a").c_str(), times, 0), 0);
-  WIN32_FIND_DATAW data;
-  HANDLE h = FindFirstFileW(L"\\Src\\*", &data);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  FindClose(h);
-  EXPECT_STREQ(data.cFileName, L"a");
-  EXPECT_EQ(data.nFileSizeLow, 70000u);
-  unsigned long long t =
-      (static_cast<unsigned long long>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-      data.ftLastWriteTime.dwLowDateTime;
-  EXPECT_EQ(t, (1234567890ULL + 11644473600ULL) * 10000000ULL);
+  EXPECT_EQ(image.Snapshot(), before);
+  EXPECT_EQ(StatOf(image.Host("Dst/old")).st_mode & 07777, 0640u);
 }
 
 }  // namespace

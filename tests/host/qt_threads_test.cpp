@@ -1,5 +1,5 @@
-// Timers and sends from the worker thread: they run on the user-interface thread, and a
-// user-interface thread that waits for the worker never deadlocks against them.
+// Sends from the worker thread: they run on the user-interface thread, and a user-interface
+// thread that waits for the worker never deadlocks against them.
 #include <QProgressBar>
 #include <atomic>
 #include <chrono>
@@ -26,49 +26,10 @@ class QtThreads : public CQtBackendTest {
     Backend().DestroyWindow(m_hDlg);
     CQtBackendTest::TearDown();
   }
-  // Runs fn on a new platform thread and joins it through the kernel's (pumping) wait.
-  template <class F>
-  DWORD RunOnWorker(F fn, DWORD dwWaitMs = 20000) {
-    struct CCall {
-      F fn;
-      static DWORD Proc(LPVOID p) {
-        static_cast<CCall*>(p)->fn();
-        return 0;
-      }
-    } call{fn};
-    HANDLE h = CreateThread(nullptr, 0, &CCall::Proc, &call, 0, nullptr);
-    DWORD r = WaitForSingleObject(h, dwWaitMs);
-    CloseHandle(h);
-    return r;
-  }
-
   HWND m_hDlg = nullptr;
   CTestWnd m_wnd;
   DWORD m_dwUiThread = 0;
 };
-
-TEST_F(QtThreads, TimerSetFromWorkerTicksOnUiThreadUntilKilledFromWorker) {
-  std::atomic<UINT_PTR> nSet{0};
-  HWND h = m_hDlg;
-  ASSERT_EQ(RunOnWorker([&] { nSet = ::SetTimer(h, 7, 15, nullptr); }), WAIT_OBJECT_0);
-  EXPECT_EQ(nSet.load(), 7u);
-  ASSERT_TRUE(PumpUntil([&] { return m_wnd.Count(WM_TIMER) >= 3; }));
-
-  std::atomic<BOOL> bKilled{FALSE};
-  ASSERT_EQ(RunOnWorker([&] { bKilled = ::KillTimer(h, 7); }), WAIT_OBJECT_0);
-  int nTicksAtKill = m_wnd.Count(WM_TIMER);
-  // A second timer of the same period shows the time going by: 7 must stay silent meanwhile.
-  ::SetTimer(h, 8, 15, nullptr);
-  ASSERT_TRUE(PumpUntil([&] { return m_wnd.Count(WM_TIMER) >= nTicksAtKill + 4; }));
-  ::KillTimer(h, 8);
-
-  EXPECT_TRUE(bKilled.load());
-  std::vector<CSeenMessage> ticks = m_wnd.Seen(WM_TIMER);
-  for (size_t i = 0; i < ticks.size(); ++i) {
-    EXPECT_EQ(ticks[i].dwThread, m_dwUiThread) << "tick " << i;
-    EXPECT_EQ(ticks[i].wParam, i < static_cast<size_t>(nTicksAtKill) ? 7u : 8u) << "tick " << i;
-  }
-}
 
 TEST_F(QtThreads, SendFromWorkerCompletesOnUiThreadWhileWorkerWaits) {
   m_wnd.Answer(WM_TEST_PING, [](WPARAM wParam, LPARAM) -> LRESULT { return 1000 + wParam; });

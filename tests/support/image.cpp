@@ -133,6 +133,19 @@ CTree CTempImage::Snapshot() const {
   return tree;
 }
 
+CFileSizeLimit::CFileSizeLimit(rlim_t nBytes) {
+  ::getrlimit(RLIMIT_FSIZE, &m_old);
+  m_pfnOld = ::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit lim = m_old;
+  lim.rlim_cur = nBytes;
+  ::setrlimit(RLIMIT_FSIZE, &lim);
+}
+
+CFileSizeLimit::~CFileSizeLimit() {
+  ::setrlimit(RLIMIT_FSIZE, &m_old);
+  ::signal(SIGXFSZ, m_pfnOld);
+}
+
 std::string ReadHostFile(const std::string& strPath) {
   std::ifstream in(strPath, std::ios::binary);
   std::ostringstream s;

@@ -2,6 +2,8 @@
 // real programs to run in it, and the diagnostic lines a test collects.
 #pragma once
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <functional>
@@ -67,6 +69,20 @@ class CDeviceScope {
 
  private:
   IDeviceBackend* m_pPrevious;
+};
+
+// Files of this process may grow to nBytes only, for its lifetime: writes beyond fail (EFBIG) as
+// on a full card.
+class CFileSizeLimit {
+ public:
+  explicit CFileSizeLimit(rlim_t nBytes);
+  ~CFileSizeLimit();
+  CFileSizeLimit(const CFileSizeLimit&) = delete;
+  CFileSizeLimit& operator=(const CFileSizeLimit&) = delete;
+
+ private:
+  struct rlimit m_old {};
+  sighandler_t m_pfnOld;
 };
 
 // Whole contents of a host file ("" when it cannot be read).

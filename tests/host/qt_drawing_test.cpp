@@ -1,5 +1,6 @@
-// DrawTextW on the host lands text where its flags say, also wrapped text aligned down, and
-// never outside its rectangle.
+// Drawing on the host: DrawTextW lands text where its flags say, also wrapped text aligned down,
+// never outside its rectangle, and its record tells where; memory contexts keep the device's
+// rules.
 #include <QImage>
 #include <string>
 #include <tuple>
@@ -136,6 +137,48 @@ TEST_F(QtDrawText, InvertedOrEmptyRectangleShowsNothing) {
   ::DeleteDC(hdc);
   ::DeleteObject(hBitmap);
   ::ReleaseDC(nullptr, hScreen);
+}
+
+TEST_F(QtDrawText, MemoryContextsKeepTheDevicesRules) {
+  HDC hScreen = ::GetDC(nullptr);
+  HDC hMem = ::CreateCompatibleDC(hScreen);
+  // A bitmap made from a fresh memory context is monochrome, as on the device; from the screen,
+  // colour. Both start black.
+  HBITMAP hMono = ::CreateCompatibleBitmap(hMem, 8, 8);
+  HBITMAP hColour = ::CreateCompatibleBitmap(hScreen, 8, 8);
+  EXPECT_EQ(Backend().Gdi().BitmapOf(hColour)->pixel(3, 3), qRgb(0, 0, 0));
+  HGDIOBJ hInitial = ::SelectObject(hMem, hMono);
+  EXPECT_NE(hInitial, nullptr);
+  RECT rc{0, 0, 8, 8};
+  ::FillRect(hMem, &rc, static_cast<HBRUSH>(::GetStockObject(4 - 2)));  // GRAY_BRUSH
+  QRgb mono = Backend().Gdi().BitmapOf(hMono)->pixel(3, 3);
+  EXPECT_TRUE(mono == qRgb(0, 0, 0) || mono == qRgb(255, 255, 255));
+  // Selection answers the previous bitmap; a bitmap is in one context at a time.
+  EXPECT_EQ(::SelectObject(hMem, hColour), hMono);
+  HDC hOther = ::CreateCompatibleDC(hScreen);
+  EXPECT_EQ(::SelectObject(hOther, hColour), nullptr);
+  // A selected object cannot be deleted; once deselected it can.
+  EXPECT_FALSE(::DeleteObject(hColour));
+  ::FillRect(hMem, &rc, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+  RECT rcDot{2, 2, 3, 3};
+  ::FillRect(hMem, &rcDot, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+  // A block transfer copies pixels unchanged.
+  HBITMAP hCopy = ::CreateCompatibleBitmap(hScreen, 8, 8);
+  ::SelectObject(hOther, hCopy);
+  EXPECT_TRUE(::BitBlt(hOther, 1, 1, 8, 8, hMem, 0, 0, SRCCOPY));
+  const QImage* copy = Backend().Gdi().BitmapOf(hCopy);
+  EXPECT_EQ(copy->pixel(3, 3), qRgb(0, 0, 0));
+  EXPECT_EQ(copy->pixel(4, 4), qRgb(255, 255, 255));
+  EXPECT_EQ(copy->pixel(0, 0), qRgb(0, 0, 0));  // outside what was copied: still black
+  EXPECT_EQ(::SelectObject(hMem, hInitial), hColour);
+  EXPECT_TRUE(::DeleteObject(hColour));
+  EXPECT_TRUE(::DeleteObject(hMono));
+  EXPECT_TRUE(::DeleteDC(hOther));
+  EXPECT_TRUE(::DeleteObject(hCopy));
+  EXPECT_TRUE(::DeleteDC(hMem));
+  EXPECT_EQ(::ReleaseDC(nullptr, hScreen), 1);
+  EXPECT_EQ(Backend().Gdi().LiveObjects(), 0u);
+  EXPECT_EQ(Backend().Gdi().LiveContexts(), 0u);
 }
 
 }  // namespace
