@@ -1,5 +1,5 @@
-// The runtime helpers: diagnostic lines from two threads, the exit hook, _wtoi, _wcsupr and the
-// wide string's formatting and operations.
+// The runtime helpers: diagnostic lines from two threads, _wtoi, _wcsupr and the wide string's
+// formatting and operations.
 #include "platform/runtime.h"
 
 #include <fcntl.h>
@@ -76,18 +76,6 @@ TEST(DiagPrint, TwoThreadsPrintingManyLinesKeepEveryLineWhole) {
   }
   EXPECT_EQ(nextNarrow, kLines);
   EXPECT_EQ(nextWide, kLines);
-}
-
-TEST(ExitProgram, RunsTheHookWithTheCode) {
-  SetExitHook([](int code) { throw code; });
-  int seen = -1;
-  try {
-    ExitProgram(3);
-  } catch (int code) {
-    seen = code;
-  }
-  SetExitHook(nullptr);
-  EXPECT_EQ(seen, 3);
 }
 
 TEST(Wtoi, ReadsLeadingDigitsAndSaturates) {
