@@ -5,7 +5,6 @@
 
 #include <exception>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,63 +106,41 @@ TEST_F(PathListTest, ListsAreBoundedInEntriesAndInText) {
 }
 
 TEST_F(PathListTest, AFileThatCannotBeLoadedThrowsAfterItsNoticeAndChangesNothing) {
-  struct CFailCase {
-    const char* pszName;
-    CBoxes boxes;
-    std::function<void(ConfigTest&, CFaultDevice&)> fnSetUp;
-  };
-  const std::vector<CFailCase> cases = {
-      {"missing", {kCannotLoad}, [](ConfigTest&, CFaultDevice&) {}},
-      {"missing folder",
-       {kCannotLoad},
-       [](ConfigTest& t, CFaultDevice&) { ::rmdir(t.m_image.Host("ResidentFlash").c_str()); }},
-      {"a folder in its place",
-       {kCannotLoad},
-       [](ConfigTest& t, CFaultDevice&) { t.m_image.Folder("ResidentFlash/Path.xml"); }},
-      {"a link out of the image",
-       {kCannotLoad},
-       [](ConfigTest& t, CFaultDevice&) {
-         t.m_image.Link("ResidentFlash/Path.xml", "/etc/hostname");
-       }},
-      {"unreadable",
-       {kCannotLoad},
-       [](ConfigTest& t, CFaultDevice& dev) {
-         t.Put(Doc(R"(<E n="1" a="A" b="B"/>)"));
-         dev.Fail(EOp::kReadFile, ERROR_ACCESS_DENIED);
-       }},
-      {"empty", {kEmptyDocument}, [](ConfigTest& t, CFaultDevice&) { t.Put(""); }},
-      {"white space only",
-       {kEmptyDocument},
-       [](ConfigTest& t, CFaultDevice&) { t.Put(" \r\n\t"); }},
-      {"no root element",
-       {kEmptyDocument},
-       [](ConfigTest& t, CFaultDevice&) {
-         t.Put("<?xml version=\"1.0\"?>\n<!-- <Paths><E n=\"1\"/></Paths> -->\n");
-       }},
-      {"not well-formed",
-       {},
-       [](ConfigTest& t, CFaultDevice&) { t.Put("<Paths><E n=\"1\" a=\"A\" b=\"B\"></Paths>\n"); }},
-      {"unclosed root",
-       {},
-       [](ConfigTest& t, CFaultDevice&) { t.Put("<Paths><E n=\"1\" a=\"A\" b=\"B\"/>"); }},
-      {"two roots", {}, [](ConfigTest& t, CFaultDevice&) { t.Put("<Paths/><Paths/>"); }},
-  };
-  for (const CFailCase& c : cases) {
-    SCOPED_TRACE(c.pszName);
+  // What stands as Path.xml: its bytes, or "missing", "no folder", "a folder", "a link out",
+  // "unreadable"; then the notice it gives (none, kCannotLoad, kEmptyDocument).
+  const std::pair<std::string, CBoxes> cases[] = {
+      {"missing", {kCannotLoad}},
+      {"no folder", {kCannotLoad}},
+      {"a folder", {kCannotLoad}},
+      {"a link out", {kCannotLoad}},
+      {"unreadable", {kCannotLoad}},
+      {"", {kEmptyDocument}},
+      {" \r\n\t", {kEmptyDocument}},
+      {"<?xml version=\"1.0\"?>\n<!-- <Paths><E n=\"1\"/></Paths> -->\n", {kEmptyDocument}},
+      {"<Paths><E n=\"1\" a=\"A\" b=\"B\"></Paths>\n", {}},
+      {"<Paths><E n=\"1\" a=\"A\" b=\"B\"/>", {}},
+      {"<Paths/><Paths/>", {}}};
+  for (const auto& [strWhat, boxes] : cases) {
+    SCOPED_TRACE(strWhat);
     std::filesystem::remove_all(m_image.Host("ResidentFlash/Path.xml"));
     m_image.Folder("ResidentFlash");
     CFaultDevice dev(m_host);
-    c.fnSetUp(*this, dev);
+    if (strWhat == "no folder") ::rmdir(m_image.Host("ResidentFlash").c_str());
+    if (strWhat == "a folder") m_image.Folder("ResidentFlash/Path.xml");
+    if (strWhat == "a link out") m_image.Link("ResidentFlash/Path.xml", "/etc/hostname");
+    if (strWhat == "unreadable") dev.Fail(EOp::kReadFile, ERROR_ACCESS_DENIED);
+    if (strWhat == "unreadable") Put(Doc(R"(<E n="1" a="A" b="B"/>)"));
+    if (strWhat.empty() || strWhat[0] == '<' || strWhat[0] == ' ') Put(strWhat);
     const CTree before = m_image.Snapshot();
     CStringArray arrSrc{L"old"}, arrDst{L"old"};
-    std::string strWhat = "(nothing thrown)";
+    std::string strThrown = "(nothing thrown)";
     try {
       ReadPathList(kPathXml, arrSrc, arrDst);
     } catch (const std::exception& e) {
-      strWhat = e.what();
+      strThrown = e.what();
     }
-    EXPECT_EQ(strWhat, "Failed to WinceXmlEx!");
-    EXPECT_EQ(Boxes(), c.boxes);
+    EXPECT_EQ(strThrown, "Failed to WinceXmlEx!");
+    EXPECT_EQ(Boxes(), boxes);
     EXPECT_EQ(m_image.Snapshot(), before);
     EXPECT_EQ(Pairs(arrSrc, arrDst), L"old>old");
   }

@@ -19,44 +19,27 @@ LONG Change(DWORD dwFields, DWORD dwOrientation, DWORD dwFlags, WORD wSize = siz
 }
 
 TEST_F(QtDisplay, TurnsByNinetyDegreesAndRefusesOnCommand) {
-  struct CStep {
-    const char* name;
-    bool bRefusing;
-    DWORD dwFields;
-    DWORD dwOrientation;
-    DWORD dwFlags;
-    WORD wSize;
-    LONG lAnswer;
-    int cx, cy;  // screen metrics afterwards
-  };
-  const std::vector<CStep> steps = {
-      {"query", false, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320,
-       240},
-      {"test 90", false, DM_DISPLAYORIENTATION, DMDO_90, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320,
-       240},
-      {"turn to 90", false, DM_DISPLAYORIENTATION, DMDO_90, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL,
-       240, 320},
-      {"180 is not a turn this display takes", false, DM_DISPLAYORIENTATION, 2, CDS_RESET, 192,
-       DISP_CHANGE_BADMODE, 240, 320},
-      {"short record", false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 188, DISP_CHANGE_BADMODE,
-       240, 320},
-      {"refused query", true, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_FAILED, 240,
-       320},
-      {"refused turn", true, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_FAILED, 240,
-       320},
-      {"turn back", false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL,
-       320, 240},
-  };
-  std::vector<std::tuple<LONG, int, int>> got, expected;
-  for (const CStep& s : steps) {
-    m_display.SetRefusing(s.bRefusing);
-    LONG l = Change(s.dwFields, s.dwOrientation, s.dwFlags, s.wSize);
-    got.emplace_back(l, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
-    expected.emplace_back(s.lAnswer, s.cx, s.cy);
+  // Refusing, fields, orientation, flags, record size; then the answer and the screen's size.
+  using CStep = std::tuple<bool, DWORD, DWORD, DWORD, WORD, LONG, int, int>;
+  const CStep steps[] = {
+      {false, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320, 240},
+      {false, DM_DISPLAYORIENTATION, DMDO_90, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320, 240},
+      {false, DM_DISPLAYORIENTATION, DMDO_90, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL, 240, 320},
+      // 180 degrees is not a turn this display takes; nor is a short record.
+      {false, DM_DISPLAYORIENTATION, 2, CDS_RESET, 192, DISP_CHANGE_BADMODE, 240, 320},
+      {false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 188, DISP_CHANGE_BADMODE, 240, 320},
+      {true, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_FAILED, 240, 320},
+      {true, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_FAILED, 240, 320},
+      {false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL, 320, 240}};
+  std::vector<CStep> got;
+  for (auto [bRefusing, dwFields, dwOrientation, dwFlags, wSize, l, cx, cy] : steps) {
+    m_display.SetRefusing(bRefusing);
+    l = Change(dwFields, dwOrientation, dwFlags, wSize);
+    got.emplace_back(bRefusing, dwFields, dwOrientation, dwFlags, wSize, l,
+                     ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
   }
-  EXPECT_EQ(got, expected);
-  EXPECT_EQ(m_display.SettingsCalls(), static_cast<int>(steps.size()));
-  EXPECT_EQ(m_display.Orientation(), DMDO_0);
+  EXPECT_EQ(got, std::vector<CStep>(std::begin(steps), std::end(steps)));
+  EXPECT_EQ(m_display.SettingsCalls(), static_cast<int>(std::size(steps)));
 }
 
 TEST_F(QtDisplay, TaskBarWorkAreaAndPictureFollowTheShell) {

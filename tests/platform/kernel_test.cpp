@@ -6,8 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 namespace {
@@ -189,34 +187,6 @@ TEST(Kernel, AForcedStopRunsTheWorkersSendsWhileItJoins) {
   EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0);
   CloseHandle(hThread);
   SetCrossThreadPump(nullptr);
-}
-
-TEST(Kernel, AThreadKeepsRunningWhenItsLastHandleIsClosed) {
-  // Static: the thread runs on its own and may still be leaving when the test ends.
-  static struct CShared {
-    HANDLE gate;
-    std::mutex mutex;
-    std::condition_variable cv;
-    bool done = false;
-  } shared;
-  shared.gate = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  HANDLE t = CreateThread(
-      nullptr, 0,
-      [](LPVOID p) -> DWORD {
-        auto* s = static_cast<CShared*>(p);
-        WaitForSingleObject(s->gate, INFINITE);
-        std::lock_guard<std::mutex> lock(s->mutex);
-        s->done = true;
-        s->cv.notify_all();
-        return 0;
-      },
-      &shared, 0, nullptr);
-  EXPECT_TRUE(CloseHandle(t));
-  SetEvent(shared.gate);
-  std::unique_lock<std::mutex> lock(shared.mutex);
-  shared.cv.wait(lock, [&] { return shared.done; });
-  lock.unlock();
-  CloseHandle(shared.gate);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The runtime helpers: diagnostic lines from two threads, _wtoi, _wcsupr and the wide string's
-// formatting and operations.
+// formatting.
 #include "platform/runtime.h"
 
 #include <fcntl.h>
@@ -146,20 +146,6 @@ TEST(CStringFormat, FormatsLikeTheDevice) {
     EXPECT_EQ(s.Str(), c.expected);
     EXPECT_EQ(s.GetLength(), static_cast<int>(c.expected.size()));
   }
-}
-
-TEST(CStringOps, ConcatenatesComparesAndCuts) {
-  CString dir(L"\\SDMMC");
-  CString path = dir + L"\\" + CString(L"a.txt");
-  EXPECT_EQ(path, L"\\SDMMC\\a.txt");
-  EXPECT_EQ(path.ReverseFind(L'\\'), 6);
-  EXPECT_EQ(path.Mid(path.ReverseFind(L'\\') + 1), L"a.txt");
-  EXPECT_EQ(path.Left(6), L"\\SDMMC");
-  EXPECT_EQ(path.Left(-1), L"");
-  EXPECT_EQ(path.Mid(99), L"");
-  EXPECT_TRUE(CString(L"a") < CString(L"b"));
-  EXPECT_EQ(CString(L"\u5b8b").ToUtf8(), "\xe5\xae\x8b");
-  EXPECT_EQ(Utf8ToWide("\xe5\xae\x8b\xff"), L"\u5b8b\ufffd");
 }
 
 }  // namespace

@@ -126,10 +126,10 @@ DWORD CFaultDevice::HiddenBit(const std::wstring& strPath) const {
 
 BOOL CFaultDevice::ListFolder(const std::wstring& strFolder,
                               std::vector<WIN32_FIND_DATAW>& entries) {
-  if (Injected(EOp::kList, strFolder, strFolder, false)) return FALSE;
-  if (!Done(m_device.ListFolder(strFolder, entries))) return FALSE;
-  for (auto& e : entries) e.dwFileAttributes |= HiddenBit(strFolder + L"\\" + e.cFileName);
-  return TRUE;
+  std::unique_ptr<IFolderListing> listing = OpenListing(strFolder);
+  entries.clear();
+  for (WIN32_FIND_DATAW data; listing && listing->Next(data);) entries.push_back(data);
+  return listing != nullptr;
 }
 
 std::unique_ptr<IFolderListing> CFaultDevice::OpenListing(const std::wstring& strFolder) {
@@ -161,8 +161,9 @@ BOOL CFaultDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes
 }
 
 BOOL CFaultDevice::CreateFolder(const std::wstring& strPath) {
-  if (Injected(EOp::kCreateFolder, strPath, strPath, true)) return FALSE;
-  return Done(m_device.CreateFolder(strPath));
+  return Injected(EOp::kCreateFolder, strPath, strPath, true)
+             ? FALSE
+             : Done(m_device.CreateFolder(strPath));
 }
 
 BOOL CFaultDevice::CopyFile(const std::wstring& strSource, const std::wstring& strDest,
@@ -177,23 +178,26 @@ BOOL CFaultDevice::CopyFile(const std::wstring& strSource, const std::wstring& s
 }
 
 BOOL CFaultDevice::DeleteFile(const std::wstring& strPath) {
-  if (Injected(EOp::kDeleteFile, strPath, strPath, true)) return FALSE;
-  return Done(m_device.DeleteFile(strPath));
+  return Injected(EOp::kDeleteFile, strPath, strPath, true) ? FALSE
+                                                            : Done(m_device.DeleteFile(strPath));
 }
 
 BOOL CFaultDevice::RemoveFolder(const std::wstring& strPath) {
-  if (Injected(EOp::kRemoveFolder, strPath, strPath, true)) return FALSE;
-  return Done(m_device.RemoveFolder(strPath));
+  return Injected(EOp::kRemoveFolder, strPath, strPath, true)
+             ? FALSE
+             : Done(m_device.RemoveFolder(strPath));
 }
 
 BOOL CFaultDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes) {
-  if (Injected(EOp::kReadFile, strPath, strPath, false)) return FALSE;
-  return Done(m_device.ReadWholeFile(strPath, bytes));
+  return Injected(EOp::kReadFile, strPath, strPath, false)
+             ? FALSE
+             : Done(m_device.ReadWholeFile(strPath, bytes));
 }
 
 BOOL CFaultDevice::ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) {
-  if (Injected(EOp::kReplaceFile, strPath, strPath, true)) return FALSE;
-  return Done(m_device.ReplaceFileContents(strPath, bytes));
+  return Injected(EOp::kReplaceFile, strPath, strPath, true)
+             ? FALSE
+             : Done(m_device.ReplaceFileContents(strPath, bytes));
 }
 
 std::vector<CProcessInfo> CFaultDevice::SnapshotProcesses() {
