@@ -104,6 +104,28 @@ class ProgramTest : public ::testing::Test {
     return Send(WM_COMMAND, MAKEWPARAM(nID, BN_CLICKED), reinterpret_cast<LPARAM>(Item(nID)));
   }
   int Tick(UINT_PTR nID) { return Send(WM_TIMER, nID, 0); }
+  // What a person sees of the shell and the dialog: "turned, no task bar, work area l,t,r,b;
+  // dialog l,t,r,b; NO ...; YES ...; bar ...", each window "hidden" when it is.
+  std::string State() {
+    CHostDisplay& display = Windows().Display();
+    auto rect = [](const RECT& rc) {
+      return std::to_string(rc.left) + "," + std::to_string(rc.top) + "," +
+             std::to_string(rc.right) + "," + std::to_string(rc.bottom);
+    };
+    std::string str = std::string(display.Orientation() == DMDO_90 ? "turned" : "normal") +
+                      (display.TaskBarVisible() ? ", task bar" : ", no task bar") + ", work area " +
+                      rect(display.WorkArea());
+    for (auto [pszName, hWnd] : {std::pair{"dialog", Hwnd()},
+                                 {"NO", Item(IDC_NO)},
+                                 {"YES", Item(IDC_YES)},
+                                 {"bar", Item(IDC_PROGRESS)}}) {
+      RECT rc{};
+      ::GetWindowRect(hWnd, &rc);
+      str +=
+          std::string("; ") + pszName + " " + rect(rc) + (::IsWindowVisible(hWnd) ? "" : " hidden");
+    }
+    return str;
+  }
   // The dialog repainted, as a tick's invalidation brings it about: the texts it drew.
   std::vector<std::wstring> Shown() {
     m_pRig->Repaint();

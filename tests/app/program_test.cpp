@@ -18,45 +18,33 @@ const Texts kQuestion = {L"Orvane Emergency Recovery",
                          L"All user's settings will be lost, continue?"};
 const std::string kNavi = PathXml({{"\\SDMMC\\Backup\\Navi", "\\ResidentFlash\\Navi"}});
 
-std::vector<LONG> Rect(HWND hWnd) {
-  RECT rc{};
-  ::GetWindowRect(hWnd, &rc);
-  return {rc.left, rc.top, rc.right, rc.bottom};
-}
-std::vector<LONG> Rect(const RECT& rc) { return {rc.left, rc.top, rc.right, rc.bottom}; }
-
 TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
-  struct {
-    int cx, cy;  // the display in its normal orientation; the dialog gets it turned
-    std::vector<LONG> no, yes, bar;
-  } cases[] = {
-      // 240 x 320: buttons 75 wide, 30-pixel margins and gap; the bar keeps the template's 22.
-      {320, 240, {30, 140, 105, 190}, {135, 140, 210, 190}, {10, 170, 230, 192}},
-      // An odd width: (241 - 90) / 2 = 75.
-      {320, 241, {30, 140, 105, 190}, {135, 140, 210, 190}, {10, 170, 231, 192}},
-      {640, 480, {30, 140, 225, 190}, {255, 140, 450, 190}, {10, 330, 470, 352}},
+  // The display in its normal orientation, then the shell and the dialog as the program lays
+  // them out: buttons of (width - 90) / 2 with 30-pixel margins and gap, the bar the template's
+  // 22 high, hidden.
+  const std::tuple<int, int, std::string> cases[] = {
+      {320, 240,
+       "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
+       "YES 135,140,210,190; bar 10,170,230,192 hidden"},
+      {320, 241,
+       "turned, no task bar, work area 0,0,241,320; dialog 0,0,241,320; NO 30,140,105,190; "
+       "YES 135,140,210,190; bar 10,170,231,192 hidden"},
+      {640, 480,
+       "turned, no task bar, work area 0,0,480,640; dialog 0,0,480,640; NO 30,140,225,190; "
+       "YES 255,140,450,190; bar 10,330,470,352 hidden"},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.cx) + "x" + std::to_string(c.cy));
-    m_image.File("SDMMC/Backup/Navi/a.txt", "a");
+  for (const auto& [cx, cy, strState] : cases) {
+    SCOPED_TRACE(strState);
+    m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
     m_image.File("SDMMC/Recovery/Path.xml", kNavi);
-    CTree before = m_image.Snapshot();
+    const CTree before = m_image.Snapshot();
     std::vector<std::string> lines;
     {
       CDiagCapture diag;
-      Start(kNavi, c.cx, c.cy);
+      Start(kNavi, cx, cy);
       lines = diag.Lines();
     }
-    CHostDisplay& display = Windows().Display();
-    EXPECT_EQ(display.Orientation(), DMDO_90);
-    EXPECT_FALSE(display.TaskBarVisible());
-    EXPECT_EQ(Rect(display.WorkArea()), (std::vector<LONG>{0, 0, c.cy, c.cx}));
-    EXPECT_EQ(Rect(Hwnd()), (std::vector<LONG>{0, 0, c.cy, c.cx}));
-    EXPECT_EQ(Rect(Item(IDC_NO)), c.no);
-    EXPECT_EQ(Rect(Item(IDC_YES)), c.yes);
-    EXPECT_EQ(Rect(Item(IDC_PROGRESS)), c.bar);
-    EXPECT_TRUE(::IsWindowVisible(Item(IDC_NO)) && ::IsWindowVisible(Item(IDC_YES)));
-    EXPECT_FALSE(::IsWindowVisible(Item(IDC_PROGRESS)));
+    EXPECT_EQ(State(), strState);
     auto* bar = qobject_cast<QProgressBar*>(Windows().WidgetOf(Item(IDC_PROGRESS)));
     EXPECT_EQ(std::make_pair(bar->minimum(), bar->maximum()), std::make_pair(0, 100));
     EXPECT_EQ(::SendMessageW(Item(IDC_PROGRESS), PBM_SETSTEP, 1, 0), 1);
@@ -66,14 +54,12 @@ TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
     EXPECT_EQ(Dlg().m_arrDstPaths, CStringArray{L"\\ResidentFlash\\Navi"});
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(std::regex_match(
-        lines[0], std::regex(R"(\[Start Thread\] HANDLE->[0-9a-f]+ ID->[0-9a-f]+\n)")))
-        << lines[0];
-    EXPECT_EQ(Shown(), kQuestion);
+        lines[0], std::regex(R"(\[Start Thread\] HANDLE->[0-9a-f]+ ID->[0-9a-f]+\n)")));
     // A refresh tick on the question screen repaints it and nothing more.
+    EXPECT_EQ(Shown(), kQuestion);
     EXPECT_EQ(Tick(IDT_PROGRESS), -1);
     EXPECT_EQ(Shown(), kQuestion);
-    EXPECT_EQ(m_pUser->m_boxes.size(), 0u);
-    EXPECT_EQ(m_nRestarts, 0);
+    EXPECT_EQ(m_pUser->m_boxes.size() + m_nRestarts, 0u);
     // Path.xml read and written back as it was; nothing else touched.
     EXPECT_EQ(m_image.Snapshot(), before);
     TearDown();
@@ -82,11 +68,7 @@ TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
 }
 
 TEST_F(ProgramTest, EveryEndWithoutRestartPutsTheShellBackAndExitsWithZero) {
-  struct {
-    const char* name;
-    std::string strXml;
-    int nButton;
-  } cases[] = {
+  const std::tuple<const char*, std::string, int> cases[] = {
       {"NO", kNavi, IDC_NO},
       {"YES, first source missing",
        PathXml({{"\\SDMMC\\Missing", "\\ResidentFlash"}, {"\\SDMMC\\Backup\\Navi", "\\x"}}),
@@ -96,18 +78,14 @@ TEST_F(ProgramTest, EveryEndWithoutRestartPutsTheShellBackAndExitsWithZero) {
       // An empty source names no folder (it would read as the device's root).
       {"YES, empty source text", PathXml({{"", "\\ResidentFlash"}}), IDC_YES},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-    m_image.File("ResidentFlash/Navi/old.txt", "o");
-    m_image.File("SDMMC/Recovery/Path.xml", c.strXml);
+  for (const auto& [pszName, strXml, nButton] : cases) {
+    SCOPED_TRACE(pszName);
+    m_image.Lay("SDMMC/Backup/Navi/a.txt=a ResidentFlash/Navi/old.txt=o");
+    m_image.File("SDMMC/Recovery/Path.xml", strXml);
     const CTree before = m_image.Snapshot();
-    Start(c.strXml);
-    EXPECT_EQ(Click(c.nButton), 0);
-    CHostDisplay& display = Windows().Display();
-    EXPECT_EQ(display.Orientation(), DMDO_0);
-    EXPECT_TRUE(display.TaskBarVisible());
-    EXPECT_EQ(Rect(display.WorkArea()), (std::vector<LONG>{0, 0, 320, 214}));
+    Start(strXml);
+    EXPECT_EQ(Click(nButton), 0);
+    EXPECT_EQ(State().substr(0, 40), "normal, task bar, work area 0,0,320,214;");
     EXPECT_EQ(m_nRestarts, 0);
     EXPECT_FALSE(Dlg().m_bStart.load());
     EXPECT_EQ(m_image.Snapshot(), before);
@@ -117,18 +95,17 @@ TEST_F(ProgramTest, EveryEndWithoutRestartPutsTheShellBackAndExitsWithZero) {
 }
 
 TEST_F(ProgramTest, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
-  m_image.File("SDMMC/Backup/Navi/NAVI.EXE", "v2");
-  m_image.File("SDMMC/Backup/Navi/data/map.dat", "m");
-  m_image.File("ResidentFlash/Navi/old.txt", "o");
-  m_image.File("SDMMC/OrvaneData/AppData/state.dat", "s");
+  m_image.Lay(
+      "SDMMC/Backup/Navi/NAVI.EXE=v2 SDMMC/Backup/Navi/data/map.dat=m "
+      "ResidentFlash/Navi/old.txt=o SDMMC/OrvaneData/AppData/state.dat=s");
   m_image.File("SDMMC/Recovery/Path.xml", kNavi);
   CTree expected = m_image.Snapshot();
-  expected.erase(L"\\ResidentFlash\\Navi\\old.txt");
-  expected.erase(L"\\SDMMC\\OrvaneData\\AppData");
-  expected.erase(L"\\SDMMC\\OrvaneData\\AppData\\state.dat");
-  expected[L"\\ResidentFlash\\Navi\\NAVI.EXE"] = File("v2");
-  expected[L"\\ResidentFlash\\Navi\\data"] = Folder();
-  expected[L"\\ResidentFlash\\Navi\\data\\map.dat"] = File("m");
+  for (const wchar_t* psz : {L"\\ResidentFlash\\Navi\\old.txt", L"\\SDMMC\\OrvaneData\\AppData",
+                             L"\\SDMMC\\OrvaneData\\AppData\\state.dat"})
+    expected.erase(psz);
+  expected.merge(
+      Entries("ResidentFlash/Navi/NAVI.EXE=v2 ResidentFlash/Navi/data/ "
+              "ResidentFlash/Navi/data/map.dat=m"));
   Start(kNavi);
   CProgram navi(m_image.Host("ResidentFlash/Navi/NAVI.EXE"));
   // The worker's first listing waits until the progress screen has been seen.
@@ -142,8 +119,8 @@ TEST_F(ProgramTest, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
   });
   // A tap on YES: the progress screen, the buttons gone.
   ASSERT_TRUE(Windows().ClickButton(Item(IDC_YES)));
-  EXPECT_TRUE(::IsWindowVisible(Item(IDC_PROGRESS)));
-  EXPECT_FALSE(::IsWindowVisible(Item(IDC_YES)) || ::IsWindowVisible(Item(IDC_NO)));
+  EXPECT_EQ(State().substr(State().find("; NO")),
+            "; NO 30,140,105,190 hidden; YES 135,140,210,190 hidden; bar 10,170,230,192");
   EXPECT_EQ(Shown(), Texts{L"Recovering...."});
   {
     std::lock_guard<std::mutex> lock(mutex);
@@ -156,6 +133,8 @@ TEST_F(ProgramTest, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
   EXPECT_FALSE(navi.Alive());
   EXPECT_EQ(m_nRestartPeriod, 1000u);
   EXPECT_FALSE(::IsWindowVisible(Item(IDC_PROGRESS)));
+  // The worker's range for the bar reached it: two files.
+  EXPECT_EQ(qobject_cast<QProgressBar*>(Windows().WidgetOf(Item(IDC_PROGRESS)))->maximum(), 2);
   // The refresh tick takes the run's end; a complete run needs nothing more from it.
   EXPECT_EQ(Tick(IDT_PROGRESS), -1);
   EXPECT_EQ(Dlg().m_nWorkerState.load(), WORKER_IDLE);
@@ -199,9 +178,9 @@ TEST_F(ProgramTest, AFailedRunShowsTheBoxOnceThenRestarts) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-    m_image.File("SDMMC/Backup/Navi/d/b.txt", "b");
-    m_image.File("SDMMC/OrvaneData/AppData/state.dat", "s");
+    m_image.Lay(
+        "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Navi/d/b.txt=b "
+        "SDMMC/OrvaneData/AppData/state.dat=s");
     Start(kNavi);
     if (c.dwError)
       m_pFaults->Fail(EOp::kCopyFile, c.dwError, 2);  // one of the two copied, whichever first
@@ -250,10 +229,6 @@ TEST_F(ProgramTest, TearDownStopsTheWorkerBeforeItClosesTheMutex) {
   EXPECT_EQ(Dlg().m_pWorker, nullptr);
   EXPECT_EQ(Windows().WidgetOf(hDlg), nullptr);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(ProgramTest, TheApplicationRunsTheDialogModallyAndLetsTheProgramEnd) {
   m_image.File("SDMMC/Recovery/Path.xml", kNavi);

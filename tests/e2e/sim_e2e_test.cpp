@@ -69,49 +69,40 @@ class SimEndToEnd : public ::testing::Test {
   CImageTree m_image;
 };
 
-TEST_F(SimEndToEnd, TapNoExitsZeroWithTheShellPutBackAndNoFileChanged) {
-  MakeDevice(m_image);
-  CTree before = m_image.Snapshot();
-  CSimRun run = Run({"--tap", "no", "--screenshots", Shots()});
-  QJsonObject report = ReadReport(Report());
-  EXPECT_EQ(run.nStatus, 0) << run.strErr;
-  EXPECT_EQ(report["outcome"].toString(), "exit");
-  EXPECT_EQ(report["exit_code"].toInt(-1), 0);
-  EXPECT_EQ(report["orientation"].toInt(-1), 0);
-  EXPECT_TRUE(report["taskbar_visible"].toBool(false));
-  EXPECT_EQ(report["work_area"].toArray(), (QJsonArray{0, 0, 320, 214}));
-  EXPECT_EQ(ScreensOf(report), CScreens{kQuestion});
-  EXPECT_EQ(BoxesOf(report), CBoxes{});
-  EXPECT_FALSE(report["restart"].toObject()["requested"].toBool(true));
-  EXPECT_EQ(m_image.Snapshot(), before);
-  // Standard output is the program's own: the worker's start line and nothing else.
-  std::vector<std::string> lines = Lines(run.strOut);
-  ASSERT_EQ(lines.size(), 1u) << run.strOut;
-  EXPECT_TRUE(
-      std::regex_match(lines[0], std::regex(R"(\[Start Thread\] HANDLE->[0-9a-f]+ ID->[0-9a-f]+)")))
-      << lines[0];
-  std::vector<std::string> shots;
-  for (const auto& e : fs::directory_iterator(Shots())) shots.push_back(e.path().filename());
-  EXPECT_EQ(shots, std::vector<std::string>{"001-screen.png"});
-}
-
-TEST_F(SimEndToEnd, MissingFirstSourceExitsZeroAndChangesNoFile) {
-  MakeDevice(m_image,
-             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-             "<Paths>\n"
-             "  <Entry n=\"1\" src=\"\\SDMMC\\NoSuchBackup\" dst=\"\\ResidentFlash\\Navi\"/>\n"
-             "</Paths>\n");
-  CTree before = m_image.Snapshot();
-  CSimRun run = Run({"--tap", "yes"});
-  QJsonObject report = ReadReport(Report());
-  EXPECT_EQ(run.nStatus, 0) << run.strErr;
-  EXPECT_EQ(report["outcome"].toString(), "exit");
-  EXPECT_EQ(report["exit_code"].toInt(-1), 0);
-  EXPECT_EQ(report["orientation"].toInt(-1), 0);
-  EXPECT_TRUE(report["taskbar_visible"].toBool(false));
-  EXPECT_EQ(ScreensOf(report), CScreens{kQuestion});
-  EXPECT_EQ(BoxesOf(report), CBoxes{});
-  EXPECT_EQ(m_image.Snapshot(), before);
+TEST_F(SimEndToEnd, NoOrAMissingSourceExitsZeroWithTheShellPutBackAndNoFileChanged) {
+  const std::pair<const char*, std::string> cases[] = {
+      {"no", kPathXml},
+      {"yes",
+       "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<Paths>\n  <Entry n=\"1\" "
+       "src=\"\\SDMMC\\NoSuchBackup\" dst=\"\\ResidentFlash\\Navi\"/>\n</Paths>\n"}};
+  for (const auto& [pszTap, strPathXml] : cases) {
+    SCOPED_TRACE(pszTap);
+    MakeDevice(m_image, strPathXml);
+    CTree before = m_image.Snapshot();
+    std::error_code ec;
+    fs::remove_all(Shots(), ec);
+    CSimRun run = Run({"--tap", pszTap, "--screenshots", Shots()});
+    QJsonObject report = ReadReport(Report());
+    EXPECT_EQ(run.nStatus, 0) << run.strErr;
+    EXPECT_EQ(report["outcome"].toString(), "exit");
+    EXPECT_EQ(report["exit_code"].toInt(-1), 0);
+    EXPECT_EQ(report["orientation"].toInt(-1), 0);
+    EXPECT_TRUE(report["taskbar_visible"].toBool(false));
+    EXPECT_EQ(report["work_area"].toArray(), (QJsonArray{0, 0, 320, 214}));
+    EXPECT_EQ(ScreensOf(report), CScreens{kQuestion});
+    EXPECT_EQ(BoxesOf(report), CBoxes{});
+    EXPECT_FALSE(report["restart"].toObject()["requested"].toBool(true));
+    EXPECT_EQ(m_image.Snapshot(), before);
+    // Standard output is the program's own: the worker's start line and nothing else.
+    std::vector<std::string> lines = Lines(run.strOut);
+    ASSERT_EQ(lines.size(), 1u) << run.strOut;
+    EXPECT_TRUE(std::regex_match(lines[0],
+                                 std::regex(R"(\[Start Thread\] HANDLE->[0-9a-f]+ ID->[0-9a-f]+)")))
+        << lines[0];
+    std::vector<std::string> shots;
+    for (const auto& e : fs::directory_iterator(Shots())) shots.push_back(e.path().filename());
+    EXPECT_EQ(shots, std::vector<std::string>{"001-screen.png"});
+  }
 }
 
 TEST_F(SimEndToEnd, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {

@@ -16,45 +16,14 @@ extern char** environ;
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string ReadAll(const std::string& strPath) {
-  std::ifstream in(strPath, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-}  // namespace
-
-CImageTree::CImageTree() {
-  char name[] = "/tmp/orvane-e2e-XXXXXX";
-  m_strRoot = ::mkdtemp(name) ? name : "";
-}
-
-CImageTree::~CImageTree() {
-  std::error_code ec;
-  if (!m_strRoot.empty()) fs::remove_all(m_strRoot, ec);
-}
-
-void CImageTree::Folder(const std::string& strRel) const {
-  fs::create_directories(m_strRoot + "/" + strRel);
-}
-
-void CImageTree::File(const std::string& strRel, const std::string& strContents) const {
-  fs::path path = m_strRoot + "/" + strRel;
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << strContents;
-}
-
 std::map<std::string, std::string> CImageTree::Snapshot() const {
   std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(m_strRoot)) {
-    std::string rel = fs::relative(entry.path(), m_strRoot).string();
+  for (const auto& entry : fs::recursive_directory_iterator(Root())) {
+    std::string rel = fs::relative(entry.path(), Root()).string();
     if (entry.is_directory())
       tree[rel + "/"] = "";
     else
-      tree[rel] = ReadAll(entry.path().string());
+      tree[rel] = ReadHostFile(entry.path().string());
   }
   return tree;
 }
@@ -85,15 +54,15 @@ CSimRun RunSimulator(const std::vector<std::string>& args) {
   posix_spawn_file_actions_destroy(&actions);
   ::close(fdOut);
   ::close(fdErr);
-  run.strOut = ReadAll(outName);
-  run.strErr = ReadAll(errName);
+  run.strOut = ReadHostFile(outName);
+  run.strErr = ReadHostFile(errName);
   ::unlink(outName);
   ::unlink(errName);
   return run;
 }
 
 QJsonObject ReadReport(const std::string& strPath) {
-  return QJsonDocument::fromJson(QByteArray::fromStdString(ReadAll(strPath))).object();
+  return QJsonDocument::fromJson(QByteArray::fromStdString(ReadHostFile(strPath))).object();
 }
 
 std::vector<std::vector<std::string>> ScreensOf(const QJsonObject& report) {

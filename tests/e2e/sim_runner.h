@@ -6,22 +6,13 @@
 #include <string>
 #include <vector>
 
-// A device image under /tmp, removed with its contents when the object goes.
-class CImageTree {
- public:
-  CImageTree();
-  ~CImageTree();
-  CImageTree(const CImageTree&) = delete;
-  CImageTree& operator=(const CImageTree&) = delete;
+#include "tests/support/image.h"
 
-  const std::string& Root() const { return m_strRoot; }
-  void Folder(const std::string& strRel) const;
-  void File(const std::string& strRel, const std::string& strContents) const;
+// A device image (under /dev/shm), removed with its contents when the object goes.
+class CImageTree : public CTempImage {
+ public:
   // Every folder ("path/") and file ("path" with its contents) under the root.
   std::map<std::string, std::string> Snapshot() const;
-
- private:
-  std::string m_strRoot;
 };
 
 struct CSimRun {

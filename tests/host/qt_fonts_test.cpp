@@ -53,13 +53,4 @@ TEST_F(QtFonts, FaceCellHeightAndWeightAreMet) {
   EXPECT_EQ(Backend().Gdi().LiveObjects(), 0u);
 }
 
-TEST_F(QtFonts, PointSizeFontOfTheFrameworkUsesTheScreensDpi) {
-  EXPECT_EQ(::GetDeviceCaps(nullptr, LOGPIXELSY), 96);
-  CFont font;
-  ASSERT_TRUE(font.CreatePointFont(200, L"宋体"));
-  QFontInfo info(*Backend().Gdi().FontOf(font.GetSafeHandle()));
-  EXPECT_EQ(info.pixelSize(), 200 * 96 / 720);
-  EXPECT_EQ(info.family(), "WenQuanYi Micro Hei");
-}
-
 }  // namespace

@@ -1,12 +1,11 @@
-// The runtime helpers: diagnostic lines from two threads, _wtoi, _wcsupr and the wide string's
-// formatting.
+// The runtime helpers: diagnostic lines from two threads and the wide string's formatting. (_wtoi
+// and the upper-casing show in the path list's counts and the programs' names.)
 #include "platform/runtime.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -76,51 +75,6 @@ TEST(DiagPrint, TwoThreadsPrintingManyLinesKeepEveryLineWhole) {
   }
   EXPECT_EQ(nextNarrow, kLines);
   EXPECT_EQ(nextWide, kLines);
-}
-
-TEST(Wtoi, ReadsLeadingDigitsAndSaturates) {
-  const std::pair<const wchar_t*, int> cases[] = {
-      {L"123", 123},
-      {L"  -42x", -42},
-      {L"+7", 7},
-      {L"\t\n\v\f\r 9", 9},
-      {L"0012", 12},
-      {L"", 0},
-      {L"abc", 0},
-      {L"+-1", 0},
-      {L"- 1", 0},
-      {L"3 4", 3},
-      {L"2147483647", INT_MAX},
-      {L"2147483648", INT_MAX},
-      {L"99999999999999999999999", INT_MAX},
-      {L"-2147483648", INT_MIN},
-      {L"-2147483649", INT_MIN},
-      {L"-99999999999999999999999", INT_MIN},
-      {L"\u0661\u0662", 0},  // digits of another script are no digits here
-      {nullptr, 0},
-  };
-  for (const auto& [text, value] : cases) {
-    SCOPED_TRACE(text ? WideToUtf8(text) : "null");
-    EXPECT_EQ(_wtoi(text), value);
-  }
-}
-
-TEST(Wcsupr, UpperCasesAsciiLettersInPlaceOnly) {
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"nav.exe", L"NAV.EXE"},
-      {L"Nav.ExE", L"NAV.EXE"},
-      {L"az{`@[", L"AZ{`@["},
-      {L"\u00e4\u00df\u5b8b z", L"\u00e4\u00df\u5b8b Z"},
-      {L"", L""},
-  };
-  for (const auto& [in, out] : cases) {
-    std::wstring buf = in;
-    EXPECT_EQ(_wcsupr(buf.data()), buf.data());
-    EXPECT_EQ(buf, out);
-    CString s(in);
-    EXPECT_EQ(s.MakeUpper(), CString(out));
-  }
-  EXPECT_EQ(_wcsupr(nullptr), nullptr);
 }
 
 TEST(CStringFormat, FormatsLikeTheDevice) {
