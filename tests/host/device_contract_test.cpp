@@ -237,13 +237,9 @@ TEST(DeviceContract, CallsGiveTheDevicesResultsAndLeaveTheTreeAsTheDeviceWould) 
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
     CTempImage image;
-    image.File("ResidentFlash/ro.txt", "ro", 0444);
-    image.File("SDMMC/Data/a.txt", "a");
-    image.Folder("SDMMC/Data/Sub");
-    image.Folder("SDMMC/Empty");
-    image.File("Src/x.txt", "x");
-    image.Folder("Data/SDMMC");
-    image.Folder("Locked", 0555);
+    image.Lay(
+        "ResidentFlash/ro.txt=ro! SDMMC/Data/a.txt=a SDMMC/Data/Sub/ SDMMC/Empty/ Src/x.txt=x "
+        "Data/SDMMC/ Locked/!");
     image.Link("Links/abs_file", outside.Host("Dir/secret.txt"));
     image.Link("Links/abs_dir", outside.Host("Dir"));
     image.Link("Links/abs_in", image.Host("Src/x.txt"));

@@ -79,32 +79,18 @@ TEST_F(QtDrawText, FormatFlagsPlaceTheTextInItsRectangle) {
     EXPECT_LE(extent.height() - ink.height(), 12);
     // Never outside the rectangle.
     EXPECT_TRUE(QRect(20, 30, 260, 140).contains(ink)) << ink.x() << "," << ink.y();
-    // Across: the ink hugs the named side, or is centred within a pixel or two.
-    if (c.across == 'L') {
-      EXPECT_LE(ink.left() - kRect.left, 3);
-    }
-    if (c.across == 'R') {
-      EXPECT_LE(kRect.right - 1 - ink.right(), 3);
-    }
-    if (c.across == 'C') {
-      EXPECT_LE(std::abs((ink.left() + ink.right() + 1) - 300), 4);
-    }
-    // Down: glyph ink sits inside the line's cell, so allow the cell's inner margins.
-    if (c.down == 'T') {
-      EXPECT_LE(ink.top() - kRect.top, 8);
-    }
-    if (c.down == 'B') {
-      EXPECT_LE(kRect.bottom - 1 - ink.bottom(), 8);
-    }
-    if (c.down == 'M') {
-      EXPECT_LE(std::abs((ink.top() + ink.bottom() + 1) - 200), 8);
-    }
-    // Wrapped text takes several lines; a short text one.
-    if (c.bWrapped) {
-      EXPECT_GT(ink.height(), 2 * kLine);
-    } else {
-      EXPECT_LT(ink.height(), kLine);
-    }
+    // Across, the ink hugs the named side or is centred within a pixel or two; down, it lies
+    // within the line's cell margins of its place; wrapped text takes several lines.
+    const int nAcross = c.across == 'L'   ? ink.left() - 20
+                        : c.across == 'R' ? 279 - ink.right()
+                                          : std::abs(ink.left() + ink.right() + 1 - 300);
+    const int nDown = c.down == 'T'   ? ink.top() - 30
+                      : c.down == 'B' ? 169 - ink.bottom()
+                                      : std::abs(ink.top() + ink.bottom() + 1 - 200);
+    EXPECT_LE(nAcross, 4);
+    EXPECT_LE(nDown, 8);
+    EXPECT_EQ(ink.height() > 2 * kLine, c.bWrapped);
+    EXPECT_EQ(ink.height() < kLine, !c.bWrapped);
     // The answer: the text's height, or how far down from the top its bottom lies.
     if (c.uFormat & (DT_VCENTER | DT_BOTTOM)) {
       EXPECT_NEAR(nHeight, ink.bottom() + 1 - kRect.top, 8);
