@@ -1,8 +1,17 @@
 // Termination by image name: the first running program of that name in process id order, in any
-// case, and only when it really ended is it told; the snapshot and handles closed on every path.
+// case, never the calling program itself, and only when it really ended is it told; the snapshot
+// and handles closed on every path.
 #include "engine/kill_process.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <filesystem>
+
 #include "tests/engine/engine_fixture.h"
+
+extern char** environ;
 
 namespace {
 
@@ -38,6 +47,42 @@ TEST(KillProcessByName, TerminatesOnlyTheFirstMatchAndTellsOnlyAnEnd) {
     EXPECT_EQ((std::vector<bool>{first.Alive(), second.Alive()}), c.alive);
     EXPECT_EQ(handles.Leaked(), std::vector<UINT_PTR>{});
   }
+}
+
+// This test run from inside a device image as its program X.EXE, with another X.EXE started
+// after it: asked to end X.EXE it passes over itself and ends the other.
+TEST(KillProcessByName, PassesOverTheCallingProgramForTheNextOfItsName) {
+  if (const char* pszRoot = std::getenv("ORVANE_TEST_IMAGE")) {  // the program in the image
+    CHostDevice dev(pszRoot);
+    CDeviceScope scope(dev);
+    while (dev.SnapshotProcesses().size() < 2) Sleep(1);  // until the other one runs
+    KillProcessByName(L"X.EXE");
+    return;
+  }
+  CTempImage image;
+  image.Folder("SDMMC");
+  std::filesystem::copy_file("/proc/self/exe", image.Host("SDMMC/X.EXE"));
+  std::string strProgram = image.Host("SDMMC/X.EXE"),
+              strFilter =
+                  "--gtest_filter=KillProcessByName.PassesOverTheCallingProgramForTheNextOfItsName";
+  std::string strRoot = "ORVANE_TEST_IMAGE=" + image.Root(), strOut = image.Root() + "-out";
+  std::vector<char*> env = {strRoot.data()};
+  for (char** p = environ; *p; ++p) env.push_back(*p);
+  env.push_back(nullptr);
+  char* argv[] = {strProgram.data(), strFilter.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv, env.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  CProgram other(image.Host("ResidentFlash/X.EXE"));
+  int nStatus = -1;
+  ::waitpid(pid, &nStatus, 0);
+  EXPECT_EQ(nStatus, 0);
+  EXPECT_NE(ReadHostFile(strOut).find("terminate X.EXE ok\r\n"), std::string::npos);
+  EXPECT_FALSE(other.Alive());
+  ::unlink(strOut.c_str());
 }
 
 }  // namespace
