@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/afxwin.h"
 #include "res/resource.h"
-#include "tests/host/qt_test_window.h"
 #include "tests/support/qt_fixture.h"
 #include "ui/msg_box.h"
 
@@ -30,7 +30,7 @@ class CAnswerDialog : public CDialog {
   }
   LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) override {
     if (nMsg != WM_PAINT && nMsg != WM_ERASEBKGND && nMsg != WM_TIMER)
-      m_seen.push_back({nMsg, wParam, lParam, 0});
+      m_seen.push_back({nMsg, wParam});
     return CDialog::WindowProc(nMsg, wParam, lParam);
   }
   void OnYes() { EndDialog(IDC_YES); }
@@ -38,7 +38,7 @@ class CAnswerDialog : public CDialog {
 
   int m_nInits = 0;
   BOOL m_bVisibleAtInit = TRUE;
-  std::vector<CSeenMessage> m_seen;
+  std::vector<std::pair<UINT, WPARAM>> m_seen;
   std::function<void(CAnswerDialog*)> m_onInit;
   DECLARE_MESSAGE_MAP()
 };
@@ -118,8 +118,8 @@ TEST_F(QtDialogs, ModalDialogEndsWithTheCodeItsButtonsAndKeysGive) {
     EXPECT_EQ(dlg.m_hWnd, nullptr);  // DoModal destroyed it
     // WM_INITDIALOG (with the focus window) first, then the command.
     ASSERT_GE(dlg.m_seen.size(), 2u);
-    EXPECT_EQ(std::make_tuple(dlg.m_seen[0].nMsg, dlg.m_seen[0].wParam != 0, dlg.m_seen[1].nMsg,
-                              dlg.m_seen[1].wParam),
+    EXPECT_EQ(std::make_tuple(dlg.m_seen[0].first, dlg.m_seen[0].second != 0, dlg.m_seen[1].first,
+                              dlg.m_seen[1].second),
               std::make_tuple(WM_INITDIALOG, true, WM_COMMAND, c.wCommand));
   }
 }
