@@ -1,5 +1,5 @@
-// Display orientation, task bar, full screen and restart through the host's simulated display,
-// shell and power driver.
+// Display orientation and restart through the host's simulated display and power driver. (The
+// full screen and the task bar show in the program's start-up and ends.)
 #include "device/device_control.h"
 
 #include <gtest/gtest.h>
@@ -19,8 +19,6 @@ void Turn(CHostDisplay& display, DWORD dwOrientation) {
   dm.dmDisplayOrientation = dwOrientation;
   display.ChangeSettings(&dm, CDS_RESET);
 }
-
-std::vector<LONG> Rect(const RECT& rc) { return {rc.left, rc.top, rc.right, rc.bottom}; }
 
 TEST_F(DeviceControl, OrientationIsQueriedThenSetAndARefusingDisplayIsLeftAlone) {
   struct {
@@ -44,25 +42,6 @@ TEST_F(DeviceControl, OrientationIsQueriedThenSetAndARefusingDisplayIsLeftAlone)
     EXPECT_EQ(SetScreenOrientation(c.nTo), c.bResult);
     EXPECT_EQ(m_display.Orientation(), c.dwEnd);
     EXPECT_EQ(m_display.SettingsCalls() - nBefore, c.nCalls);
-  }
-}
-
-TEST_F(DeviceControl, FullScreenHidesTheTaskBarSetsTheWorkAreaAndCoversTheScreen) {
-  for (int nExtra : {0, 26}) {
-    SCOPED_TRACE(nExtra);
-    Turn(m_display, DMDO_90);  // 240 x 320
-    m_display.SetTaskBarVisible(true);
-    CWnd wnd;
-    wnd.Attach(Backend().CreateDialogFromTemplate(IDD_RECOVERY, nullptr));
-    SetFullScreen(&wnd, SW_HIDE, nExtra);
-    EXPECT_FALSE(m_display.TaskBarVisible());
-    EXPECT_EQ(Rect(m_display.WorkArea()), (std::vector<LONG>{0, 0, 240, 320 + nExtra}));
-    RECT rc{};
-    ::GetWindowRect(wnd.m_hWnd, &rc);
-    EXPECT_EQ(Rect(rc), (std::vector<LONG>{0, 0, 240, 320}));
-    ShowTaskBar(SW_SHOW);
-    EXPECT_TRUE(m_display.TaskBarVisible());
-    Backend().DestroyWindow(wnd.Detach());
   }
 }
 

@@ -86,25 +86,6 @@ TEST(CopyTree, EndsAProgramBeforeItLooksAtItsFile) {
   EXPECT_EQ(diag.Lines(), std::vector<std::string>{"dest:GO.EXE\r\n"});
 }
 
-TEST(CountTree, CountsEveryFileAtEveryLevelAndAddsToTheCounter) {
-  CWorld world;
-  world.m_image.Lay(
-      "SDMMC/B/a= SDMMC/B/d1/b= SDMMC/B/d1/d2/c= SDMMC/B/d1/d2/d= SDMMC/B/d1/e= "
-      "SDMMC/B/f= SDMMC/H/hidden.txt= SDMMC/Empty/sub/");
-  world.m_dev.Hide(L"\\SDMMC\\H\\hidden.txt");  // hidden files count too
-  const CTree before = world.m_image.Snapshot();
-  const std::tuple<const wchar_t*, DWORD, DWORD> cases[] = {{L"\\SDMMC\\B", 0, 6},
-                                                            {L"\\SDMMC\\H", 10, 11},
-                                                            {L"\\SDMMC\\Empty", 5, 5},
-                                                            {L"\\SDMMC\\Missing", 0, 0}};
-  for (const auto& [pszFolder, dwStart, dwCount] : cases) {
-    std::atomic<DWORD> nFiles{dwStart};
-    CountTree(L"\\*", pszFolder, nFiles);
-    EXPECT_EQ(nFiles.load(), dwCount) << WideToUtf8(pszFolder);
-  }
-  EXPECT_EQ(world.m_image.Snapshot(), before);
-}
-
 TEST(KillRunningExe, EndsProgramsOnlyForNamesEndingInExe) {
   const std::pair<const wchar_t*, std::string> cases[] = {
       {L"navi.exe", "dest:NAVI.EXE\r\nterminate NAVI.EXE ok\r\n"},

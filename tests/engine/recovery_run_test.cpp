@@ -47,12 +47,17 @@ struct CRunCase {
 
 TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
   const std::vector<CRunCase> cases = {
-      {"a typical run: the running program ended, hidden and read-only files replaced",
+      {"a typical run: the running program ended, hidden and read-only files replaced, a hidden "
+       "file counted and copied",
        EProgram::kRuns,
        "SDMMC/Backup/Navi/NAVI.EXE=v2 SDMMC/Backup/Navi/data/map.dat=m2! "
        "ResidentFlash/Navi/old.txt=o" +
            kData,
-       [](CFaultDevice& dev) { dev.Hide(L"\\ResidentFlash\\Navi\\old.txt"); }, kNavi,
+       [](CFaultDevice& dev) {
+         dev.Hide(L"\\ResidentFlash\\Navi\\old.txt");
+         dev.Hide(L"\\SDMMC\\Backup\\Navi\\data\\map.dat");
+       },
+       kNavi,
        "terminate NAVI.EXE ok\r\ndele main:\\ResidentFlash\\Navi\r\n" + kFlashEmptied +
            "dest:NAVI.EXE\r\n" + kDataDeleted,
        "restored, 2 of 2",
