@@ -282,6 +282,7 @@ TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
       if (n <= 0) break;
       out.append(buf, static_cast<size_t>(n));
     }
+    EXPECT_NE(out.find("[Start Thread]"), std::string::npos) << "Path.xml not read";
     ::kill(pid, nSignal);
     EXPECT_EQ(Wait(pid), -nSignal) << out;
     ::close(fds[0]);
