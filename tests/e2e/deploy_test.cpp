@@ -137,7 +137,7 @@ TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
   };
   for (const CCase& c : cases) {
     SCOPED_TRACE(c.strCommand);
-    CSimRun run = Sh("cd " + prefix.Root() + "/bin && " + c.strCommand);
+    CSimRun run = Sh("cd " + prefix.Root() + "/bin && timeout 60 env " + c.strCommand);
     EXPECT_EQ(run.nStatus, c.nStatus);
     EXPECT_TRUE(run.strOut.starts_with(c.strOutStart) &&
                 (run.strOut.empty() == c.strOutStart.empty()))
