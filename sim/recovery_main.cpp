@@ -9,7 +9,7 @@
 
 #include "app/recovery_app.h"
 #include "platform/host/install.h"
-#include "platform/host/termination.h"
+#include "platform/host/device/termination.h"
 #include "platform/run_log.h"
 #include "platform/runtime.h"
 #include "platform/version.h"

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/cstring.h"
-#include "platform/host/termination.h"
+#include "platform/host/device/termination.h"
 #include "platform/run_log.h"
 #include "platform/runtime.h"
 #include "res/resource.h"

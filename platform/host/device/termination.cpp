@@ -1,4 +1,4 @@
-#include "platform/host/termination.h"
+#include "platform/host/device/termination.h"
 
 #include <fcntl.h>
 #include <signal.h>
