@@ -262,8 +262,7 @@ TEST(ModuleDirectory, KeepsTheTrailingSeparator) {
       {L"\\SDMMC\\Recovery\\Recovery.exe", TRUE, L"\\SDMMC\\Recovery\\"},
       {L"\\x.exe", TRUE, L"\\"},
       {L"x.exe", TRUE, L""},
-      // The system cannot tell: the buffer stays as it was.
-      {L"", FALSE, L"before"},
+      // Too long for the buffer: it stays as it was.
       {L"\\" + std::wstring(MAX_PATH, L'a'), FALSE, L"before"},
   };
   for (const auto& [strModule, bResult, strDir] : cases) {

@@ -328,7 +328,7 @@ TEST(DeviceContract, TheWholeHostAsImage) {
   const std::tuple<CHostDevice*, std::wstring, std::wstring> modules[] = {
       {&whole, L"", strSelfPath},
       {&inFolder, L"", L"\\" + strSelf},
-      {&outside, L"", L""},
+      {&outside, L"", L"\\SDMMC\\Recovery\\Recovery.exe"},
       {&outside, L"\\ResidentFlash\\Recovery.exe", L"\\ResidentFlash\\Recovery.exe"},
   };
   for (const auto& [dev, strSet, strExpected] : modules) {
