@@ -157,15 +157,17 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
     int nStatus;
     std::string strOutcome;  // the closing line after "orvane-sim <version> ended: "
     QJsonValue errorCode;
+    std::string strBox;  // the last message box's caption and text
   };
   const std::string exited = ", the program exited with code 0; exit status 0";
   const std::string restarted = ", the device restarted; exit status 3";
   const CCase cases[] = {
-      {paths("Backup"), "no", 0, "cancelled by NO" + exited, {}},
-      {paths("None"), "yes", 0, "nothing restored: the first source is missing" + exited, {}},
-      {"<Paths><Entry n=", "yes", 0, "configuration error" + exited, {}},
-      {paths("Empty"), "yes", 3, "failed with code 0" + restarted, 0},
-      {paths("Backup"), "yes", 3, "restored" + restarted, {}},
+      {paths("Backup"), "no", 0, "cancelled by NO" + exited, {}, ""},
+      {paths("None"), "yes", 0, "nothing restored: the first source is missing" + exited, {}, ""},
+      {"<Paths><Entry n=", "yes", 0, "configuration error" + exited, {}, ":XML ERROR!"},
+      {paths("Empty"), "yes", 3, "failed with code 0" + restarted, 0,
+       "Recover:Recover failed(0)!Press OK to reboot."},
+      {paths("Backup"), "yes", 3, "restored" + restarted, {}, ""},
   };
   CImageTree logs;
   const std::string report = logs.Root() + "/report.json";
@@ -187,6 +189,12 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
     EXPECT_EQ(json["image"].toString().toStdString(), image.Root());
     EXPECT_EQ(json["program"].toString().toStdString(), "\\SDMMC\\Recovery\\Recovery.exe");
     EXPECT_GT(json["duration_ms"].toInteger(-1), 0);
+    const auto boxes = BoxesOf(json);
+    EXPECT_EQ(boxes.empty() ? "" : boxes.back().first + ":" + boxes.back().second, c.strBox);
+    // The shell put back on every end without a restart; a restart asks the power driver.
+    EXPECT_EQ(json["orientation"].toInt(-1) == 0 && json["taskbar_visible"].toBool(),
+              c.nStatus == 0);
+    EXPECT_EQ(json["restart"].toObject()["pwr1_called"].toBool(), c.nStatus == 3);
     for (std::string line : Lines(sim.strOut + sim.strErr))
       expected.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
     expectedClosings.push_back("orvane-sim " + kVersion + " ended: " + c.strOutcome);

@@ -156,35 +156,6 @@ TEST_F(SimEndToEnd, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
   EXPECT_EQ(lines[0].rfind("[Start Thread] HANDLE->", 0), 0u);
 }
 
-TEST_F(SimEndToEnd, FailedRecoveryShowsTheBoxAndRestartsWhenItIsAcknowledged) {
-  MakeDevice(m_image,
-             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-             "<Paths>\n"
-             "  <Entry n=\"1\" src=\"\\SDMMC\\Backup\\Empty\" dst=\"\\ResidentFlash\\Navi\"/>\n"
-             "</Paths>\n");
-  m_image.Folder("SDMMC/Backup/Empty");
-  CSimRun run = Run({"--tap", "yes"});
-  QJsonObject report = ReadReport(Report());
-  EXPECT_EQ(run.nStatus, 3) << run.strErr;
-  EXPECT_EQ(report["outcome"].toString(), "restart");
-  EXPECT_EQ(BoxesOf(report), (CBoxes{{"Recover", "Recover failed(0)!Press OK to reboot."}}));
-  EXPECT_TRUE(report["restart"].toObject()["pwr1_called"].toBool(false));
-}
-
-TEST_F(SimEndToEnd, UnreadableConfigurationEndsWithItsNoticesAndExitZero) {
-  MakeDevice(m_image, "<Paths><Entry n=\"1\"");
-  CSimRun run = Run({"--tap", "yes"});
-  QJsonObject report = ReadReport(Report());
-  EXPECT_EQ(run.nStatus, 0) << run.strErr;
-  EXPECT_EQ(report["outcome"].toString(), "exit");
-  EXPECT_EQ(ScreensOf(report), CScreens{});
-  CBoxes boxes = BoxesOf(report);
-  ASSERT_FALSE(boxes.empty());
-  EXPECT_EQ(boxes.back(), (std::pair<std::string, std::string>{"", "XML ERROR!"}));
-  EXPECT_EQ(report["orientation"].toInt(-1), 0);
-  EXPECT_TRUE(report["taskbar_visible"].toBool(false));
-}
-
 TEST_F(SimEndToEnd, NoTapTimesOutWith124) {
   MakeDevice(m_image);
   CSimRun run = Run({"--tap", "none", "--timeout", "1.5"});
