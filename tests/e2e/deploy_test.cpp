@@ -11,7 +11,6 @@
 #include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 
 #include "platform/version.h"
 #include "tests/e2e/sim_runner.h"
@@ -23,13 +22,6 @@ using CLines = std::vector<std::string>;
 const std::string kBin = ORVANE_BIN_DIR;
 const std::string kDoc = "share/doc/orvane-recovery/";
 const std::string kVersion = kOrvaneVersion;
-
-CLines Lines(const std::string& s) {
-  CLines lines;
-  std::istringstream in(s);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 // Every file under the folder by relative path, with its contents (programs by name only).
 std::map<std::string, std::string> Files(const std::string& strRoot) {

@@ -5,7 +5,6 @@
 #include <QJsonArray>
 #include <filesystem>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,13 +38,6 @@ void MakeDevice(const CImageTree& image, const std::string& strPathXml = kPathXm
   image.File("ResidentFlash/UserSettings/user.ini", "volume=9\n");
   image.File("SDMMC/OrvaneData/AppData/cache.bin", "cache");
   image.Folder("SDMMC/OrvaneData/AppData/Empty");
-}
-
-std::vector<std::string> Lines(const std::string& s) {
-  std::vector<std::string> lines;
-  std::istringstream in(s);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 class SimEndToEnd : public ::testing::Test {

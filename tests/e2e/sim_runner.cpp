@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 
 extern char** environ;
 
@@ -63,6 +64,13 @@ CSimRun RunSimulator(const std::vector<std::string>& args) {
   CSimRun run = RunShell(strCommand);
   run.nStatus = std::max(run.nStatus, -1);
   return run;
+}
+
+std::vector<std::string> Lines(const std::string& s) {
+  std::vector<std::string> lines;
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 QJsonObject ReadReport(const std::string& strPath) {

@@ -31,6 +31,8 @@ int WaitFor(pid_t pid);
 CSimRun RunShell(const std::string& strCommand);
 // Runs the simulator with the arguments and waits for it.
 CSimRun RunSimulator(const std::vector<std::string>& args);
+// The text's lines, without their line feeds.
+std::vector<std::string> Lines(const std::string& s);
 // The JSON report at the path; empty when it cannot be read.
 QJsonObject ReadReport(const std::string& strPath);
 // The report's screens as lists of texts.
