@@ -197,7 +197,7 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
     // turned); a restart asks the power driver.
     if (c.nStatus != 124)
       EXPECT_EQ(json["orientation"].toInt(-1) == 0 && json["taskbar_visible"].toBool() &&
-                    json["work_area"].toArray() == QJsonArray{0, 0, 320, 214},
+                    json["work_area"].toArray() == (QJsonArray{0, 0, 320, 214}),
                 c.nStatus == 0);
     EXPECT_EQ(json["restart"].toObject()["pwr1_called"].toBool(), c.nStatus == 3);
     for (std::string line : Lines(sim.strOut + sim.strErr))
