@@ -24,11 +24,9 @@
 // Path.xml naming the entries (source, destination), count first.
 inline std::string PathXml(const std::vector<std::pair<std::string, std::string>>& entries) {
   std::string s = "<Paths>\n  <Entry Count=\"" + std::to_string(entries.size()) + "\"";
-  int i = 0;
-  for (const auto& [src, dst] : entries) {
-    ++i;
-    s += " Src" + std::to_string(i) + "=\"" + src + "\" Dst" + std::to_string(i) + "=\"" + dst +
-         "\"";
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    s += " Src" + n + "=\"" + entries[i].first + "\" Dst" + n + "=\"" + entries[i].second + "\"";
   }
   return s + "/>\n</Paths>\n";
 }

@@ -1,6 +1,6 @@
 // Drawing on the host: DrawTextW lands text where its flags say, also wrapped text aligned down,
-// never outside its rectangle, and its record tells where; memory contexts keep the device's
-// rules.
+// never outside its rectangle (nothing in an inverted or empty one), and its record tells where;
+// memory contexts keep the device's rules.
 #include <QImage>
 #include <string>
 #include <tuple>
@@ -98,6 +98,12 @@ TEST_F(QtDrawText, FormatFlagsPlaceTheTextInItsRectangle) {
       EXPECT_NEAR(nHeight, ink.height(), 10);
     }
   }
+  for (RECT rc : {RECT{0, 80, 240, 60}, RECT{0, 40, 0, 100}}) {  // inverted or empty: nothing
+    RECT rcAll{0, 0, 300, 200};
+    ::FillRect(hdc, &rcAll, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    ::DrawTextW(hdc, L"Recovering....", -1, &rc, DT_CENTER | DT_VCENTER);
+    EXPECT_TRUE(InkBox(*Backend().Gdi().BitmapOf(hBitmap)).isEmpty());
+  }
   ::SelectObject(hdc, hOldFont);
   ::DeleteObject(hFont);
   ::SelectObject(hdc, hOldBitmap);
@@ -106,23 +112,6 @@ TEST_F(QtDrawText, FormatFlagsPlaceTheTextInItsRectangle) {
   ::ReleaseDC(nullptr, hScreen);
   EXPECT_EQ(Backend().Gdi().LiveObjects(), 0u);
   EXPECT_EQ(Backend().Gdi().LiveContexts(), 0u);
-}
-
-TEST_F(QtDrawText, InvertedOrEmptyRectangleShowsNothing) {
-  HDC hScreen = ::GetDC(nullptr);
-  HDC hdc = ::CreateCompatibleDC(hScreen);
-  HBITMAP hBitmap = ::CreateCompatibleBitmap(hScreen, 240, 120);
-  ::SelectObject(hdc, hBitmap);
-  RECT rcAll{0, 0, 240, 120};
-  ::FillRect(hdc, &rcAll, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
-  ::SetBkMode(hdc, TRANSPARENT);
-  for (RECT rc : {RECT{0, 80, 240, 60}, RECT{0, 40, 0, 100}}) {
-    ::DrawTextW(hdc, L"Recovering....", -1, &rc, DT_CENTER | DT_VCENTER);
-  }
-  EXPECT_TRUE(InkBox(*Backend().Gdi().BitmapOf(hBitmap)).isEmpty());
-  ::DeleteDC(hdc);
-  ::DeleteObject(hBitmap);
-  ::ReleaseDC(nullptr, hScreen);
 }
 
 TEST_F(QtDrawText, MemoryContextsKeepTheDevicesRules) {

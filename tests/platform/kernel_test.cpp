@@ -6,6 +6,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <memory>
+#include <sstream>
 #include <thread>
 
 namespace {
@@ -24,151 +27,118 @@ DWORD WaitProc(LPVOID p) {
   return 0;
 }
 
-// Runs a wait on another thread and returns its result once the thread has ended.
-DWORD WaitOnOtherThread(HANDLE h, DWORD ms) {
-  CWaitArgs args{h, ms};
-  HANDLE t = CreateThread(nullptr, 0, WaitProc, &args, 0, nullptr);
-  EXPECT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
-  CloseHandle(t);
-  return args.result;
+std::wstring Err() { return L"error " + std::to_wstring(GetLastError()); }
+std::wstring Ok(BOOL b) { return b ? L"ok" : Err(); }
+std::wstring Waited(DWORD r) {
+  return r == WAIT_OBJECT_0  ? L"signalled"
+         : r == WAIT_TIMEOUT ? L"timeout"
+         : r == WAIT_FAILED  ? L"failed " + std::to_wstring(GetLastError())
+                             : std::to_wstring(r);
 }
 
-TEST(Kernel, NamedAutoResetEventGivesOneSignalToOneWait) {
-  HANDLE e = CreateEventW(nullptr, FALSE, FALSE, L"EventThread_1a2b_c0");
-  HANDLE same = CreateEventW(nullptr, FALSE, FALSE, L"EventThread_1a2b_c0");
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  std::vector<DWORD> seen;
-  seen.push_back(WaitForSingleObject(e, 0));
-  SetEvent(same);
-  SetEvent(e);  // not counted: still one signal
-  seen.push_back(WaitForSingleObject(e, 0));
-  seen.push_back(WaitForSingleObject(same, 0));
-  SetEvent(e);
-  seen.push_back(WaitOnOtherThread(e, INFINITE));
-  seen.push_back(WaitOnOtherThread(e, 0));
-  // A wait for ever, woken by a set from this thread once it is waiting.
-  CWaitArgs args{e, INFINITE};
-  HANDLE t = CreateThread(nullptr, 0, WaitProc, &args, 0, nullptr);
-  seen.push_back(WaitForSingleObject(t, 0));
-  SetEvent(same);
-  seen.push_back(WaitForSingleObject(t, INFINITE));
-  seen.push_back(args.result);
-  EXPECT_EQ(seen, (std::vector<DWORD>{WAIT_TIMEOUT, WAIT_OBJECT_0, WAIT_TIMEOUT, WAIT_OBJECT_0,
-                                      WAIT_TIMEOUT, WAIT_TIMEOUT, WAIT_OBJECT_0, WAIT_OBJECT_0}));
-  for (HANDLE h : {t, e, same}) EXPECT_TRUE(CloseHandle(h));
+// Handles by the names a script gives them; "null" and "bad" are never valid.
+struct CScript {
+  std::map<std::wstring, HANDLE> handles = {{L"null", nullptr},
+                                            {L"bad", reinterpret_cast<HANDLE>(0x7770)}};
+  std::map<std::wstring, std::pair<std::unique_ptr<CWaitArgs>, DWORD>> waits;  // by thread
 
-  HANDLE initially = CreateEventW(nullptr, FALSE, TRUE, nullptr);
-  EXPECT_EQ(WaitForSingleObject(initially, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(initially, 0), WAIT_TIMEOUT);
-  CloseHandle(initially);
-  EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  // One call "op name [arg...]" and what it answers. "other CALL" makes the call on a new thread;
+  // "start t h" starts thread t waiting for ever on h, "result t" tells what that wait gave.
+  std::wstring Do(const std::wstring& strCall) {
+    std::wistringstream in(strCall);
+    std::wstring op, a, b, c;
+    in >> op >> a >> b >> c;
+    if (op == L"other") {
+      std::wstring out;
+      std::thread([&] { out = Do(strCall.substr(6)); }).join();
+      return out;
+    }
+    auto created = [&](HANDLE h) -> std::wstring {
+      if (!h) return Err();
+      handles[a] = h;
+      return GetLastError() == ERROR_ALREADY_EXISTS ? L"exists" : L"new";
+    };
+    const LPCWSTR pszName = b == L"-" ? nullptr : b.c_str();
+    if (op == L"event") return created(CreateEventW(nullptr, FALSE, c == L"1", pszName));
+    if (op == L"manual") return created(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (op == L"mutex") return created(CreateMutexW(nullptr, c == L"1", pszName));
+    if (op == L"set") return Ok(SetEvent(handles.at(a)));
+    if (op == L"release") return Ok(ReleaseMutex(handles.at(a)));
+    if (op == L"close") return Ok(CloseHandle(handles.at(a)));
+    if (op == L"wait")
+      return Waited(WaitForSingleObject(handles.at(a), b == L"inf" ? INFINITE : std::stoul(b)));
+    if (op == L"late") {  // a wait that must last at least its time
+      auto start = std::chrono::steady_clock::now();
+      std::wstring out = Waited(WaitForSingleObject(handles.at(a), std::stoul(b)));
+      bool bEarly =
+          std::chrono::steady_clock::now() - start < std::chrono::milliseconds(std::stoul(b));
+      return out + (bEarly ? L" early" : L"");
+    }
+    if (op == L"start") {
+      auto& [args, tid] = waits[a];
+      args = std::make_unique<CWaitArgs>(handles.at(b), INFINITE);
+      handles[a] = CreateThread(nullptr, 0, WaitProc, args.get(), 0, &tid);
+      return handles[a] ? L"started" : Err();
+    }
+    if (op == L"result") {
+      auto& [args, tid] = waits.at(a);
+      bool bOwnId = args->tid == tid && tid != GetCurrentThreadId();
+      return Waited(args->result) + (bOwnId ? L"" : L" wrong id");
+    }
+    if (op == L"nothread")
+      return Ok(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr) != nullptr);
+    if (op == L"seterr") return SetLastError(std::stoul(a)), L"ok";
+    if (op == L"err") return Err();
+    return L"no such op " + op;
+  }
+};
+
+TEST(Kernel, EventsMutexesThreadsAndWaitsAsScripts) {
+  struct CCase {
+    const char* name;
+    std::wstring script, expected;  // calls and their outcomes, separated by "; "
+  };
+  const CCase cases[] = {
+      {"a named auto-reset event gives one signal to one wait",
+       L"event e EventThread_1a2b_c0 0; event same EventThread_1a2b_c0 0; wait e 0; set same; "
+       L"set e; wait e 0; wait same 0; set e; other wait e inf; other wait e 0; start t e; "
+       L"wait t 0; set same; wait t inf; wait t 0; result t; close t; close e; close same; "
+       L"event i - 1; wait i 0; wait i 0; close i; manual m x",
+       L"new; exists; timeout; ok; ok; signalled; timeout; ok; signalled; timeout; started; "
+       L"timeout; "
+       L"ok; signalled; signalled; signalled; ok; ok; ok; new; signalled; timeout; ok; error 87"},
+      {"a mutex is recursive and owned per thread",
+       L"mutex m MUTEX_FOR_COPY_test 0; mutex same MUTEX_FOR_COPY_test 0; wait m 0; wait same 0; "
+       L"other wait m 20; other release m; release m; other wait m 0; release same; release m; "
+       L"other wait m 0; close m; close same; mutex o - 1; other wait o 0; release o; "
+       L"other wait o 0; close o",
+       L"new; exists; signalled; signalled; timeout; error 5; ok; timeout; ok; error 5; "
+       L"signalled; ok; ok; new; timeout; ok; signalled; ok"},
+      {"waits time out after their time and fail on bad handles",
+       L"event k orvane_test_kind 0; late k 50; mutex x orvane_test_kind 0; close k; wait k 0; "
+       L"close k; wait bad 0; set null; release null",
+       L"new; timeout; error 6; ok; failed 6; error 6; failed 6; error 6; error 6"},
+      {"the last error is each thread's own",
+       L"seterr 112; other err; other seterr 5; err; nothread; err",
+       L"ok; error 0; ok; error 112; error 87; error 87"},
+  };
+  for (const CCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    CScript script;
+    std::wstring strGot;
+    for (size_t nFrom = 0, nEnd; nFrom < c.script.size(); nFrom = nEnd + 2) {
+      nEnd = std::min(c.script.find(L"; ", nFrom), c.script.size());
+      strGot += (strGot.empty() ? L"" : L"; ") + script.Do(c.script.substr(nFrom, nEnd - nFrom));
+    }
+    EXPECT_EQ(strGot, c.expected);
+  }
 }
 
-TEST(Kernel, MutexIsRecursiveAndOwnedPerThread) {
-  HANDLE m = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY_test");
-  HANDLE same = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY_test");
-  EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
-  std::vector<DWORD> seen;
-  seen.push_back(WaitForSingleObject(m, 0));
-  seen.push_back(WaitForSingleObject(same, 0));  // the same mutex, taken again by its owner
-  seen.push_back(WaitOnOtherThread(m, 20));
-  std::atomic<BOOL> bReleased{TRUE};
-  std::atomic<DWORD> dwError{0};
-  std::thread([&] {
-    bReleased = ReleaseMutex(m);  // not the owner
-    dwError = GetLastError();
-  }).join();
-  EXPECT_FALSE(bReleased);
-  EXPECT_EQ(dwError, ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(ReleaseMutex(m));
-  seen.push_back(WaitOnOtherThread(m, 0));  // still owned once
-  EXPECT_TRUE(ReleaseMutex(same));
-  EXPECT_FALSE(ReleaseMutex(m));            // no longer owned
-  seen.push_back(WaitOnOtherThread(m, 0));  // free: that thread owned it and ended
-  EXPECT_EQ(seen, (std::vector<DWORD>{WAIT_OBJECT_0, WAIT_OBJECT_0, WAIT_TIMEOUT, WAIT_TIMEOUT,
-                                      WAIT_OBJECT_0}));
-  CloseHandle(m);
-  CloseHandle(same);
-  HANDLE owned = CreateMutexW(nullptr, TRUE, nullptr);
-  EXPECT_EQ(WaitOnOtherThread(owned, 0), WAIT_TIMEOUT);
-  EXPECT_TRUE(ReleaseMutex(owned));
-  EXPECT_EQ(WaitOnOtherThread(owned, 0), WAIT_OBJECT_0);
-  CloseHandle(owned);
-}
-
-TEST(Kernel, WaitsTimeOutAfterTheTimeAndFailOnBadHandles) {
-  HANDLE e = CreateEventW(nullptr, FALSE, FALSE, L"orvane_test_kind");
-  auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(WaitForSingleObject(e, 50), WAIT_TIMEOUT);
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
-  EXPECT_EQ(CreateMutexW(nullptr, FALSE, L"orvane_test_kind"), nullptr);  // a name of another kind
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  CloseHandle(e);
-  EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_FAILED);  // closed
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(CloseHandle(e));
-  EXPECT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(0x7770), 0), WAIT_FAILED);
-  EXPECT_FALSE(SetEvent(nullptr));
-  EXPECT_FALSE(ReleaseMutex(nullptr));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-}
-
-TEST(Kernel, ThreadsReportTheirIdAndLastErrorAndEndAWaitWhenTheyReturn) {
-  SetLastError(ERROR_DISK_FULL);
-  HANDLE gate = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  CWaitArgs args{gate, INFINITE};
-  DWORD tid = 0;
-  HANDLE t = CreateThread(nullptr, 0, WaitProc, &args, 0, &tid);
-  EXPECT_EQ(WaitForSingleObject(t, 10), WAIT_TIMEOUT);
-  SetEvent(gate);
-  EXPECT_EQ(WaitForSingleObject(t, INFINITE), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(t, 0), WAIT_OBJECT_0);  // stays signalled
-  EXPECT_EQ(args.tid.load(), tid);
-  EXPECT_NE(tid, GetCurrentThreadId());
-  CloseHandle(t);
-  CloseHandle(gate);
-  EXPECT_EQ(CreateThread(nullptr, 0, nullptr, nullptr, 0, nullptr), nullptr);
-  // The last error is each thread's own.
-  std::atomic<DWORD> before{1}, after{1};
-  std::thread([&] {
-    before = GetLastError();
-    SetLastError(ERROR_ACCESS_DENIED);
-    after = GetLastError();
-  }).join();
-  EXPECT_EQ(before, 0u);
-  EXPECT_EQ(after, ERROR_ACCESS_DENIED);
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);  // from the refused CreateThread
-}
-
-TEST(Kernel, TerminateAsksTheThreadToStopAndJoinsIt) {
-  struct CLoop {
-    std::atomic<bool> running{false};
-    std::atomic<bool> ended{false};
-  } loop;
-  HANDLE t = CreateThread(
-      nullptr, 0,
-      [](LPVOID p) -> DWORD {
-        auto* l = static_cast<CLoop*>(p);
-        l->running = true;
-        while (!ThreadStopRequested()) std::this_thread::yield();
-        l->ended = true;
-        return 0;
-      },
-      &loop, 0, nullptr);
-  while (!loop.running) std::this_thread::yield();
-  EXPECT_TRUE(TerminateThread(t, 0));
-  EXPECT_TRUE(loop.ended);  // joined: nothing runs after TerminateThread returned
-  EXPECT_EQ(WaitForSingleObject(t, 0), WAIT_OBJECT_0);
-  EXPECT_FALSE(ThreadStopRequested());  // only the stopped thread sees the request
-  CloseHandle(t);
-  EXPECT_FALSE(TerminateThread(nullptr, 0));
-}
-
-// The join of a worker that is about to send to the user-interface thread keeps running the
-// sends (the window backend's pump), so it never deadlocks against them.
+// A stop is a request the thread sees and a join; the join of a worker that is about to send to
+// the user-interface thread keeps running the sends (the window backend's pump), so it never
+// deadlocks against them.
 TEST(Kernel, AForcedStopRunsTheWorkersSendsWhileItJoins) {
-  static std::atomic<bool> s_bSendPending{false}, s_bSendDone{false};
+  static std::atomic<bool> s_bSendPending{false}, s_bSendDone{false}, s_bEnded{false};
   SetCrossThreadPump([] {
     if (s_bSendPending.exchange(false)) s_bSendDone = true;
   });
@@ -179,14 +149,18 @@ TEST(Kernel, AForcedStopRunsTheWorkersSendsWhileItJoins) {
         while (!ThreadStopRequested()) Sleep(1);  // a job, until it is asked to stop
         s_bSendPending = true;                    // then a send that the other thread runs
         while (!s_bSendDone) Sleep(1);
+        s_bEnded = true;
         return 0;
       },
       nullptr, 0, nullptr);
   EXPECT_EQ(TerminateThread(hThread, 0), TRUE);
   EXPECT_TRUE(s_bSendDone.load());
+  EXPECT_TRUE(s_bEnded.load());  // joined: nothing runs after TerminateThread returned
   EXPECT_EQ(WaitForSingleObject(hThread, 0), WAIT_OBJECT_0);
+  EXPECT_FALSE(ThreadStopRequested());  // only the stopped thread sees the request
   CloseHandle(hThread);
   SetCrossThreadPump(nullptr);
+  EXPECT_FALSE(TerminateThread(nullptr, 0));
 }
 
 }  // namespace

@@ -7,12 +7,12 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <thread>
 
 #include "platform/cstring.h"
+#include "tests/support/image.h"
 
 namespace {
 
@@ -38,10 +38,9 @@ class CStdoutToFile {
 
 TEST(DiagPrint, TwoThreadsPrintingManyLinesKeepEveryLineWhole) {
   const int kLines = 3000;
-  char path[] = "/tmp/orvane-stdout-XXXXXX";
-  ::close(::mkstemp(path));
+  CTempImage dir;
   {
-    CStdoutToFile redirect(path);
+    CStdoutToFile redirect(dir.Host("stdout"));
     std::thread narrow([&] {
       for (int i = 0; i < kLines; ++i)
         DiagPrintA("[Start Thread] HANDLE->%x ID->%0x narrow line %d of the worker\n", i, i, i);
@@ -53,10 +52,7 @@ TEST(DiagPrint, TwoThreadsPrintingManyLinesKeepEveryLineWhole) {
     narrow.join();
     wide.join();
   }
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream all;
-  all << in.rdbuf();
-  ::unlink(path);
+  std::istringstream all(ReadHostFile(dir.Host("stdout")));
 
   int nextNarrow = 0, nextWide = 0;
   std::string line;
