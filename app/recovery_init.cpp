@@ -23,12 +23,12 @@ constexpr int kProgressInset = 10;
 
 BOOL CRecoveryDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  // Kept so that an end without a restart can give the shell its work area back; read before
+  // the turn, which lays the work area out anew for the turned screen.
+  m_bHaveSavedWorkArea = SystemParametersInfoW(SPI_GETWORKAREA, 0, &m_rcSavedWorkArea, 0);
   SetScreenOrientation(DMDO_90);
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
-
-  // Kept so that an end without a restart can give the shell its work area back.
-  m_bHaveSavedWorkArea = SystemParametersInfoW(SPI_GETWORKAREA, 0, &m_rcSavedWorkArea, 0);
   SetFullScreen(this, SW_HIDE, 0);
 
   // Taken after the turn and the full screen: the whole screen in the turned orientation.

@@ -34,6 +34,8 @@ TEST_F(AppTest, InitialisationRunsItsStepsInOrder) {
       "> WM_INITDIALOG(dlg102)" + s0,
       // 1: the base class binds the progress bar.
       "GetDlgItem(dlg102, 1010) -> dlg102/1010" + s0,
+      // The work area kept for the way back, before the turn lays it out anew.
+      "SystemParametersInfoW(SPI_GETWORKAREA, 0, out, 0) -> (0,0,320,214)" + s0,
       // 2: the display turned.
       "ChangeDisplaySettingsEx(null, {dmSize=192 dmFields=0x1000000}, null, CDS_TEST, null) -> 0" +
           s0,
@@ -43,8 +45,7 @@ TEST_F(AppTest, InitialisationRunsItsStepsInOrder) {
       // 3: big icon, then small.
       "SendMessageW(dlg102, WM_SETICON, ICON_BIG, icon128)" + s0,
       "SendMessageW(dlg102, WM_SETICON, ICON_SMALL, icon128)" + s0,
-      // 4: the work area kept for the way back, then full screen.
-      "SystemParametersInfoW(SPI_GETWORKAREA, 0, out, 0) -> (0,0,320,214)" + s0,
+      // 4: full screen.
       "FindWindowW(\"HHTaskBar\", null) -> HHTaskBar" + s0,
       "ShowWindow(HHTaskBar, SW_HIDE)" + s0,
       "GetSystemMetrics(SM_CXSCREEN) -> 240" + s0,
