@@ -1,4 +1,5 @@
-// The question screen's answers, and the end of the program without a restart.
+// What the person can do: the question screen's answers, taps, keys and the close request, and
+// the end of the program without a restart.
 #include "app/recovery_dlg.h"
 #include "device/device_control.h"
 #include "platform/files.h"
@@ -29,6 +30,17 @@ void CRecoveryDlg::OnBnClickedNo() {
 
 // The tap is swallowed: it never reaches the default processing.
 void CRecoveryDlg::OnLButtonDown(UINT, CPoint) {}
+
+// The device has no keyboard; on a host's, Enter would press the focused YES and Escape would
+// cancel the dialog in the middle of the copy, leaving a half-restored flash behind.
+BOOL CRecoveryDlg::PreTranslateMessage(MSG* pMsg) {
+  if (pMsg->message >= WM_KEYFIRST && pMsg->message <= WM_KEYLAST) return TRUE;
+  return CDialog::PreTranslateMessage(pMsg);
+}
+
+void CRecoveryDlg::OnClose() {
+  if (m_bAskMode) OnBnClickedNo();
+}
 
 void CRecoveryDlg::EndWithoutRestart() {
   SetScreenOrientation(DMDO_0);
