@@ -28,7 +28,7 @@ TEST_F(QtFonts, FaceCellHeightAndWeightAreMet) {
       {L"Arial", 26, FW_BOLD, "Liberation Sans", 26, 0, true},
       {L"Arial", 18, FW_BOLD, "Liberation Sans", 18, 0, true},
       {L"Arial", -20, FW_NORMAL, "Liberation Sans", 0, 20, false},
-      {L"宋体", -26, 0, "WenQuanYi Micro Hei", 0, 26, false},
+      {L"宋体", -26, 0, "AR PL UMing CN", 0, 26, false},
       {L"MS Shell Dlg", -11, FW_NORMAL, "Liberation Sans", 0, 11, false},
   };
   for (const CCase& c : cases) {
@@ -59,7 +59,7 @@ TEST_F(QtFonts, PointSizeFontOfTheFrameworkUsesTheScreensDpi) {
   ASSERT_TRUE(font.CreatePointFont(200, L"宋体"));
   QFontInfo info(*Backend().Gdi().FontOf(font.GetSafeHandle()));
   EXPECT_EQ(info.pixelSize(), 200 * 96 / 720);
-  EXPECT_EQ(info.family(), "WenQuanYi Micro Hei");
+  EXPECT_EQ(info.family(), "AR PL UMing CN");
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ const CScreenArea& AreaOf(const std::string& strName) {
        {L"Orvane Emergency Recovery", L"All user's settings will be lost, continue?"}},
       // One line centred on row 120.
       {"preparing", {Rc(0, 80, 240, 160)}, 100, 140, {L"Recovering...."}},
-      {"copying", {Rc(0, 80, 240, 160)}, 100, 140, {L"Recovering Orvane...42%"}},
+      // Two lines, centred in the rectangle.
+      {"copying", {Rc(0, 80, 240, 160)}, 80, 160, {L"Recovering Orvane...42%"}},
       // Both texts sit on the bottoms of their rectangles, 160 and 190.
       {"completed",
        {Rc(0, 80, 240, 160), Rc(0, 20, 240, 190)},

@@ -167,7 +167,7 @@ TEST_F(ScreensTest, CopyingScreenShowsTruncatedPercentAndMovesTheBar) {
         kProgressFont,
         {"SendMessageW(dlg102/1010, PBM_SETPOS, " + strPos + ", 0)",
          std::string("DrawTextW(dc2, \"") + c.pszText +
-             "\", -1, (0,80,240,160), 0x5) font \"Arial\" 28 700"},
+             "\", -1, (0,80,240,160), 0x15) font \"Arial\" 28 700"},
         kProgressEnd,
     });
     EXPECT_EQ(Paint(), expected) << c.pszText;
@@ -217,7 +217,7 @@ TEST_F(ScreensTest, TextsAreBlackOnTransparentCellsWithTheirFonts) {
        FALSE,
        3,
        7,
-       {"Recovering Orvane...42% / Arial (0,80,240,160) 0x5 28 700 rgb=000000 bk=1"}},
+       {"Recovering Orvane...42% / Arial (0,80,240,160) 0x15 28 700 rgb=000000 bk=1"}},
       {FALSE,
        TRUE,
        7,
