@@ -1,5 +1,5 @@
 // What the person reads is whole: the copying percentage on the turned screen and the failure
-// box's text in its text control.
+// box's text in its text control; and the box leaves the user-interface thread idle while it waits.
 #include <gtest/gtest.h>
 
 #include <QFontMetrics>
@@ -39,6 +39,15 @@ QRect InkOf(const QImage& image) {
   return ink;
 }
 
+class CPaintCounter : public QObject {
+ public:
+  bool eventFilter(QObject*, QEvent* pEvent) override {
+    m_nPaints += pEvent->type() == QEvent::Paint;
+    return false;
+  }
+  int m_nPaints = 0;
+};
+
 TEST(WholeTexts, DrawnInkStaysClearOfTheEdgesThatWouldCutIt) {
   CScreenRig rig(RigOptions());
   struct CCase {
@@ -73,6 +82,23 @@ TEST(WholeTexts, DrawnInkStaysClearOfTheEdgesThatWouldCutIt) {
       EXPECT_GT(ink.height(), 40);  // two lines of 28-pixel cells
     }
   }
+}
+
+TEST(WholeTexts, FailureBoxAndTheScreenBehindItRestWhileTheBoxWaits) {
+  CScreenRig rig(RigOptions());
+  rig.SetState(ScreenStates()[2]);  // a failed copy leaves the copying screen behind the box
+  rig.Repaint();
+  CPaintCounter counter;
+  WithFailureBox(rig.Windows(), [&](QWidget* pText) {
+    for (QWidget* pWidget :
+         {pText->window(), pText->parentWidget(), rig.Windows().WidgetOf(rig.DialogWindow())})
+      pWidget->installEventFilter(&counter);
+    // A second of waiting for OK, with no timer of the dialog running.
+    QEventLoop wait;
+    QTimer::singleShot(1000, &wait, &QEventLoop::quit);
+    wait.exec();
+  });
+  EXPECT_LE(counter.m_nPaints, 4);
 }
 
 }  // namespace
