@@ -19,41 +19,37 @@
 
 namespace {
 
-enum class EScreen { Question, Running, Completed };
-enum class EInput { Escape, Enter, Close };
+enum EScreen { kQuestion, kRunning, kCompleted };
 constexpr int kStillShown = 42;
-
 CHostBackends* g_pBackends = nullptr;
 CRecoveryDlg* g_pDlg = nullptr;
 
 // What the person sees now, in one line, then the process ends with nStatus.
-[[noreturn]] void TellAndEnd(const char* pszWhat, int nStatus) {
+[[noreturn]] void TellAndEnd(int nStatus) {
   CHostDisplay& display = g_pBackends->Display();
   const RECT rc = display.WorkArea();
-  std::fprintf(stderr, "%s %d: asking %d, orientation %u, task bar %d, work area %d %d %d %d\n",
-               pszWhat, nStatus, g_pDlg->m_bAskMode, display.Orientation(),
-               display.TaskBarVisible(), rc.left, rc.top, rc.right, rc.bottom);
+  std::fprintf(stderr, "%d: asking %d, orientation %u, task bar %d, work area %d %d %d %d\n",
+               nStatus, g_pDlg->m_bAskMode, display.Orientation(), display.TaskBarVisible(),
+               rc.left, rc.top, rc.right, rc.bottom);
   std::fflush(stderr);
   std::_Exit(nStatus);
 }
 
-void Send(HWND hDlg, EInput eInput) {
+// Qt::Key_Escape or Qt::Key_Return to the focused control (YES on the question, as the modal run
+// leaves it), or 0 for a close request to the window.
+void Send(HWND hDlg, int nKey) {
   QWidget* pClient = g_pBackends->Windows().WidgetOf(hDlg);
   QWidget* pFrame = pClient->window();
-  if (eInput == EInput::Close) {
-    QCloseEvent close;
-    QApplication::sendEvent(pFrame, &close);
-    return;
-  }
-  // Keys go to the focused control: YES on the question, as the modal run leaves it.
-  QWidget* pFocus = pFrame->focusWidget() ? pFrame->focusWidget() : pClient;
+  QCloseEvent close;
+  if (!nKey) QApplication::sendEvent(pFrame, &close);
   for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
-    QKeyEvent key(type, eInput == EInput::Escape ? Qt::Key_Escape : Qt::Key_Return, {});
-    QApplication::sendEvent(pFocus, &key);
+    QKeyEvent key(type, nKey, {});
+    if (nKey)
+      QApplication::sendEvent(pFrame->focusWidget() ? pFrame->focusWidget() : pClient, &key);
   }
 }
 
-[[noreturn]] void RunCase(EScreen eScreen, EInput eInput) {
+[[noreturn]] void RunCase(EScreen eScreen, int nKey) {
   EnsureQtApplication();
   QTemporaryDir image("/dev/shm/orvane-keys-XXXXXX");
   for (const char* pszFolder : {"ResidentFlash", "SDMMC/Recovery", "SDMMC/Backup"})
@@ -69,45 +65,32 @@ void Send(HWND hDlg, EInput eInput) {
   CRecoveryDlg dlg;
   g_pBackends = &backends;
   g_pDlg = &dlg;
-  SetExitHook([](int nCode) { TellAndEnd("exit", nCode); });
+  SetExitHook(&TellAndEnd);
   QTimer::singleShot(0, [&] {
-    if (eScreen != EScreen::Question)
-      backends.Windows().ClickButton(::GetDlgItem(dlg.m_hWnd, IDC_YES));
-    if (eScreen == EScreen::Completed) PumpUntil([&] { return dlg.m_bSuccess.load() != FALSE; });
-    Send(dlg.m_hWnd, eInput);
+    if (eScreen != kQuestion) backends.Windows().ClickButton(::GetDlgItem(dlg.m_hWnd, IDC_YES));
+    if (eScreen == kCompleted) PumpUntil([&] { return dlg.m_bSuccess.load() != FALSE; });
+    Send(dlg.m_hWnd, nKey);
     // Whatever the input set off has run once the queue comes round.
-    QTimer::singleShot(0, [] { TellAndEnd("shown", kStillShown); });
+    QTimer::singleShot(0, [] { TellAndEnd(kStillShown); });
   });
   dlg.DoModal();
-  TellAndEnd("ended", 1);
+  TellAndEnd(1);
 }
 
 TEST(RecoveryKeys, OnlyTheCloseOnTheQuestionEndsTheProgramAsNoDoes) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  const char* kAsking = "shown 42: asking 1, orientation 1, task bar 0, work area 0 0 240 320";
-  const char* kRunning = "shown 42: asking 0, orientation 1, task bar 0, work area 0 0 240 320";
-  const char* kAsNo = "exit 0: asking 1, orientation 0, task bar 1, work area 0 0 320 214";
-  struct CCase {
-    EScreen eScreen;
-    EInput eInput;
-    int nStatus;
-    const char* pszLine;
-  };
-  const CCase cases[] = {
-      {EScreen::Question, EInput::Escape, kStillShown, kAsking},
-      {EScreen::Question, EInput::Enter, kStillShown, kAsking},
-      {EScreen::Question, EInput::Close, 0, kAsNo},
-      {EScreen::Running, EInput::Escape, kStillShown, kRunning},
-      {EScreen::Running, EInput::Enter, kStillShown, kRunning},
-      {EScreen::Running, EInput::Close, kStillShown, kRunning},
-      {EScreen::Completed, EInput::Escape, kStillShown, kRunning},
-      {EScreen::Completed, EInput::Enter, kStillShown, kRunning},
-      {EScreen::Completed, EInput::Close, kStillShown, kRunning},
-  };
-  for (const CCase& c : cases) {
-    SCOPED_TRACE(testing::Message() << "screen " << static_cast<int>(c.eScreen) << ", input "
-                                    << static_cast<int>(c.eInput));
-    EXPECT_EXIT(RunCase(c.eScreen, c.eInput), testing::ExitedWithCode(c.nStatus), c.pszLine);
+  const char* pszAsking = "42: asking 1, orientation 1, task bar 0, work area 0 0 240 320";
+  const char* pszRunning = "42: asking 0, orientation 1, task bar 0, work area 0 0 240 320";
+  const char* pszAsNo = "0: asking 1, orientation 0, task bar 1, work area 0 0 320 214";
+  // Every key and the close request on every screen; only the close on the question ends the
+  // program, as NO does: display, task bar and work area put back as they were.
+  for (EScreen eScreen : {kQuestion, kRunning, kCompleted}) {
+    for (int nKey : {static_cast<int>(Qt::Key_Escape), static_cast<int>(Qt::Key_Return), 0}) {
+      SCOPED_TRACE(testing::Message() << "screen " << eScreen << ", key " << nKey);
+      const bool bAsNo = eScreen == kQuestion && nKey == 0;
+      EXPECT_EXIT(RunCase(eScreen, nKey), testing::ExitedWithCode(bAsNo ? 0 : kStillShown),
+                  bAsNo ? pszAsNo : (eScreen == kQuestion ? pszAsking : pszRunning));
+    }
   }
 }
 
