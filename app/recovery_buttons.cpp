@@ -11,6 +11,11 @@ void CRecoveryDlg::OnBnClickedYes() {
   const DWORD nIndex = m_nIndex.load();
   if (nIndex >= m_arrSrcPaths.size() || m_arrSrcPaths[nIndex].IsEmpty() ||
       GetFileAttributesW(m_arrSrcPaths[nIndex]) == INVALID_FILE_ATTRIBUTES) {
+    if (nIndex >= m_arrSrcPaths.size())
+      ErrorPrintA("orvane-recovery: nothing restored: Path.xml names no folder to restore");
+    else
+      ErrorPrintW(L"orvane-recovery: nothing restored: the first source folder '%s' is missing",
+                  m_arrSrcPaths[nIndex].GetString());
     SetRunOutcome("nothing restored: the first source is missing");
     EndWithoutRestart();
   }

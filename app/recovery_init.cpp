@@ -4,10 +4,12 @@
 
 #include "app/recovery_dlg.h"
 #include "config/path_list.h"
+#include "config/xml_load_error.h"
 #include "device/device_control.h"
 #include "engine/event_thread.h"
 #include "platform/kernel.h"
 #include "platform/run_log.h"
+#include "platform/runtime.h"
 
 namespace {
 
@@ -42,7 +44,10 @@ BOOL CRecoveryDlg::OnInitDialog() {
   strFile += kPathListFile;
   try {
     ReadPathList(strFile, m_arrSrcPaths, m_arrDstPaths);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    const auto* pLoad = dynamic_cast<const CXmlLoadError*>(&e);
+    ErrorPrintW(L"orvane-recovery: cannot load %s: %s", strFile.GetString(),
+                pLoad ? pLoad->Reason().c_str() : Utf8ToWide(e.what()).c_str());
     SetRunOutcome("configuration error");
     MessageBox(kXmlErrorText, L"", MB_OK | MB_TOPMOST);
     EndWithoutRestart();
