@@ -44,8 +44,8 @@ void Send(HWND hDlg, int nKey) {
   if (!nKey) QApplication::sendEvent(pFrame, &close);
   for (QEvent::Type type : {QEvent::KeyPress, QEvent::KeyRelease}) {
     QKeyEvent key(type, nKey, {});
-    if (nKey)
-      QApplication::sendEvent(pFrame->focusWidget() ? pFrame->focusWidget() : pClient, &key);
+    QWidget* pFocus = pFrame->focusWidget();
+    if (nKey) QApplication::sendEvent(pFocus && pFocus->isVisible() ? pFocus : pClient, &key);
   }
 }
 
