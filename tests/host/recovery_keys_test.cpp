@@ -23,6 +23,7 @@ enum EScreen { kQuestion, kRunning, kCompleted };
 constexpr int kStillShown = 42;
 CHostBackends* g_pBackends = nullptr;
 CRecoveryDlg* g_pDlg = nullptr;
+QTemporaryDir* g_pImage = nullptr;  // no destructor runs in the child: removed before it ends
 
 // What the person sees now, in one line, then the process ends with nStatus.
 [[noreturn]] void TellAndEnd(int nStatus) {
@@ -32,6 +33,7 @@ CRecoveryDlg* g_pDlg = nullptr;
                nStatus, g_pDlg->m_bAskMode, display.Orientation(), display.TaskBarVisible(),
                rc.left, rc.top, rc.right, rc.bottom);
   std::fflush(stderr);
+  g_pImage->remove();
   std::_Exit(nStatus);
 }
 
@@ -65,6 +67,7 @@ void Send(HWND hDlg, int nKey) {
   CRecoveryDlg dlg;
   g_pBackends = &backends;
   g_pDlg = &dlg;
+  g_pImage = &image;
   SetExitHook(&TellAndEnd);
   QTimer::singleShot(0, [&] {
     if (eScreen != kQuestion) backends.Windows().ClickButton(::GetDlgItem(dlg.m_hWnd, IDC_YES));
