@@ -1,0 +1,96 @@
+// Whole-file copies on the host: contents, permission bits and modification time kept; a copy
+// onto the file itself refused whatever names it; a failure (the file size limit, as a full disk
+// would) leaves the destination as it was and no temporary file behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/cstring.h"
+#include "platform/files.h"
+#include "platform/host/device/device.h"
+#include "tests/support/image.h"
+
+namespace {
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  unsigned v = 12345;
+  for (auto& ch : s) ch = static_cast<char>((v = v * 1103515245u + 12345u) >> 16);
+  return s;
+}
+
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st;
+}
+
+TEST(HostCopy, KeepsContentsModeAndTime) {
+  const std::tuple<const char*, size_t, mode_t, bool> cases[] = {
+      {"empty file to a new name", 0, 0644, false},
+      {"several megabytes over an old file", 3 << 20, 0750, true},
+      {"read-only source", 100, 0444, false},
+      {"odd size", 65537, 0600, true},
+      {"group-writable to a new name, past the file creation mask", 10, 0664, false},
+  };
+  CTempImage image;
+  image.Folder("Dst");
+  CHostDevice dev(image.Root());
+  CDeviceScope scope(dev);
+  CTree expected;
+  int n = 0;
+  for (const auto& [pszName, nSize, mode, bDestExists] : cases) {
+    SCOPED_TRACE(pszName);
+    const std::string name = "f" + std::to_string(n++);
+    const std::string src = image.Host("Src/" + name), dst = image.Host("Dst/" + name);
+    image.File("Src/" + name, Pattern(nSize), mode);
+    struct timespec times[2] = {{1000000000, 111}, {1234567890, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
+    if (bDestExists) image.File("Dst/" + name, "old contents", 0666);
+    expected = image.Snapshot();
+    expected[L"\\Dst\\" + Utf8ToWide(name)] = expected[L"\\Src\\" + Utf8ToWide(name)];
+    EXPECT_TRUE(CopyFileW(Utf8ToWide("\\Src\\" + name).c_str(),
+                          Utf8ToWide("\\Dst\\" + name).c_str(), FALSE));
+    const struct stat st = StatOf(dst);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(std::make_pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+              std::make_pair(time_t{1234567890}, 123456789L));
+    // Nothing but the copy: no temporary file stays behind.
+    EXPECT_EQ(image.Snapshot(), expected);
+  }
+}
+
+TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationAsItWas) {
+  CTempImage image;
+  CHostDevice dev(image.Root());
+  CDeviceScope scope(dev);
+  image.File("Src/a", "precious");
+  image.Folder("Dst");
+  ASSERT_EQ(::link(image.Host("Src/a").c_str(), image.Host("Dst/hard").c_str()), 0);
+  image.File("Src/big", Pattern(2 << 20));
+  image.File("Dst/old", "old", 0640);
+  const CTree before = image.Snapshot();
+  const std::tuple<const wchar_t*, const wchar_t*, DWORD> cases[] = {
+      {L"\\Src\\a", L"\\Src\\a", ERROR_SHARING_VIOLATION},
+      {L"\\Src\\a", L"/Src//a", ERROR_SHARING_VIOLATION},
+      {L"\\Dst\\..\\Src\\a", L"\\Src\\.\\a", ERROR_SHARING_VIOLATION},
+      {L"\\Src\\a", L"\\Dst\\hard", ERROR_SHARING_VIOLATION},
+      {L"\\Src\\big", L"\\Dst\\old", ERROR_DISK_FULL},
+      {L"\\Src\\big", L"\\Dst\\new", ERROR_DISK_FULL},
+  };
+  {
+    CFileSizeLimit limit(1 << 20);
+    for (const auto& [pszSource, pszDest, dwError] : cases) {
+      SCOPED_TRACE(WideToUtf8(pszDest));
+      EXPECT_FALSE(CopyFileW(pszSource, pszDest, FALSE));
+      EXPECT_EQ(GetLastError(), dwError);
+    }
+    EXPECT_FALSE(dev.ReplaceFileContents(L"\\Dst\\old", Pattern(2 << 20)));
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  }
+  EXPECT_EQ(image.Snapshot(), before);
+  EXPECT_EQ(StatOf(image.Host("Dst/old")).st_mode & 07777, 0640u);
+}
+
+}  // namespace
