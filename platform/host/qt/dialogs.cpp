@@ -339,14 +339,11 @@ bool CQtWindowBackend::OnDialogKey(HWND hWnd, int nKey) {
     return true;
   }
   if (nKey != Qt::Key_Return && nKey != Qt::Key_Enter) return false;
-  // Enter presses the focused push button, else the default one, else answers IDOK. The focus
-  // is the window's own: the key came to this window, active or not; a hidden button has none.
+  // Enter presses the focused push button, else the default one, else answers IDOK.
   HWND hTarget = nullptr;
   for (HWND hChild : w->children) {
     const CWindow* c = Find(hChild);
-    if (c->eKind == EKind::Button && c->pFrame && c->pFrame->isVisible() &&
-        c->pFrame->window()->focusWidget() == c->pFrame)
-      hTarget = hChild;
+    if (c->eKind == EKind::Button && c->pFrame && c->pFrame->hasFocus()) hTarget = hChild;
   }
   for (HWND hChild : w->children) {
     const CWindow* c = Find(hChild);
