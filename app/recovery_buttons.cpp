@@ -1,4 +1,5 @@
-// The question screen's answers, and the end of the program without a restart.
+// What the person can do: the question screen's answers, taps, keys and the close request, and
+// the end of the program without a restart.
 #include "app/recovery_dlg.h"
 #include "device/device_control.h"
 #include "platform/files.h"
@@ -10,6 +11,11 @@ void CRecoveryDlg::OnBnClickedYes() {
   const DWORD nIndex = m_nIndex.load();
   if (nIndex >= m_arrSrcPaths.size() || m_arrSrcPaths[nIndex].IsEmpty() ||
       GetFileAttributesW(m_arrSrcPaths[nIndex]) == INVALID_FILE_ATTRIBUTES) {
+    if (nIndex >= m_arrSrcPaths.size())
+      ErrorPrintA("orvane-recovery: nothing restored: Path.xml names no folder to restore");
+    else
+      ErrorPrintW(L"orvane-recovery: nothing restored: the first source folder '%s' is missing",
+                  m_arrSrcPaths[nIndex].GetString());
     SetRunOutcome("nothing restored: the first source is missing");
     EndWithoutRestart();
   }
@@ -29,6 +35,17 @@ void CRecoveryDlg::OnBnClickedNo() {
 
 // The tap is swallowed: it never reaches the default processing.
 void CRecoveryDlg::OnLButtonDown(UINT, CPoint) {}
+
+// The device has no keyboard; on a host's, Enter would press the focused YES and Escape would
+// cancel the dialog in the middle of the copy, leaving a half-restored flash behind.
+BOOL CRecoveryDlg::PreTranslateMessage(MSG* pMsg) {
+  if (pMsg->message >= WM_KEYFIRST && pMsg->message <= WM_KEYLAST) return TRUE;
+  return CDialog::PreTranslateMessage(pMsg);
+}
+
+void CRecoveryDlg::OnClose() {
+  if (m_bAskMode) OnBnClickedNo();
+}
 
 void CRecoveryDlg::EndWithoutRestart() {
   SetScreenOrientation(DMDO_0);

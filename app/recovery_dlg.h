@@ -26,6 +26,8 @@ class CRecoveryDlg : public CDialog {
 
   BOOL DestroyWindow() override;
   BOOL OnInitDialog() override;
+  // Swallows every key: YES and NO answer only a tap or a click, and no key ends the run.
+  BOOL PreTranslateMessage(MSG* pMsg) override;
 
   // Folder of the program file with its trailing "\" into a buffer of MAX_PATH characters;
   // FALSE (buffer unchanged) when it cannot be told.
@@ -42,6 +44,8 @@ class CRecoveryDlg : public CDialog {
   void OnLButtonDown(UINT nFlags, CPoint point);
   void OnBnClickedYes();
   void OnBnClickedNo();
+  // The window manager's close: NO while the question is shown, nothing once the run began.
+  void OnClose();
 
   // State of a run, in declaration order. Members the worker shares are atomic; the files
   // counters are also taken under m_hMutex by the copy and the drawing.

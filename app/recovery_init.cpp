@@ -4,10 +4,12 @@
 
 #include "app/recovery_dlg.h"
 #include "config/path_list.h"
+#include "config/xml_load_error.h"
 #include "device/device_control.h"
 #include "engine/event_thread.h"
 #include "platform/kernel.h"
 #include "platform/run_log.h"
+#include "platform/runtime.h"
 
 namespace {
 
@@ -23,12 +25,12 @@ constexpr int kProgressInset = 10;
 
 BOOL CRecoveryDlg::OnInitDialog() {
   CDialog::OnInitDialog();
+  // Kept so that an end without a restart can give the shell its work area back; read before
+  // the turn, which lays the work area out anew for the turned screen.
+  m_bHaveSavedWorkArea = SystemParametersInfoW(SPI_GETWORKAREA, 0, &m_rcSavedWorkArea, 0);
   SetScreenOrientation(DMDO_90);
   SetIcon(m_hIcon, TRUE);
   SetIcon(m_hIcon, FALSE);
-
-  // Kept so that an end without a restart can give the shell its work area back.
-  m_bHaveSavedWorkArea = SystemParametersInfoW(SPI_GETWORKAREA, 0, &m_rcSavedWorkArea, 0);
   SetFullScreen(this, SW_HIDE, 0);
 
   // Taken after the turn and the full screen: the whole screen in the turned orientation.
@@ -42,7 +44,10 @@ BOOL CRecoveryDlg::OnInitDialog() {
   strFile += kPathListFile;
   try {
     ReadPathList(strFile, m_arrSrcPaths, m_arrDstPaths);
-  } catch (const std::exception&) {
+  } catch (const std::exception& e) {
+    const auto* pLoad = dynamic_cast<const CXmlLoadError*>(&e);
+    ErrorPrintW(L"orvane-recovery: cannot load %s: %s", strFile.GetString(),
+                pLoad ? pLoad->Reason().c_str() : Utf8ToWide(e.what()).c_str());
     SetRunOutcome("configuration error");
     MessageBox(kXmlErrorText, L"", MB_OK | MB_TOPMOST);
     EndWithoutRestart();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform/xmldom.h"
 
@@ -19,6 +20,8 @@ class WinceXmlDoc {
   // "Cannot load XML file" when the file cannot be loaded at all, "Empty document!" when it has
   // no root element, none when it does not parse.
   int Load(const wchar_t* pszPath);
+  // Why the last Load gave 0, in a few words ("no root element"); empty after a 1.
+  const std::wstring& LoadError() const { return m_strLoadError; }
   // Visits up to nCount children of the root from position nFirst; none past the end or before
   // a successful Load.
   void WalkChildren(int nFirst, int nCount);
@@ -35,4 +38,5 @@ class WinceXmlDoc {
   std::unique_ptr<IXmlDocument> m_pDoc;
   // The document whose root's children are walked; null until a successful Load.
   const IXmlDocument* m_pChildren = nullptr;
+  std::wstring m_strLoadError;
 };

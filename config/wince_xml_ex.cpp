@@ -7,7 +7,7 @@
 WinceXmlEx::WinceXmlEx(CString strPath) : m_strPath(std::move(strPath)) {
   // A reader that did not load is deleted by the unwinding, and nothing is saved.
   m_pReader = std::make_unique<WinceXmlAttrReader>(m_strPath.GetString());
-  if (!m_pReader->IsLoaded()) throw CXmlLoadError();
+  if (!m_pReader->IsLoaded()) throw CXmlLoadError(m_pReader->LoadError());
   m_pDoc = m_pReader->Document();
 }
 

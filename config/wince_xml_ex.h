@@ -9,8 +9,8 @@
 
 class WinceXmlEx {
  public:
-  // Loads the file; throws CXmlLoadError ("Failed to WinceXmlEx!") when it was not loaded,
-  // after the notices of the load and without writing anything.
+  // Loads the file; throws CXmlLoadError ("Failed to WinceXmlEx!", with the reason the load
+  // gives) when it was not loaded, after the notices of the load and without writing anything.
   explicit WinceXmlEx(CString strPath);
   // Writes the document back to the same path (the outcome is not examined), then ends the reader.
   virtual ~WinceXmlEx();

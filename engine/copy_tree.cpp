@@ -2,6 +2,7 @@
 
 #include "engine/copy_error.h"
 #include "engine/kill_process.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
@@ -19,6 +20,13 @@ bool IsFolder(const WIN32_FIND_DATAW& data) {
   return (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// The code the failure box will show, and the line that tells the person what it was about.
+void KeepCopyError(DWORD dwError, const CString& strSource, const CString& strDest) {
+  g_dwLastCopyError = dwError;
+  ErrorPrintW(L"orvane-recovery: cannot copy %s to %s: %s (code %u)", strSource.GetString(),
+              strDest.GetString(), ErrorText(dwError).c_str(), static_cast<unsigned>(dwError));
+}
+
 // One file: FALSE (with the code kept) when it cannot be copied.
 BOOL CopyOneFile(const CString& strName, const CString& strSource, const CString& strDest,
                  HANDLE& hLock, std::atomic<DWORD>& nFiles) {
@@ -29,7 +37,7 @@ BOOL CopyOneFile(const CString& strName, const CString& strSource, const CString
   if (dwAttr != INVALID_FILE_ATTRIBUTES) SetFileAttributesW(strDstFile, dwAttr & ~kClearableBits);
   // The device refuses a path of MAX_PATH characters or more with 206; it is never cut short.
   if (!CopyFileW(strSrcFile, strDstFile, FALSE)) {
-    g_dwLastCopyError = GetLastError();
+    KeepCopyError(GetLastError(), strSrcFile, strDstFile);
     return FALSE;
   }
   if (WaitForSingleObject(hLock, INFINITE) == WAIT_OBJECT_0) {
@@ -61,7 +69,7 @@ BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDes
   // A folder whose listing or copy the device cannot name holds only files it cannot name
   // either: fail rather than pass over them as an empty folder.
   if (strSearch.GetLength() >= MAX_PATH || strDest.GetLength() >= MAX_PATH) {
-    g_dwLastCopyError = ERROR_FILENAME_EXCED_RANGE;
+    KeepCopyError(ERROR_FILENAME_EXCED_RANGE, strSource, strDest);
     return FALSE;
   }
   CreateDirectoryW(strDest, nullptr);

@@ -12,7 +12,8 @@ void CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& 
 // Copies the tree under strSource into strDest, creating folders and replacing files (read-only
 // and hidden cleared first), and adds 1 to nFiles under hLock after each file. FALSE at the
 // first file that cannot be copied, with its code in g_dwLastCopyError (206 for a path the device
-// cannot name), or when the thread is asked to stop; TRUE otherwise.
+// cannot name) and a line naming both paths, the reason and the code on standard error, or when
+// the thread is asked to stop; TRUE otherwise.
 BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDest, HANDLE& hLock,
               std::atomic<DWORD>& nFiles);
 

@@ -4,6 +4,7 @@
 #include "engine/delete_tree.h"
 #include "platform/files.h"
 #include "platform/kernel.h"
+#include "platform/runtime.h"
 
 namespace {
 
@@ -19,6 +20,12 @@ BOOL SourceHasEntries(const CString& strFolder) {
   return TRUE;
 }
 
+void ReportUnusableSource(const CString& strFolder) {
+  const bool bMissing = GetFileAttributesW(strFolder) == INVALID_FILE_ATTRIBUTES;
+  ErrorPrintW(L"orvane-recovery: the source folder '%s' is %s", strFolder.GetString(),
+              bMissing ? L"missing" : L"empty");
+}
+
 BOOL BeginRecoveryRun(CRecoveryDlg& dlg) {
   dlg.m_bSuccess = FALSE;
   dlg.m_nEntriesRestored = 0;
@@ -27,6 +34,7 @@ BOOL BeginRecoveryRun(CRecoveryDlg& dlg) {
   // nothing, so every source is probed first.
   for (const CString& strSource : dlg.m_arrSrcPaths) {
     if (!SourceHasEntries(strSource)) {
+      ReportUnusableSource(strSource);
       dlg.m_bSourceOk = FALSE;
       return FALSE;
     }

@@ -15,6 +15,8 @@ inline constexpr LPCWSTR kListSuffix = L"\\*";
 
 // TRUE when strFolder + "\*" lists at least one entry.
 BOOL SourceHasEntries(const CString& strFolder);
+// Says on standard error that the source folder is missing or empty, whichever it is.
+void ReportUnusableSource(const CString& strFolder);
 
 // Starts a run: clears the run's outcome, probes every entry's source and, only when each lists
 // something, empties the flash. FALSE (m_bSourceOk FALSE for a missing or empty source, nothing

@@ -192,6 +192,8 @@ void CWnd::DoDataExchange(CDataExchange*) {}
 BOOL CWnd::OnEraseBkgnd(CDC*) { return static_cast<BOOL>(Default()); }
 void CWnd::OnTimer(UINT_PTR) { Default(); }
 void CWnd::OnLButtonDown(UINT, CPoint) { Default(); }
+void CWnd::OnClose() { Default(); }
+BOOL CWnd::PreTranslateMessage(MSG*) { return FALSE; }
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl) {
   if (rControl.m_hWnd) return;
@@ -209,6 +211,11 @@ LRESULT AfxCallWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam) {
   } restore{t_pCurrentMsg};
   t_pCurrentMsg = &msg;
   return pWnd->WindowProc(nMsg, wParam, lParam);
+}
+
+BOOL AfxPreTranslateMessage(HWND hWnd, MSG* pMsg) {
+  CWnd* pWnd = CWnd::FromHandlePermanent(hWnd);
+  return pWnd && pWnd->PreTranslateMessage(pMsg);
 }
 
 // --- CProgressCtrl

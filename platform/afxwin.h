@@ -123,6 +123,11 @@ struct AFX_MSGMAP {
                                        static_cast<short>(HIWORD(static_cast<UINT_PTR>(lp))))); \
      return 0;                                                                      \
    }},
+#define ON_WM_CLOSE()                                         \
+  {WM_CLOSE, 0, 0, [](CWnd* w, WPARAM, LPARAM) -> LRESULT {    \
+     static_cast<ThisClass*>(w)->OnClose();                    \
+     return 0;                                                 \
+   }},
 #define ON_BN_CLICKED(id, memberFxn)                                 \
   {WM_COMMAND, BN_CLICKED, static_cast<UINT>(id),                    \
    [](CWnd* w, WPARAM, LPARAM) -> LRESULT {                          \
@@ -169,6 +174,9 @@ class CWnd : public CObject {
   virtual LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam);
   // Default processing of the message being handled.
   LRESULT Default();
+  // A key message for this window or one of its controls, before the window or the dialog's
+  // keyboard handling gets it; TRUE: handled here, it goes no further. FALSE by default.
+  virtual BOOL PreTranslateMessage(MSG* pMsg);
   BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
   virtual void DoDataExchange(CDataExchange* pDX);
 
@@ -176,6 +184,7 @@ class CWnd : public CObject {
   BOOL OnEraseBkgnd(CDC* pDC);
   void OnTimer(UINT_PTR nIDEvent);
   void OnLButtonDown(UINT nFlags, CPoint point);
+  void OnClose();
 
  protected:
   static const AFX_MSGMAP* GetThisMessageMap();
@@ -247,3 +256,6 @@ CWnd* AfxGetMainWnd();
 int AfxWinMain();
 // Backends call this for every message to one of the program's windows.
 LRESULT AfxCallWndProc(HWND hWnd, UINT nMsg, WPARAM wParam, LPARAM lParam);
+// Backends call this for a queued message on each window from pMsg->hwnd up to its top-level
+// window, in that order: TRUE when the object bound to hWnd handled it (then it goes no further).
+BOOL AfxPreTranslateMessage(HWND hWnd, MSG* pMsg);

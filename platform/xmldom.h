@@ -26,15 +26,23 @@ class IXmlNode {
   virtual std::wstring AttributeValue(int nIndex) const = 0;
 };
 
+// Why a document did not parse: the parser's own words and the byte of the file where it stopped.
+struct CXmlParseError {
+  std::wstring strReason;  // empty: the last load parsed, or could not read the file at all
+  long nFilePos = -1;      // bytes from the start of the file
+};
+
 class IXmlDocument {
  public:
   virtual ~IXmlDocument() = default;
   // Loads a device path. A failure code when the file cannot be read at all; S_OK with
   // *pbParsed false when it was read but is not a well-formed document.
   virtual HRESULT Load(const std::wstring& strPath, bool* pbParsed) = 0;
+  // Why the last Load did not parse; no reason after any other outcome.
+  virtual CXmlParseError ParseError() const = 0;
   // Null when the document has no root element.
   virtual const IXmlNode* DocumentElement() const = 0;
-  virtual int ChildCount() const = 0;                  // children of the document element
+  virtual int ChildCount() const = 0;                   // children of the document element
   virtual const IXmlNode* Child(int nIndex) const = 0;  // null past the end
   // Writes the document (declaration, comments and processing instructions kept) to a device path.
   virtual HRESULT Save(const std::wstring& strPath) = 0;

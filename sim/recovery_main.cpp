@@ -30,6 +30,7 @@ const char kHelp[] =
     "  ORVANE_PROGRAM          its device path; Path.xml is read from that folder (default: its\n"
     "                          own file inside the root, else \\SDMMC\\Recovery\\Recovery.exe)\n"
     "  ORVANE_RESTART_COMMAND  run by /bin/sh to restart the device (default: exit status 3)\n"
+    "  ORVANE_RESTART_WAIT     seconds the restart command has to end the program (default 60)\n"
     "  ORVANE_LOG              file that every output line is appended to, with a timestamp\n"
     "  QT_QPA_PLATFORM         Qt platform to draw on (default: Qt's choice)\n"
     "exit status: 0 ended without a restart (NO, nothing to restore, Path.xml unreadable),\n"

@@ -22,7 +22,9 @@ constexpr LPCWSTR kRestartIn = L"Restart in %d s";
 
 constexpr UINT kTitleFormat = DT_CENTER | DT_WORDBREAK;                  // 0x11
 constexpr UINT kQuestionFormat = DT_CENTER | DT_VCENTER | DT_WORDBREAK;  // 0x15
-constexpr UINT kProgressFormat = DT_CENTER | DT_VCENTER;                 // 0x05
+constexpr UINT kPreparingFormat = DT_CENTER | DT_VCENTER;                // 0x05
+// The percentage is wider than the turned screen at 28 pixels: it breaks between its words.
+constexpr UINT kCopyingFormat = DT_CENTER | DT_VCENTER | DT_WORDBREAK;   // 0x15
 constexpr UINT kCompletedFormat = DT_CENTER | DT_BOTTOM | DT_WORDBREAK;  // 0x19
 
 void DrawLine(HDC hdc, LPCWSTR pszText, RECT rc, UINT uFormat) {
@@ -72,9 +74,9 @@ BOOL CRecoveryDlg::OnEraseBkgnd(CDC* pDC) {
     DrawLine(surface.m_hDC, strText, {0, 20, w, h / 2 + 30}, kCompletedFormat);
   } else if (dwTotal != 0) {
     strText.Format(kCopying, ProgressPercent(m_nFilesCopied.load(), dwTotal));
-    DrawLine(surface.m_hDC, strText, {0, 80, w, h / 2}, kProgressFormat);
+    DrawLine(surface.m_hDC, strText, {0, 80, w, h / 2}, kCopyingFormat);
   } else {
-    DrawLine(surface.m_hDC, kPreparing, {0, 80, w, h / 2}, kProgressFormat);
+    DrawLine(surface.m_hDC, kPreparing, {0, 80, w, h / 2}, kPreparingFormat);
   }
 
   surface.BlitTo(pDC->GetSafeHdc(), 0, 0, 0, 0, 0, 0);

@@ -1,11 +1,17 @@
 // The recovery program on the host backends: its start-up and layout, every end without a restart,
 // a complete recovery with its countdown and restart, a failed one with its box, and its tear-down.
+#include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QProgressBar>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
+#include <optional>
 
 #include "app/recovery_app.h"
 #include "tests/app/program_fixture.h"
@@ -16,6 +22,16 @@ using Texts = std::vector<std::wstring>;
 const Texts kQuestion = {L"Orvane Emergency Recovery",
                          L"All user's settings will be lost, continue?"};
 const std::string kNavi = PathXml({{"\\SDMMC\\Backup\\Navi", "\\ResidentFlash\\Navi"}});
+
+// Counts the paints of every widget while it lives.
+struct CPaintCount : QObject {
+  CPaintCount() { QCoreApplication::instance()->installEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* pEvent) override {
+    m_nPaints += pEvent->type() == QEvent::Paint;
+    return false;
+  }
+  int m_nPaints = 0;
+};
 
 TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
   // The display in its normal orientation, then the shell and the dialog as the program lays
@@ -183,17 +199,25 @@ TEST_F(ProgramTest, AFailedRunShowsTheBoxOnceThenRestarts) {
       m_pFaults->Fail(EOp::kCopyFile, c.dwError, 2);  // one of the two copied, whichever first
     else
       m_pFaults->Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d");
-    // While the box shows, the dialog's refresh keeps ticking and only repaints.
+    // While the box shows, the dialog's refresh keeps ticking and only repaints; in a second of
+    // waiting for OK the box and the screen behind it paint a few times, not in a loop.
     bool bTickedInBox = false;
+    std::optional<CPaintCount> paints;
+    QElapsedTimer waited;
     m_pUser.reset();
     m_pUser = std::make_unique<CBoxAnswerer>(Windows(), [&] {
       if (!bTickedInBox) bTickedInBox = Tick(IDT_PROGRESS) == -1;
-      return true;
+      if (!paints) {
+        paints.emplace();
+        waited.start();
+      }
+      return waited.elapsed() >= 1000;
     });
     EXPECT_EQ(Click(IDC_YES), -1);
     WaitForRun();
     EXPECT_EQ(Tick(IDT_PROGRESS), -1);
     EXPECT_TRUE(bTickedInBox);
+    EXPECT_LE(paints->m_nPaints, 20);
     using CBoxes = std::vector<std::pair<std::wstring, std::wstring>>;
     EXPECT_EQ(m_pUser->m_boxes, (CBoxes{{L"Recover", c.pszText}}));
     EXPECT_EQ(m_nRestarts, 1);
@@ -208,6 +232,55 @@ TEST_F(ProgramTest, AFailedRunShowsTheBoxOnceThenRestarts) {
     EXPECT_EQ(m_image.Snapshot().count(L"\\SDMMC\\OrvaneData\\AppData\\state.dat"), 1u);
     TearDown();
     SetUp();
+  }
+}
+
+// An end of the program in a child of the test: the child tells what it left, then ends.
+std::function<void(int)> g_fnEnding;
+[[noreturn]] void EndChild(int nCode) {
+  g_fnEnding(nCode);
+  std::_Exit(nCode);
+}
+
+TEST_F(ProgramTest, KeysChangeNothingAndACloseActsAsNoOnlyOnTheQuestion) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  // Escape, Enter or the window manager's close (0), as the window system sends them: keys to the
+  // focused control, the close to the window; on the question, during the run, after it.
+  for (int nScreen : {0, 1, 2}) {
+    for (int nKey : {int{Qt::Key_Escape}, int{Qt::Key_Return}, 0}) {
+      SCOPED_TRACE(testing::Message() << "screen " << nScreen << ", key " << nKey);
+      m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
+      Start(kNavi);
+      Windows().WidgetOf(Item(IDC_YES))->setFocus();  // as the modal run leaves it
+      EXPECT_TRUE(nScreen == 0 || Windows().ClickButton(Item(IDC_YES)));
+      if (nScreen > 1) {
+        WaitForRun();
+        Tick(IDT_PROGRESS);
+      }
+      QWindow* pWindow = Windows().WidgetOf(Hwnd())->window()->windowHandle();
+      auto send = [&] {
+        QCloseEvent close;
+        QKeyEvent key(QEvent::KeyPress, nKey, Qt::NoModifier);
+        QApplication::sendEvent(pWindow, nKey ? static_cast<QEvent*>(&key) : &close);
+      };
+      // The bar is the worker's to show and hide.
+      const std::string strShown = State().substr(0, State().find("; bar"));
+      if (nScreen == 0 && nKey == 0) {
+        g_fnEnding = [this](int nCode) {
+          std::fprintf(stderr, "%d: %s\n", nCode, State().c_str());
+          std::filesystem::remove_all(m_image.Root());
+        };
+        SetExitHook(&EndChild);
+        EXPECT_EXIT(send(), testing::ExitedWithCode(0),
+                    "0: normal, task bar, work area 0,0,320,214");
+      } else {
+        send();
+        EXPECT_EQ(State().substr(0, State().find("; bar")), strShown);
+        EXPECT_EQ(Dlg().m_bAskMode, nScreen == 0);
+      }
+      TearDown();
+      SetUp();
+    }
   }
 }
 

@@ -41,7 +41,7 @@ void ExpectInstalledTree(const std::string& strRoot, const std::string& strPrefi
     expected[kDoc + "examples/device/" + rel] = contents;
   expected[kDoc + "examples/Path.xml"] = ReadHostFile(src + "/SDMMC/Recovery/Path.xml");
   expected["bin/orvane-recovery"] = expected["bin/orvane-sim"] = "";
-  for (const std::string font : {"fonts-liberation2", "fonts-wqy-microhei"})
+  for (const std::string font : {"fonts-liberation2", "fonts-arphic-uming"})
     expected[kDoc + "fonts/" + font + ".copyright"] =
         ReadHostFile("/usr/share/doc/" + font + "/copyright");
   for (const char* generated : {"deploying.txt", "examples/orvane-recovery.service"})
@@ -114,7 +114,7 @@ TEST(Deploy, DebianPackageHoldsTheInstallUnderUsrWithItsDependencies) {
                 "Section: admin\n");
   const std::string depends = RunShell("dpkg-deb -f " + deb + " Depends").strOut;
   for (const char* package :
-       {"fonts-liberation2, ", "fonts-wqy-microhei, ", "libc6 (", "libqt6widgets6 (",
+       {"fonts-liberation2, ", "fonts-arphic-uming, ", "libc6 (", "libqt6widgets6 (",
         "libqt6gui6 (", "libqt6core6 (", "libpugixml1v5 ("})
     EXPECT_NE(depends.find(package), std::string::npos) << package << " in " << depends;
 

@@ -20,7 +20,7 @@ TEST_F(QtFonts, FaceCellHeightAndWeightAreMet) {
       {L"Arial", 28, FW_BOLD, "Liberation Sans", 28, true},
       {L"Arial", 18, FW_BOLD, "Liberation Sans", 18, true},
       {L"Arial", -20, FW_NORMAL, "Liberation Sans", 20, false},
-      {L"\u5b8b\u4f53", -26, 0, "WenQuanYi Micro Hei", 26, false},
+      {L"\u5b8b\u4f53", -26, 0, "AR PL UMing CN", 26, false},
       {L"MS Shell Dlg", -11, FW_NORMAL, "Liberation Sans", 11, false}};
   for (const auto& [strFace, lHeight, lWeight, family, nPixels, bBold] : cases) {
     SCOPED_TRACE(lHeight);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QFontMetrics>
 #include <QImage>
 #include <QTimer>
 #include <QWidget>
@@ -21,10 +22,11 @@ TEST_F(MsgBoxTest, ShowsCaptionAndTextInItsFontAndEndsBothWays) {
     std::wstring strText, strCaption;
     int nKey;  // pressed to close it; 0: a tap on OK
     INT_PTR nResult;
+    const wchar_t* pszFits;  // the whole text in the text control, every line, or "cut"
   } cases[] = {
-      {L"Recover failed(112)!Press OK to reboot.", L"Recover", 0, IDOK},
-      {L"", L"", Qt::Key_Escape, IDCANCEL},
-      {strLong, L"\u6062\u590d", Qt::Key_Return, IDOK},
+      {L"Recover failed(112)!Press OK to reboot.", L"Recover", 0, IDOK, L"whole"},
+      {L"", L"", Qt::Key_Escape, IDCANCEL, L"whole"},
+      {strLong, L"\u6062\u590d", Qt::Key_Return, IDOK, L"cut"},
   };
   const size_t nObjects = Backend().Gdi().LiveObjects();
   for (const auto& c : cases) {
@@ -49,6 +51,11 @@ TEST_F(MsgBoxTest, ShowsCaptionAndTextInItsFontAndEndsBothWays) {
         const QFont font = Backend().WidgetOf(::GetDlgItem(box.m_hWnd, nId))->font();
         seen.push_back(std::to_wstring(font.pixelSize()) + L" " + font.family().toStdWString());
       }
+      const QWidget* pText = Backend().WidgetOf(::GetDlgItem(box.m_hWnd, IDC_MSG_TEXT));
+      const QRect needed = QFontMetrics(pText->font())
+                               .boundingRect(pText->contentsRect(), Qt::TextWordWrap,
+                                             QString::fromStdWString(c.strText));
+      seen.push_back(pText->contentsRect().contains(needed) ? L"whole" : L"cut");
       if (c.nKey)
         Backend().OnDialogKey(box.m_hWnd, c.nKey);
       else
@@ -57,7 +64,7 @@ TEST_F(MsgBoxTest, ShowsCaptionAndTextInItsFontAndEndsBothWays) {
     EXPECT_EQ(box.DoModal(), c.nResult);
     const std::wstring strBoth = c.strCaption + L"|" + c.strText;
     EXPECT_EQ(seen, (std::vector<std::wstring>{strBoth, strBoth, L"dialog colour",
-                                               L"26 \u5b8b\u4f53", L"26 \u5b8b\u4f53"}));
+                                               L"26 \u5b8b\u4f53", L"26 \u5b8b\u4f53", c.pszFits}));
   }
   EXPECT_EQ(Backend().Gdi().LiveObjects(), nObjects);
 }

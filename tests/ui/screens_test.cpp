@@ -23,6 +23,8 @@ std::string Describe(const CDrawnText& t) {
 
 using Texts = std::vector<std::string>;
 const std::string kProgressLine = " (0,80,240,160) 0x5 Arial 25 700 rgb=000000 transparent";
+// The percentage is wider than the turned screen: it breaks between its words.
+const std::string kCopyingLine = " (0,80,240,160) 0x15 Arial 25 700 rgb=000000 transparent";
 const std::string kCompleted =
     "Recovery completed! (0,80,240,160) 0x19 Arial 25 700 rgb=000000 transparent";
 const std::string kRestartLine = " s (0,20,240,190) 0x19 Arial 25 700 rgb=000000 transparent";
@@ -43,8 +45,12 @@ class ScreensTest : public ::testing::Test {
   Texts Paint() {
     m_rig.Repaint();
     Texts out;
-    for (const CDrawnText& t : m_rig.Windows().DrawnTexts(m_rig.DialogWindow()))
+    for (const CDrawnText& t : m_rig.Windows().DrawnTexts(m_rig.DialogWindow())) {
       out.push_back(Describe(t));
+      // Whole on the screen: the ink never leaves its rectangle's sides.
+      if (t.rc.bottom > t.rc.top)
+        EXPECT_TRUE(t.ink.left >= t.rc.left && t.ink.right <= t.rc.right) << out.back();
+    }
     return out;
   }
   HWND Bar() { return ::GetDlgItem(m_rig.DialogWindow(), IDC_PROGRESS); }
@@ -66,7 +72,7 @@ TEST_F(ScreensTest, EachScreenDrawsItsTextsInItsRectanglesWithItsFonts) {
         "All user's settings will be lost, continue? (0,80,240,160) 0x15 Arial 16 700 "
         "rgb=000000 transparent"}},
       {FALSE, FALSE, 5, 0, 5, {"Recovering...." + kProgressLine}},
-      {FALSE, FALSE, 3, 7, 5, {"Recovering Orvane...42%" + kProgressLine}},
+      {FALSE, FALSE, 3, 7, 5, {"Recovering Orvane...42%" + kCopyingLine}},
       {FALSE, TRUE, 7, 120, 3, {kCompleted, "Restart in 3" + kRestartLine}},
       {FALSE, TRUE, 0, 0, 0, {kCompleted, "Restart in 0" + kRestartLine}},
   };
@@ -94,7 +100,7 @@ TEST_F(ScreensTest, PercentageIsTruncatedAndTheBarFollowsOnTheJobsRange) {
     SCOPED_TRACE(pszPercent);
     Set(FALSE, FALSE, dwCopied, dwTotal);  // the bar's range as the job sets it
     EXPECT_EQ(Paint(),
-              Texts{"Recovering Orvane..." + std::string(pszPercent) + "%" + kProgressLine});
+              Texts{"Recovering Orvane..." + std::string(pszPercent) + "%" + kCopyingLine});
     EXPECT_EQ(BarPos(), nBarPos);
   }
   // The question screen leaves the bar where it was.
@@ -134,7 +140,7 @@ TEST_F(ScreensTest, BarPositionGoesOutUnderTheCopyMutexAndAFailedWaitSkipsOnlyTh
   // A closed handle fails the wait: no position goes out, the frame is whole all the same.
   CloseHandle(dlg.m_hMutex);
   Set(FALSE, FALSE, 5, 7);
-  EXPECT_EQ(Paint(), Texts{"Recovering Orvane...71%" + kProgressLine});
+  EXPECT_EQ(Paint(), Texts{"Recovering Orvane...71%" + kCopyingLine});
   EXPECT_EQ(BarPos(), 3);
   dlg.m_hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY");
 }

@@ -45,6 +45,9 @@ class CHostPower {
   PFN_RESTART m_fnRestart;
 };
 
-// The restart of orvane-recovery: runs ORVANE_RESTART_COMMAND with /bin/sh when it is set (TRUE
-// when it exits 0); otherwise flushes standard output and ends the process with status 3.
-BOOL RestartByCommandOrExit();
+// The restart of orvane-recovery: runs ORVANE_RESTART_COMMAND with /bin/sh when it is set and
+// waits ORVANE_RESTART_WAIT seconds (default 60) for the restart to end the process. A command
+// that cannot start, fails, or leaves the process running that long is reported on standard
+// error; then, as when no command is set, output is flushed and the process ends with status 3.
+// Never returns.
+[[noreturn]] BOOL RestartByCommandOrExit();

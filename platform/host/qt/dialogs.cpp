@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPixmap>
@@ -45,6 +46,25 @@ QImage StopIcon(int nSize) {
   p.drawLine(QPointF(a, a), QPointF(b, b));
   p.drawLine(QPointF(a, b), QPointF(b, a));
   return image;
+}
+
+WPARAM VirtualKeyOf(int nKey) {
+  switch (nKey) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return VK_RETURN;
+    case Qt::Key_Escape:
+      return VK_ESCAPE;
+    case Qt::Key_Space:
+      return VK_SPACE;
+    case Qt::Key_Tab:
+      return VK_TAB;
+    default:
+      // Digits and letters carry their ASCII codes on both sides.
+      if ((nKey >= Qt::Key_0 && nKey <= Qt::Key_9) || (nKey >= Qt::Key_A && nKey <= Qt::Key_Z))
+        return static_cast<WPARAM>(nKey);
+      return 0;
+  }
 }
 
 }  // namespace
@@ -127,6 +147,8 @@ HWND CQtWindowBackend::CreateControl(HWND hDlg, QWidget* pClient, const CDialogI
   if (!(item.dwStyle & WS_VISIBLE)) pWidget->setVisible(false);
   ctl.pFrame = pWidget;
   ctl.pClient = pWidget;
+  if (auto* pFrame = dynamic_cast<CQtFrameWidget*>(Find(hDlg)->pFrame.data()))
+    pFrame->WatchKeys(pWidget);
   HWND hCtl = Register(std::move(ctl));
   Find(hDlg)->children.push_back(hCtl);
   if (auto* button = qobject_cast<QPushButton*>(pWidget))
@@ -269,6 +291,8 @@ HWND CQtWindowBackend::BuildMessageBox(LPCWSTR pszText, LPCWSTR pszCaption, UINT
   ok.dwStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON;
   HWND hOk = Register(std::move(ok));
   Find(hBox)->children.push_back(hOk);
+  pFrame->WatchKeys(pLabel);
+  pFrame->WatchKeys(pOk);
   QObject::connect(pOk, &QPushButton::clicked, pOk, [this, hOk] { OnButtonClicked(hOk); });
 
   int nFrameHeight = nHeight + pFrame->CaptionHeight();
@@ -292,6 +316,19 @@ int CQtWindowBackend::MessageBoxW(HWND, LPCWSTR pszText, LPCWSTR pszCaption, UIN
 void CQtWindowBackend::OnMouseDown(HWND hWnd, QPoint ptClient) {
   AfxCallWndProc(hWnd, WM_LBUTTONDOWN, MK_LBUTTON,
                  MAKELPARAM(static_cast<WORD>(ptClient.x()), static_cast<WORD>(ptClient.y())));
+}
+
+bool CQtWindowBackend::PreTranslateKey(HWND hWnd, QWidget* pTarget, const QKeyEvent& key) {
+  const CWindow* w = Find(hWnd);
+  if (!w) return false;
+  HWND hTarget = hWnd;
+  for (HWND hChild : w->children)
+    if (Find(hChild)->pFrame == pTarget) hTarget = hChild;
+  MSG msg{hTarget, key.type() == QEvent::KeyPress ? WM_KEYDOWN : WM_KEYUP, VirtualKeyOf(key.key()),
+          0};
+  // The control first, then its window.
+  if (hTarget != hWnd && AfxPreTranslateMessage(hTarget, &msg)) return true;
+  return AfxPreTranslateMessage(hWnd, &msg) != FALSE;
 }
 
 bool CQtWindowBackend::OnDialogKey(HWND hWnd, int nKey) {

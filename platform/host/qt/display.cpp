@@ -43,6 +43,10 @@ LONG CHostDisplay::ChangeSettings(DEVMODEW* pDevMode, DWORD dwFlags) {
     if (dwFlags & CDS_TEST) return DISP_CHANGE_SUCCESSFUL;
     if (dwWanted == m_dwOrientation) return DISP_CHANGE_SUCCESSFUL;
     m_dwOrientation = dwWanted;
+    // The shell lays its work area out anew on the turned screen: above the task bar when shown.
+    const int cx = dwWanted == DMDO_90 ? m_nNormalHeight : m_nNormalWidth;
+    const int cy = dwWanted == DMDO_90 ? m_nNormalWidth : m_nNormalHeight;
+    m_rcWork = RECT{0, 0, cx, m_bTaskBarVisible ? cy - kTaskBarHeight : cy};
     fnChanged = m_fnChanged;
   }
   if (fnChanged) fnChanged();

@@ -25,7 +25,9 @@ class CHostDisplay {
   void SetRefusing(bool bRefusing);
   // ChangeDisplaySettingsEx on this display: DM_DISPLAYQUERYORIENTATION with CDS_TEST answers the
   // supported orientations in dmDisplayOrientation; DM_DISPLAYORIENTATION tests (CDS_TEST) or sets
-  // DMDO_0 or DMDO_90. A record whose dmSize is not 192 bytes is DISP_CHANGE_BADMODE.
+  // DMDO_0 or DMDO_90. A record whose dmSize is not 192 bytes is DISP_CHANGE_BADMODE. A new
+  // orientation lays the work area out anew, as the shell does: the whole turned screen, less
+  // the task bar's strip while the task bar is shown.
   LONG ChangeSettings(DEVMODEW* pDevMode, DWORD dwFlags);
   // ChangeSettings calls so far, refused ones included.
   int SettingsCalls() const;

@@ -24,15 +24,23 @@ int PixelSizeForCell(QFont font, int nCell) {
   return nPixels;
 }
 
+// The installed faces that stand for the device's. "宋体" is a Song face whose Latin letters are
+// half an em wide in a one-em cell: AR PL UMing (Debian's fonts-arphic-uming) has the same build,
+// so the failure box's 20-point text takes four lines of its text control, as on the device;
+// WenQuanYi Micro Hei's taller lines left the last one cut. Arial is Liberation Sans
+// (fonts-liberation2), made to its metrics.
+const char16_t kSongFace[] = u"AR PL UMing CN";
+const char kSansFace[] = "Liberation Sans";
+
 }  // namespace
 
 void RegisterDeviceFontSubstitutes() {
   static std::once_flag once;
   std::call_once(once, [] {
-    const QString kCjk = QStringLiteral("WenQuanYi Micro Hei");
-    const QString kSans = QStringLiteral("Liberation Sans");
-    for (const char16_t* face : {u"宋体", u"新宋体", u"SimSun", u"NSimSun", u"微软雅黑"})
-      QFont::insertSubstitution(QString::fromUtf16(face), kCjk);
+    const QString kSong = QString::fromUtf16(kSongFace);
+    const QString kSans = QString::fromLatin1(kSansFace);
+    for (const char16_t* face : {u"宋体", u"新宋体", u"SimSun", u"NSimSun"})
+      QFont::insertSubstitution(QString::fromUtf16(face), kSong);
     for (const char* face : {"MS Shell Dlg", "MS Shell Dlg 2", "System", "Tahoma", "MS Sans Serif"})
       QFont::insertSubstitution(QString::fromLatin1(face), kSans);
   });

@@ -7,7 +7,7 @@
 
 #include "platform/winuser.h"
 
-// Maps the device's face names that fontconfig does not know ("宋体" to the installed CJK font,
+// Maps the device's face names that fontconfig does not know ("宋体" to the installed Song face,
 // "MS Shell Dlg" to the Arial-compatible sans); once per process, before the first font.
 void RegisterDeviceFontSubstitutes();
 

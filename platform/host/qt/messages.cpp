@@ -101,20 +101,27 @@ void CQtWindowBackend::ApplyProgress(CWindow& w) {
 LRESULT CQtWindowBackend::ControlMessage(HWND hWnd, CWindow& w, UINT nMsg, WPARAM wParam,
                                          LPARAM lParam) {
   if (w.eKind != EKind::Progress) return 0;
-  if (nMsg == PBM_SETRANGE || nMsg == PBM_SETPOS) Touch(hWnd);
+  // A bar that shows what it showed is not drawn again: the dialog's erase handler sets the
+  // position at every frame, and the bar's repaint would bring the next frame at once.
+  const int nOldLower = w.nLower, nOldUpper = w.nUpper, nOldPos = w.nPos;
+  auto applyIfChanged = [&] {
+    if (w.nLower == nOldLower && w.nUpper == nOldUpper && w.nPos == nOldPos) return;
+    Touch(hWnd);
+    ApplyProgress(w);
+  };
   switch (nMsg) {
     case PBM_SETRANGE: {
       LRESULT old = MAKELPARAM(static_cast<WORD>(w.nLower), static_cast<WORD>(w.nUpper));
       w.nLower = LOWORD(static_cast<UINT_PTR>(lParam));
       w.nUpper = HIWORD(static_cast<UINT_PTR>(lParam));
       w.nPos = std::clamp(w.nPos, w.nLower, std::max(w.nLower, w.nUpper));
-      ApplyProgress(w);
+      applyIfChanged();
       return old;
     }
     case PBM_SETPOS: {
       LRESULT old = w.nPos;
       w.nPos = std::clamp(static_cast<int>(wParam), w.nLower, std::max(w.nLower, w.nUpper));
-      ApplyProgress(w);
+      applyIfChanged();
       return old;
     }
     case PBM_SETSTEP: {

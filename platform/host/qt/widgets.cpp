@@ -58,6 +58,16 @@ CQtFrameWidget::CQtFrameWidget(IQtWindowHost* pHost, int nCaptionHeight, bool bC
       m_bCaptionOk(bCaptionOk),
       m_pClient(new CQtClientWidget(pHost, this)) {
   setAttribute(Qt::WA_DeleteOnClose, false);
+  WatchKeys(m_pClient);
+}
+
+bool CQtFrameWidget::eventFilter(QObject* pWatched, QEvent* pEvent) {
+  const bool bKey = pEvent->type() == QEvent::KeyPress || pEvent->type() == QEvent::KeyRelease;
+  if (bKey && m_hWnd && pWatched->isWidgetType() &&
+      m_pHost->PreTranslateKey(m_hWnd, static_cast<QWidget*>(pWatched),
+                               *static_cast<QKeyEvent*>(pEvent)))
+    return true;
+  return QWidget::eventFilter(pWatched, pEvent);
 }
 
 void CQtFrameWidget::SetHandle(HWND hWnd) {

@@ -129,6 +129,7 @@ class CQtWindowBackend : public IWindowBackend, public IQtWindowHost {
   // IQtWindowHost.
   void PaintClient(HWND hWnd, QWidget* pClient) override;
   void OnMouseDown(HWND hWnd, QPoint ptClient) override;
+  bool PreTranslateKey(HWND hWnd, QWidget* pTarget, const QKeyEvent& key) override;
   bool OnDialogKey(HWND hWnd, int nKey) override;
   void OnCloseRequest(HWND hWnd) override;
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/cstring.h"
 #include "platform/device_backend.h"
 #include "platform/kernel.h"
 
@@ -31,11 +32,12 @@ bool IsBlankText(pugi::xml_node node) {
   return true;
 }
 
-int CountTopLevelElements(const pugi::xml_document& doc) {
+// The second top-level element, which no XML document has; null when there is none.
+pugi::xml_node SecondTopLevelElement(const pugi::xml_document& doc) {
   int n = 0;
   for (pugi::xml_node node : doc.children())
-    if (node.type() == pugi::node_element) ++n;
-  return n;
+    if (node.type() == pugi::node_element && ++n == 2) return node;
+  return {};
 }
 
 bool IsWriteEncoding(pugi::xml_encoding encoding) {
@@ -149,6 +151,7 @@ void CHostXmlDocument::Clear() {
   m_encoding = pugi::encoding_utf8;
   m_bBom = false;
   m_bCrLf = false;
+  m_parseError = {};
 }
 
 // How pugixml's outcome maps onto the device DOM's:
@@ -181,11 +184,14 @@ HRESULT CHostXmlDocument::Load(const std::wstring& strPath, bool* pbParsed) {
       return result.status == pugi::status_out_of_memory ? E_OUTOFMEMORY : E_FAIL;
     default:
       Clear();
+      m_parseError = {Utf8ToWide(result.description()), static_cast<long>(result.offset)};
       return S_FALSE;
   }
   // pugixml accepts a second top-level element; no XML document has one.
-  if (CountTopLevelElements(m_doc) > 1) {
+  if (pugi::xml_node second = SecondTopLevelElement(m_doc)) {
+    const long nFilePos = static_cast<long>(second.offset_debug());
     Clear();
+    m_parseError = {L"a second root element", nFilePos};
     return S_FALSE;
   }
   if (pbParsed) *pbParsed = true;

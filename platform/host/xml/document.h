@@ -16,6 +16,8 @@ class CHostXmlDocument : public IXmlDocument {
   // *pbParsed false when it is not well-formed; S_OK with *pbParsed true otherwise, also for a
   // document without a root element (DocumentElement() is then null).
   HRESULT Load(const std::wstring& strPath, bool* pbParsed) override;
+  // pugixml's description and offset of the syntax error, or "a second root element" at it.
+  CXmlParseError ParseError() const override { return m_parseError; }
   const IXmlNode* DocumentElement() const override;
   int ChildCount() const override;
   const IXmlNode* Child(int nIndex) const override;
@@ -35,4 +37,5 @@ class CHostXmlDocument : public IXmlDocument {
   pugi::xml_encoding m_encoding = pugi::encoding_utf8;
   bool m_bBom = false;   // the file began with a byte order mark
   bool m_bCrLf = false;  // the file's lines end in CR LF
+  CXmlParseError m_parseError;
 };
