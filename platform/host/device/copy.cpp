@@ -1,7 +1,7 @@
-// Whole-file work on the host: copy, read and replace, each finished before it takes the
-// destination's name (a file without a name linked in, or a temporary file renamed over the
-// old one), so the name never shows a half-written file and the old contents stay whole until
-// the new ones are. A failure leaves the destination as it was and nothing behind.
+// Whole-file work on the host: copy, read and replace. A copy to a new name is written under that
+// name, as the device writes it; replacing a file goes through a temporary file renamed over it,
+// so the old contents stay whole until the new ones are. A failure leaves the destination as it
+// was and nothing behind.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -61,20 +61,6 @@ bool CopyContents(int fdIn, int fdOut, off_t nSize) {
   }
 }
 
-// Renames only when the new name is free; -1 with EEXIST when it is not.
-int RenameNoReplace(int fdParent, const std::string& strFrom, const std::string& strTo) {
-  if (::renameat2(fdParent, strFrom.c_str(), fdParent, strTo.c_str(), RENAME_NOREPLACE) == 0)
-    return 0;
-  if (errno != EINVAL) return -1;
-  // A file system that cannot be asked so: looked at first.
-  struct stat st {};
-  if (::fstatat(fdParent, strTo.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    errno = EEXIST;
-    return -1;
-  }
-  return ::renameat(fdParent, strFrom.c_str(), fdParent, strTo.c_str());
-}
-
 // The facts a copy uses, from a look-up made before the file was opened.
 struct stat StatOf(const struct statx& st) {
   struct stat out {};
@@ -91,6 +77,19 @@ struct stat StatOf(const struct statx& st) {
 BOOL Abandon(int fdParent, const std::string& strTemp, DWORD dwError) {
   ::unlinkat(fdParent, strTemp.c_str(), 0);
   return Fail(dwError);
+}
+
+// Removes the file a failed copy made under the name, not one others put there since: made is
+// what the copy made (by its inode; with st_ino 0, by the size and time it was given).
+void RemoveMade(int fdParent, const std::string& strName, const struct stat& made) {
+  struct stat now {};
+  if (::fstatat(fdParent, strName.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(now.st_mode))
+    return;
+  const bool bOurs = made.st_ino ? now.st_dev == made.st_dev && now.st_ino == made.st_ino
+                                 : now.st_size == made.st_size &&
+                                       now.st_mtim.tv_sec == made.st_mtim.tv_sec &&
+                                       now.st_mtim.tv_nsec == made.st_mtim.tv_nsec;
+  if (bOurs) ::unlinkat(fdParent, strName.c_str(), 0);
 }
 
 }  // namespace
@@ -157,8 +156,7 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
     if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     if (DWORD dwRefusal = RefusalFor(dst->Parent(), dst->strName, st)) return Fail(dwRefusal);
-    bool bIgnored = false;
-    return CopyThroughTemp(fdSrc.Get(), src, *dst, true, bIgnored);
+    return CopyOver(fdSrc.Get(), src, *dst);
   }
 }
 
@@ -166,55 +164,37 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CFact& dst,
                             bool& bAppeared) {
   const mode_t mode = src.st_mode & 0777;
   const int fdParent = dst.Parent();
-  // Written as a file without a name and linked under the destination's name once whole: a cut
-  // power leaves neither a half-written file there nor a temporary one. A file system that
-  // cannot goes through a temporary name, as over an existing file.
-  CUniqueFd fdOut(::openat(fdParent, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode));
+  CUniqueFd fdOut(
+      ::openat(fdParent, dst.strName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
   if (!fdOut.IsValid()) {
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-      return Fail(Win32FromErrno(errno));
-    if (CopyThroughTemp(fdSrc, src, dst, false, bAppeared)) return TRUE;
-    if (bFailIfExists) bAppeared = false;  // it stays an error 80
-    return FALSE;
-  }
-  const struct timespec times[2] = {src.st_atim, src.st_mtim};
-  // The permission bits set again: the file creation mask or a folder's default access list may
-  // have taken some away.
-  if (!CopyContents(fdSrc, fdOut.Get(), src.st_size) || ::fchmod(fdOut.Get(), mode) != 0 ||
-      ::futimens(fdOut.Get(), times) != 0)
-    return Fail(Win32FromErrno(errno));
-  if (!LinkUnnamed(fdOut.Get(), fdParent, dst.strName)) {
-    const int nErrno = errno;
-    if (nErrno != EEXIST) return Fail(Win32FromErrno(nErrno));
+    if (errno != EEXIST) return Fail(Win32FromErrno(errno));
     // Made by others meanwhile: what was looked up about it is stale.
     HostFacts::FileChanged();
     bAppeared = !bFailIfExists;
     return Fail(ERROR_FILE_EXISTS);
   }
   HostFacts::FileChanged();
+  const struct timespec times[2] = {src.st_atim, src.st_mtim};
+  // The permission bits set again: the file creation mask or a folder's default access list may
+  // have taken some away.
+  if (!CopyContents(fdSrc, fdOut.Get(), src.st_size) || ::fchmod(fdOut.Get(), mode) != 0 ||
+      ::futimens(fdOut.Get(), times) != 0) {
+    const int nErrno = errno;
+    struct stat made {};
+    ::fstat(fdOut.Get(), &made);
+    RemoveMade(fdParent, dst.strName, made);
+    return Fail(Win32FromErrno(nErrno));
+  }
   if (::close(fdOut.Release()) == 0) return TRUE;
-  // What a failed close may have lost goes again, as long as the name still names the file
-  // linked here (by the size and time given to it).
+  // What a failed close may have lost: the file goes, known by the size and time given to it.
   const int nErrno = errno;
-  struct stat now {};
-  if (::fstatat(fdParent, dst.strName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(now.st_mode) && now.st_size == src.st_size &&
-      now.st_mtim.tv_sec == src.st_mtim.tv_sec && now.st_mtim.tv_nsec == src.st_mtim.tv_nsec)
-    ::unlinkat(fdParent, dst.strName.c_str(), 0);
+  struct stat made = src;
+  made.st_ino = 0;
+  RemoveMade(fdParent, dst.strName, made);
   return Fail(Win32FromErrno(nErrno));
 }
 
-bool CHostDevice::LinkUnnamed(int fd, int fdParent, const std::string& strName) {
-  if (::linkat(fd, "", fdParent, strName.c_str(), AT_EMPTY_PATH) == 0) return true;
-  // Without the right to link by descriptor, by its name under /proc.
-  if (errno != ENOENT && errno != EPERM) return false;
-  char proc[64];
-  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-  return ::linkat(AT_FDCWD, proc, fdParent, strName.c_str(), AT_SYMLINK_FOLLOW) == 0;
-}
-
-BOOL CHostDevice::CopyThroughTemp(int fdSrc, const struct stat& src, const CFact& dst,
-                                  bool bReplace, bool& bAppeared) {
+BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, const CFact& dst) {
   const int fdParent = dst.Parent();
   DWORD dwError = 0;
   std::string strTemp;
@@ -226,12 +206,8 @@ BOOL CHostDevice::CopyThroughTemp(int fdSrc, const struct stat& src, const CFact
       ::fchmod(fdTemp.Get(), src.st_mode & 0777) != 0 || ::futimens(fdTemp.Get(), times) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
-  const int r = bReplace ? ::renameat(fdParent, strTemp.c_str(), fdParent, dst.strName.c_str())
-                         : RenameNoReplace(fdParent, strTemp, dst.strName);
-  if (r != 0) {
-    bAppeared = errno == EEXIST;
-    return Abandon(fdParent, strTemp, bAppeared ? ERROR_FILE_EXISTS : Win32FromErrno(errno));
-  }
+  if (::renameat(fdParent, strTemp.c_str(), fdParent, dst.strName.c_str()) != 0)
+    return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   return TRUE;
 }
 
