@@ -79,19 +79,6 @@ BOOL Abandon(int fdParent, const std::string& strTemp, DWORD dwError) {
   return Fail(dwError);
 }
 
-// Removes the file a failed copy made under the name, not one others put there since: made is
-// what the copy made (by its inode; with st_ino 0, by the size and time it was given).
-void RemoveMade(int fdParent, const std::string& strName, const struct stat& made) {
-  struct stat now {};
-  if (::fstatat(fdParent, strName.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(now.st_mode))
-    return;
-  const bool bOurs = made.st_ino ? now.st_dev == made.st_dev && now.st_ino == made.st_ino
-                                 : now.st_size == made.st_size &&
-                                       now.st_mtim.tv_sec == made.st_mtim.tv_sec &&
-                                       now.st_mtim.tv_nsec == made.st_mtim.tv_nsec;
-  if (bOurs) ::unlinkat(fdParent, strName.c_str(), 0);
-}
-
 }  // namespace
 
 int CHostDevice::CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError) {
@@ -109,10 +96,10 @@ int CHostDevice::CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError) 
   return -1;
 }
 
-int CHostDevice::OpenSource(const std::wstring& strSource, struct stat& listed, DWORD& dwError) {
+int CHostDevice::OpenSource(const CDevicePath& source, struct stat& listed, DWORD& dwError) {
   // A plain file just listed is opened where it was listed; anything else (a link to follow, a
   // name not listed a moment ago) through its path.
-  const CFact* fact = HostFacts::Find(m_nFactsOwner, strSource);
+  const CFact* fact = HostFacts::Find(m_nFactsOwner, source);
   if (fact && fact->bExists && S_ISREG(fact->st.stx_mode)) {
     int fd = ::openat(fact->Parent(), fact->strName.c_str(),
                       O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
@@ -122,19 +109,22 @@ int CHostDevice::OpenSource(const std::wstring& strSource, struct stat& listed, 
     }
   }
   listed.st_mode = 0;
-  return m_pImage->Open(strSource, O_RDONLY | O_NONBLOCK, dwError);
+  return m_pImage->Open(source, O_RDONLY | O_NONBLOCK, 0, EResolve::Read, dwError);
 }
 
 BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& strDest,
                            BOOL bFailIfExists) {
   HostFacts::NextCall();
+  CDevicePath source, dest;
+  if (!CDeviceImage::Split(strSource, source) || !CDeviceImage::Split(strDest, dest))
+    return Fail(ERROR_ACCESS_DENIED);
   DWORD dwError = 0;
   struct stat src {};
-  CUniqueFd fdSrc(OpenSource(strSource, src, dwError));
+  CUniqueFd fdSrc(OpenSource(source, src, dwError));
   if (!fdSrc.IsValid()) return Fail(dwError);
 
   for (int nTry = 0;; ++nTry) {
-    const CFact* dst = Lookup(strDest, dwError);
+    const CFact* dst = Lookup(dest, dwError);
     if (!dst) return Fail(dwError);
     if (dst->IsRoot()) return Fail(ERROR_ACCESS_DENIED);
     // A source just listed as a plain file is copied to a new name by what the listing found;
@@ -145,7 +135,7 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
     }
     if (!dst->bExists) {
       bool bAppeared = false;
-      const BOOL bOk = CopyToNew(fdSrc.Get(), src, *dst, bFailIfExists, bAppeared);
+      const BOOL bOk = CopyToNew(fdSrc.Get(), src, dest, bFailIfExists, bAppeared);
       // Made by someone else meanwhile: treated as it now stands, once.
       if (bAppeared && nTry == 0) continue;
       return bOk;
@@ -156,18 +146,21 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
     if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     if (DWORD dwRefusal = RefusalFor(dst->Parent(), dst->strName, st)) return Fail(dwRefusal);
-    return CopyOver(fdSrc.Get(), src, *dst);
+    const auto fdParent = m_pImage->OpenParent(dest, EResolve::Change, dwError);
+    if (!fdParent) return Fail(dwError);
+    return CopyOver(fdSrc.Get(), src, fdParent->Get(), dest.strName);
   }
 }
 
-BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists,
-                            bool& bAppeared) {
+BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath& dst,
+                            BOOL bFailIfExists, bool& bAppeared) {
   const mode_t mode = src.st_mode & 0777;
-  const int fdParent = dst.Parent();
+  DWORD dwError = 0;
+  // Made in one call that finds its folder from the root.
   CUniqueFd fdOut(
-      ::openat(fdParent, dst.strName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+      m_pImage->Open(dst, O_WRONLY | O_CREAT | O_EXCL, mode, EResolve::Change, dwError));
   if (!fdOut.IsValid()) {
-    if (errno != EEXIST) return Fail(Win32FromErrno(errno));
+    if (dwError != ERROR_ALREADY_EXISTS) return Fail(dwError);
     // Made by others meanwhile: what was looked up about it is stale.
     HostFacts::FileChanged();
     bAppeared = !bFailIfExists;
@@ -177,25 +170,40 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CFact& dst,
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
   // The permission bits set again: the file creation mask or a folder's default access list may
   // have taken some away.
+  struct stat made {};
   if (!CopyContents(fdSrc, fdOut.Get(), src.st_size) || ::fchmod(fdOut.Get(), mode) != 0 ||
       ::futimens(fdOut.Get(), times) != 0) {
     const int nErrno = errno;
-    struct stat made {};
     ::fstat(fdOut.Get(), &made);
-    RemoveMade(fdParent, dst.strName, made);
+    RemoveMade(dst, made);
     return Fail(Win32FromErrno(nErrno));
   }
   if (::close(fdOut.Release()) == 0) return TRUE;
   // What a failed close may have lost: the file goes, known by the size and time given to it.
   const int nErrno = errno;
-  struct stat made = src;
+  made = src;
   made.st_ino = 0;
-  RemoveMade(fdParent, dst.strName, made);
+  RemoveMade(dst, made);
   return Fail(Win32FromErrno(nErrno));
 }
 
-BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, const CFact& dst) {
-  const int fdParent = dst.Parent();
+void CHostDevice::RemoveMade(const CDevicePath& path, const struct stat& made) {
+  DWORD dwIgnored = 0;
+  const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwIgnored);
+  struct stat now {};
+  if (!fdParent ||
+      ::fstatat(fdParent->Get(), path.strName.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(now.st_mode))
+    return;
+  const bool bOurs = made.st_ino ? now.st_dev == made.st_dev && now.st_ino == made.st_ino
+                                 : now.st_size == made.st_size &&
+                                       now.st_mtim.tv_sec == made.st_mtim.tv_sec &&
+                                       now.st_mtim.tv_nsec == made.st_mtim.tv_nsec;
+  if (bOurs) ::unlinkat(fdParent->Get(), path.strName.c_str(), 0);
+}
+
+BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, int fdParent,
+                           const std::string& strName) {
   DWORD dwError = 0;
   std::string strTemp;
   CUniqueFd fdTemp(CreateTemp(fdParent, strTemp, dwError));
@@ -206,15 +214,17 @@ BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, const CFact& dst) 
       ::fchmod(fdTemp.Get(), src.st_mode & 0777) != 0 || ::futimens(fdTemp.Get(), times) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
-  if (::renameat(fdParent, strTemp.c_str(), fdParent, dst.strName.c_str()) != 0)
+  if (::renameat(fdParent, strTemp.c_str(), fdParent, strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   return TRUE;
 }
 
 BOOL CHostDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes) {
   HostFacts::NextCall();
+  CDevicePath path;
+  if (!CDeviceImage::Split(strPath, path)) return Fail(ERROR_ACCESS_DENIED);
   DWORD dwError = 0;
-  CUniqueFd fd(m_pImage->Open(strPath, O_RDONLY | O_NONBLOCK, dwError));
+  CUniqueFd fd(m_pImage->Open(path, O_RDONLY | O_NONBLOCK, 0, EResolve::Read, dwError));
   if (!fd.IsValid()) return Fail(dwError);
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) return Fail(Win32FromErrno(errno));
@@ -234,11 +244,13 @@ BOOL CHostDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes)
 
 BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) {
   HostFacts::NextCall();
-  CResolvedPath path;
+  CDevicePath path;
+  if (!CDeviceImage::Split(strPath, path)) return Fail(ERROR_ACCESS_DENIED);
   DWORD dwError = 0;
-  if (!m_pImage->Resolve(strPath, path, dwError)) return Fail(dwError);
+  const auto fdFolder = m_pImage->OpenParent(path, EResolve::Change, dwError);
+  if (!fdFolder) return Fail(dwError);
   if (path.IsRoot()) return Fail(ERROR_ACCESS_DENIED);
-  int fdParent = path.Parent();
+  const int fdParent = fdFolder->Get();
   struct statx st {};
   bool bExists = m_pImage->Stat(fdParent, path.strName, st, dwError);
   if (bExists) {
@@ -259,7 +271,6 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (::renameat(fdParent, strTemp.c_str(), fdParent, path.strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   HostFacts::Changed();
-  m_pImage->ForgetFolder(strPath);
   // The rename itself reaches the disk only with its folder.
   CUniqueFd fdDir(::openat(fdParent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fdDir.IsValid()) ::fsync(fdDir.Get());

@@ -59,17 +59,21 @@ class CHostDevice : public IDeviceBackend {
   // A fresh temporary file in the folder; its name in strTemp.
   int CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError);
   // The facts about a path: this thread's recent ones, else looked up now. Null with the code
-  // when the folder holding it cannot be reached; a missing name is a fact too.
-  const CFact* Lookup(const std::wstring& strPath, DWORD& dwError);
+  // when the path climbs out or the folder holding it cannot be reached; a missing name is a
+  // fact too.
+  const CFact* Lookup(const CDevicePath& path, DWORD& dwError);
   // The source of a copy opened for reading, through the folder it was just listed in when it
   // was, with what the listing found in listed (st_mode 0 otherwise); -1 with the code.
-  int OpenSource(const std::wstring& strSource, struct stat& listed, DWORD& dwError);
+  int OpenSource(const CDevicePath& source, struct stat& listed, DWORD& dwError);
   // A copy to a missing destination, made under its name; bAppeared when one was made by others
   // meanwhile and the copy may go over it. A failure removes what it made.
-  BOOL CopyToNew(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists,
+  BOOL CopyToNew(int fdSrc, const struct stat& src, const CDevicePath& dst, BOOL bFailIfExists,
                  bool& bAppeared);
-  // A copy over an existing destination: written to a temporary file renamed over it.
-  BOOL CopyOver(int fdSrc, const struct stat& src, const CFact& dst);
+  // Removes the file a failed copy made under the path, not one others put there since: made is
+  // what the copy made (by its inode; with st_ino 0, by the size and time it was given).
+  void RemoveMade(const CDevicePath& path, const struct stat& made);
+  // A copy over the existing name in the folder: written to a temporary file renamed over it.
+  BOOL CopyOver(int fdSrc, const struct stat& src, int fdParent, const std::string& strName);
 
   // Shared with the listings, which may outlive the device.
   std::shared_ptr<const CDeviceImage> m_pImage;
