@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <clocale>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -106,7 +107,18 @@ TEST(ExitProgram, RunsTheHookWithTheCode) {
   EXPECT_EQ(seen, 3);
 }
 
+// The program runs in the environment's UTF-8 locale, which Qt sets at start-up.
+class CUtf8Locale {
+ public:
+  CUtf8Locale() : m_strOld(std::setlocale(LC_ALL, nullptr)) { std::setlocale(LC_ALL, "C.UTF-8"); }
+  ~CUtf8Locale() { std::setlocale(LC_ALL, m_strOld.c_str()); }
+
+ private:
+  std::string m_strOld;
+};
+
 TEST(Wtoi, ReadsLeadingDigitsAndSaturates) {
+  CUtf8Locale utf8;
   const std::pair<const wchar_t*, int> cases[] = {
       {L"123", 123},
       {L"  -42x", -42},
@@ -125,6 +137,7 @@ TEST(Wtoi, ReadsLeadingDigitsAndSaturates) {
       {L"-2147483649", INT_MIN},
       {L"-99999999999999999999999", INT_MIN},
       {L"\u0661\u0662", 0},  // digits of another script are no digits here
+      {L"\u2003 5", 0},      // nor is its white space any
       {nullptr, 0},
   };
   for (const auto& [text, value] : cases) {
@@ -134,11 +147,13 @@ TEST(Wtoi, ReadsLeadingDigitsAndSaturates) {
 }
 
 TEST(Wcsupr, UpperCasesAsciiLettersInPlaceOnly) {
+  CUtf8Locale utf8;
   const std::pair<std::wstring, std::wstring> cases[] = {
       {L"nav.exe", L"NAV.EXE"},
       {L"Nav.ExE", L"NAV.EXE"},
       {L"az{`@[", L"AZ{`@["},
       {L"\u00e4\u00df\u5b8b z", L"\u00e4\u00df\u5b8b Z"},
+      {L"\u0131\u017f", L"\u0131\u017f"},  // no ASCII letter from another script's
       {L"", L""},
   };
   for (const auto& [in, out] : cases) {
