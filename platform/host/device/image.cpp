@@ -19,15 +19,6 @@ namespace {
 // The separators are single bytes in the host's names.
 bool IsSeparator(char ch) { return ch == '\\' || ch == '/'; }
 
-std::string Join(const std::vector<std::string_view>& parts, size_t n) {
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    if (i) out += '/';
-    out.append(parts[i]);
-  }
-  return out.empty() ? std::string(".") : out;
-}
-
 // A missing or non-folder step reads as path not found; a link a change may not follow and a way
 // out of the image as access denied.
 DWORD ResolveError(int nErrno, EResolve eResolve) {
@@ -59,21 +50,29 @@ CDeviceImage::CDeviceImage(const std::string& strRoot, std::vector<std::string> 
 
 bool CDeviceImage::Split(const std::wstring& strPath, CDevicePath& out) {
   const std::string host = WideToUtf8(strPath);
-  std::vector<std::string_view> parts;
+  // The whole path is gathered in the folder's string, then its last component taken off.
+  std::string& rel = out.strFolder;
+  rel.clear();
+  rel.reserve(host.size());
   size_t nStart = 0;
   for (size_t i = 0; i <= host.size(); ++i) {
     if (i < host.size() && !IsSeparator(host[i])) continue;
-    const std::string_view part = std::string_view(host).substr(nStart, i - nStart);
+    const std::string_view part(host.data() + nStart, i - nStart);
     nStart = i + 1;
+    if (part.empty() || part == ".") continue;
     if (part == "..") {
-      if (parts.empty()) return false;
-      parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
+      if (rel.empty()) return false;
+      const size_t nSlash = rel.rfind('/');
+      rel.erase(nSlash == std::string::npos ? 0 : nSlash);
+      continue;
     }
+    if (!rel.empty()) rel += '/';
+    rel += part;
   }
-  out.strName = parts.empty() ? std::string() : std::string(parts.back());
-  out.strFolder = Join(parts, parts.empty() ? 0 : parts.size() - 1);
+  const size_t nSlash = rel.rfind('/');
+  out.strName.assign(rel, nSlash == std::string::npos ? 0 : nSlash + 1);
+  rel.resize(nSlash == std::string::npos ? 0 : nSlash);
+  if (rel.empty()) rel = ".";
   return true;
 }
 
