@@ -32,15 +32,12 @@ std::map<std::string, std::string> Tree(const std::string& strRoot) {
   return out;
 }
 
-// The host device, whose n-th deletion or copy begins only once a mover thread has moved a
-// folder out of the image and looked at what it took.
+// The host device, whose fifth deletion or copy begins only once a mover thread has moved a
+// folder out of the image and noted what it took.
 class CMovedDevice : public CHostDevice {
  public:
-  CMovedDevice(const CTempImage& image, const CTempImage& outside, int nAt, std::string strFolder)
-      : CHostDevice(image.Root()),
-        m_strFrom(image.Host(strFolder)),
-        m_strTo(outside.Host("moved")),
-        m_nAt(nAt) {}
+  CMovedDevice(const std::string& strRoot, std::string strFrom, std::string strTo)
+      : CHostDevice(strRoot), m_strFrom(std::move(strFrom)), m_strTo(std::move(strTo)) {}
   BOOL DeleteFile(const std::wstring& strPath) override {
     Move();
     return CHostDevice::DeleteFile(strPath);
@@ -49,19 +46,16 @@ class CMovedDevice : public CHostDevice {
     Move();
     return CHostDevice::CopyFile(strSource, strDest, b);
   }
-  std::map<std::string, std::string> m_taken;  // what the folder held when it left
-
- private:
   void Move() {
-    if (++m_nCalls != m_nAt) return;
-    std::thread([&] {
-      ASSERT_EQ(::rename(m_strFrom.c_str(), m_strTo.c_str()), 0);
-      m_taken = Tree(m_strTo);
-    }).join();
+    if (++m_nCalls == 5)
+      std::thread([&] {
+        ASSERT_EQ(::rename(m_strFrom.c_str(), m_strTo.c_str()), 0);
+        m_taken = Tree(m_strTo);
+      }).join();
   }
   std::string m_strFrom, m_strTo;
-  int m_nAt;
   int m_nCalls = 0;
+  std::map<std::string, std::string> m_taken;  // what the folder held when it left
 };
 
 TEST(HostRenameOut, NoChangeFollowsAFolderMovedOutOfTheImage) {
@@ -86,7 +80,7 @@ TEST(HostRenameOut, NoChangeFollowsAFolderMovedOutOfTheImage) {
     image.Folder(strFilled);
     for (int i = 0; i < 20; ++i) image.File(strFilled + "f" + std::to_string(i), "data");
     const auto before = Tree(image.Root());
-    CMovedDevice dev(image, outside, 5, c.pszMoved);
+    CMovedDevice dev(image.Root(), image.Host(c.pszMoved), outside.Host("moved"));
     IDeviceBackend* pPrevious = InstallDeviceBackend(&dev);
     BOOL bCopied = FALSE;
     g_dwLastCopyError = 0;
