@@ -2,14 +2,17 @@
 #include "app/recovery_dlg.h"
 #include "device/device_control.h"
 #include "platform/files.h"
+#include "platform/run_log.h"
 #include "platform/runtime.h"
 
 void CRecoveryDlg::OnBnClickedYes() {
   // No configured entry, or a first source that is not there: nothing can be restored.
   const DWORD nIndex = m_nIndex.load();
   if (nIndex >= m_arrSrcPaths.size() || m_arrSrcPaths[nIndex].IsEmpty() ||
-      GetFileAttributesW(m_arrSrcPaths[nIndex]) == INVALID_FILE_ATTRIBUTES)
+      GetFileAttributesW(m_arrSrcPaths[nIndex]) == INVALID_FILE_ATTRIBUTES) {
+    SetRunOutcome("nothing restored: the first source is missing");
     EndWithoutRestart();
+  }
 
   m_bAskMode = FALSE;
   m_progress.ShowWindow(SW_SHOW);
@@ -19,7 +22,10 @@ void CRecoveryDlg::OnBnClickedYes() {
   m_bStart.store(true, std::memory_order_release);
 }
 
-void CRecoveryDlg::OnBnClickedNo() { EndWithoutRestart(); }
+void CRecoveryDlg::OnBnClickedNo() {
+  SetRunOutcome("cancelled by NO");
+  EndWithoutRestart();
+}
 
 // The tap is swallowed: it never reaches the default processing.
 void CRecoveryDlg::OnLButtonDown(UINT, CPoint) {}

@@ -7,6 +7,7 @@
 #include "device/device_control.h"
 #include "engine/event_thread.h"
 #include "platform/kernel.h"
+#include "platform/run_log.h"
 
 namespace {
 
@@ -42,6 +43,7 @@ BOOL CRecoveryDlg::OnInitDialog() {
   try {
     ReadPathList(strFile, m_arrSrcPaths, m_arrDstPaths);
   } catch (const std::exception&) {
+    SetRunOutcome("configuration error");
     MessageBox(kXmlErrorText, L"", MB_OK | MB_TOPMOST);
     EndWithoutRestart();
   }

@@ -3,6 +3,7 @@
 #include "app/recovery_dlg.h"
 #include "device/device_control.h"
 #include "engine/copy_error.h"
+#include "platform/run_log.h"
 #include "ui/msg_box.h"
 
 namespace {
@@ -21,6 +22,7 @@ void CRecoveryDlg::OnTimer(UINT_PTR nIDEvent) {
       return;
     }
     KillTimer(IDT_RESTART);
+    SetRunOutcome("restored");
     RebootDevice();
     return;
   }
@@ -30,7 +32,9 @@ void CRecoveryDlg::OnTimer(UINT_PTR nIDEvent) {
   LONG nFinished = WORKER_FINISHED;
   if (m_nWorkerState.compare_exchange_strong(nFinished, WORKER_IDLE) && !m_bSuccess.load()) {
     // The code is shown signed, as the device's own printf shows it.
-    m_strMessage.Format(kFailedFormat, static_cast<int>(g_dwLastCopyError.load()));
+    const int nCode = static_cast<int>(g_dwLastCopyError.load());
+    SetRunOutcome("failed with code %d", nCode);
+    m_strMessage.Format(kFailedFormat, nCode);
     CMsgBox box(m_strMessage, kFailedCaption, nullptr);
     box.DoModal();
     RebootDevice();

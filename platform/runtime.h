@@ -18,6 +18,15 @@ void DiagPrintW(LPCWSTR pszFormat, ...);
 // Where diagnostic text goes; null restores standard output. Called under the print lock.
 using PFN_DIAG_SINK = void (*)(const std::string& strUtf8);
 void SetDiagSink(PFN_DIAG_SINK pfnSink);
+// Both kinds of line also go to the device log (platform/run_log.h) when one is open.
+
+// The program's error lines: one whole line per call on standard error as UTF-8 (a line end
+// given is dropped, one is added), never interleaved between threads.
+void ErrorPrintA(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
+void ErrorPrintW(LPCWSTR pszFormat, ...);
+// A status line at the bottom of standard error, rewritten in place; error lines are written
+// above it and "" removes it. Only for a terminal, and never logged.
+void SetStatusLine(const std::string& strUtf8);
 
 // Upper-cases ASCII letters in place; returns psz.
 LPWSTR _wcsupr(LPWSTR psz);

@@ -1,10 +1,16 @@
 #include "sim/sim_controller.h"
 
+#include <unistd.h>
+
+#include <QProgressBar>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
+#include "platform/cstring.h"
+#include "platform/host/device/termination.h"
+#include "platform/run_log.h"
 #include "platform/runtime.h"
 #include "res/resource.h"
 
@@ -22,7 +28,9 @@ std::wstring TextOf(HWND hWnd) {
   return std::wstring(buf, static_cast<size_t>(n));
 }
 
-void Say(const std::string& s) { std::fprintf(stderr, "orvane-sim: %s\n", s.c_str()); }
+void Say(const std::string& s) { ErrorPrintA("orvane-sim: %s", s.c_str()); }
+
+constexpr size_t kProgressTextChars = 60;
 
 }  // namespace
 
@@ -31,6 +39,8 @@ CSimController::CSimController(const CSimOptions& options, CHostBackends& backen
 
 void CSimController::Start() {
   g_pController = this;
+  m_bProgressLine = ::isatty(STDERR_FILENO) == 1;
+  OnTerminationSignal([this](int nSignal) { Finish(EOutcome::Interrupted, nSignal); });
   SetExitHook(&CSimController::OnProgramExit);
   m_backends.Power().SetRestartHandler([this]() -> BOOL { Finish(EOutcome::Restart, 0); });
   m_backends.Windows().SetObserver(this);
@@ -47,10 +57,15 @@ void CSimController::Start() {
 
 void CSimController::OnProgramExit(int nCode) { g_pController->Finish(EOutcome::Exit, nCode); }
 
-CSimEnd CSimController::CollectEnd(EOutcome eOutcome, int nExitCode) {
+CSimEnd CSimController::CollectEnd(EOutcome eOutcome, int nCode) {
   CSimEnd end;
   end.eOutcome = eOutcome;
-  end.nExitCode = nExitCode;
+  (eOutcome == EOutcome::Interrupted ? end.nSignal : end.nExitCode) = nCode;
+  end.nDurationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        std::chrono::steady_clock::now() - m_start)
+                        .count();
+  end.strImage = m_options.strImage;
+  end.strProgram = m_options.strProgram;
   end.nOrientation = m_backends.Display().Orientation();
   end.bTaskBarVisible = m_backends.Display().TaskBarVisible();
   RECT rc = m_backends.Display().WorkArea();
@@ -64,22 +79,31 @@ CSimEnd CSimController::CollectEnd(EOutcome eOutcome, int nExitCode) {
   return end;
 }
 
-void CSimController::Finish(EOutcome eOutcome, int nExitCode) {
+void CSimController::Finish(EOutcome eOutcome, int nCode) {
   if (m_bFinishing.exchange(true)) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));  // the first way out ends us
   }
   std::fflush(stdout);
-  CSimEnd end = CollectEnd(eOutcome, nExitCode);
+  SetStatusLine("");
+  CSimEnd end = CollectEnd(eOutcome, nCode);
   int nStatus = 1;
+  std::string strHow;
   switch (eOutcome) {
     case EOutcome::Exit:
-      nStatus = nExitCode == 0 ? 0 : 1;
+      nStatus = nCode == 0 ? 0 : 1;
+      strHow = "the program exited with code " + std::to_string(nCode);
       break;
     case EOutcome::Restart:
       nStatus = 3;
+      strHow = "the device restarted";
       break;
     case EOutcome::Timeout:
       nStatus = 124;
+      strHow = "timed out";
+      break;
+    case EOutcome::Interrupted:
+      nStatus = 128 + nCode;
+      strHow = "interrupted by signal " + std::to_string(nCode);
       break;
   }
   if (!m_options.strReport.empty()) {
@@ -93,19 +117,39 @@ void CSimController::Finish(EOutcome eOutcome, int nExitCode) {
   }
   if (!m_options.strScreenshots.empty()) Say("screenshots in " + m_options.strScreenshots);
   Say(m_report.Summary(end));
+  CloseRunLog(nStatus, strHow);
   std::fflush(stderr);
+  if (eOutcome == EOutcome::Interrupted) DieOfSignal(nCode);
   // Like the device going down: nothing more runs, no destructor races the worker.
   std::_Exit(nStatus);
 }
 
-void CSimController::SaveShot(const char* pszKind) {
+std::string CSimController::SaveShot(const char* pszKind) {
   int nNumber = m_report.NextShotNumber();
-  if (m_options.strScreenshots.empty()) return;
+  if (m_options.strScreenshots.empty()) return {};
   char name[64];
-  std::snprintf(name, sizeof name, "/%03d-%s.png", nNumber, pszKind);
-  std::string strPath = m_options.strScreenshots + name;
-  if (!m_backends.Windows().RenderDisplay().save(QString::fromStdString(strPath), "PNG"))
-    Say("cannot write " + strPath);
+  std::snprintf(name, sizeof name, "%03d-%s.png", nNumber, pszKind);
+  std::string strPath = m_options.strScreenshots + "/" + name;
+  if (m_backends.Windows().RenderDisplay().save(QString::fromStdString(strPath), "PNG"))
+    return name;
+  Say("cannot write " + strPath);
+  return {};
+}
+
+void CSimController::ShowProgress(HWND hDlg, const std::vector<std::wstring>& texts) {
+  if (!m_bProgressLine) return;
+  std::wstring strTexts;
+  for (const std::wstring& t : texts) strTexts += (strTexts.empty() ? L"" : L" / ") + t;
+  if (strTexts.size() > kProgressTextChars) strTexts = strTexts.substr(0, kProgressTextChars);
+  std::string line = "orvane-sim: " + WideToUtf8(strTexts);
+  auto* pBar =
+      qobject_cast<QProgressBar*>(m_backends.Windows().WidgetOf(::GetDlgItem(hDlg, IDC_PROGRESS)));
+  if (pBar && pBar->isVisible() && pBar->maximum() > pBar->minimum())
+    line += " [" +
+            std::to_string((pBar->value() - pBar->minimum()) * 100 /
+                           (pBar->maximum() - pBar->minimum())) +
+            "%]";
+  SetStatusLine(line);
 }
 
 void CSimController::OnWindowPainted(HWND hWnd) {
@@ -119,8 +163,9 @@ void CSimController::OnWindowPainted(HWND hWnd) {
   QImage frame = windows.RenderWindow(hWnd);
   if (frame == m_lastFrame) return;
   m_lastFrame = frame;
-  m_report.AddScreen(windows.PaintedTexts(hWnd));
-  SaveShot("screen");
+  const std::vector<std::wstring> texts = windows.PaintedTexts(hWnd);
+  m_report.AddScreen(texts, SaveShot("screen"));
+  ShowProgress(hWnd, texts);
   if (!m_bTapped) {
     m_bTapped = true;
     if (!m_options.bWindow && m_options.eTap != ETap::None)
@@ -139,8 +184,7 @@ void CSimController::OnMessageBoxShown(HWND hBox) { OnBox(hBox, ::GetDlgItem(hBo
 
 void CSimController::OnBox(HWND hBox, HWND hText) {
   if (!m_seenBoxes.insert(hBox).second) return;
-  m_report.AddMessageBox(TextOf(hBox), TextOf(hText));
-  SaveShot("message");
+  m_report.AddMessageBox(TextOf(hBox), TextOf(hText), SaveShot("message"));
   if (m_options.bWindow) return;
   QTimer::singleShot(0, [this, hBox] {
     HWND hOk = ::GetDlgItem(hBox, IDOK);

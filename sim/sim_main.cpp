@@ -4,12 +4,16 @@
 #include <QApplication>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
 #include "app/recovery_app.h"
 #include "platform/host/install.h"
+#include "platform/run_log.h"
+#include "platform/runtime.h"
+#include "platform/version.h"
 #include "sim/sim_controller.h"
 #include "sim/sim_options.h"
 
@@ -18,7 +22,8 @@ namespace {
 constexpr int kBadUsage = 2;
 
 int Refuse(const std::string& strWhy) {
-  std::fprintf(stderr, "orvane-sim: %s\n", strWhy.c_str());
+  ErrorPrintA("orvane-sim: %s", strWhy.c_str());
+  CloseRunLog(kBadUsage);
   return kBadUsage;
 }
 
@@ -42,12 +47,19 @@ int main(int argc, char** argv) {
   CSimOptions options;
   std::string strError;
   if (!ParseSimOptions(argc, argv, options, strError)) {
-    std::fprintf(stderr, "orvane-sim: %s\n%s", strError.c_str(), SimUsage());
+    ErrorPrintA("orvane-sim: %s; try --help", strError.c_str());
     return kBadUsage;
   }
-  if (options.bHelp) {
-    std::fputs(SimUsage(), stderr);
+  if (options.bHelp || options.bVersion) {
+    if (options.bHelp)
+      std::fputs(SimUsage(), stdout);
+    else
+      std::printf("orvane-sim %s\n", kOrvaneVersion);
     return 0;
+  }
+  if (const char* pszLog = std::getenv("ORVANE_LOG"); pszLog && *pszLog) {
+    if (!OpenRunLog(pszLog, std::string("orvane-sim ") + kOrvaneVersion, strError))
+      ErrorPrintA("orvane-sim: %s", strError.c_str());
   }
   if (!IsFolder(options.strImage))
     return Refuse("the device image " + options.strImage + " is not a folder");
@@ -71,10 +83,12 @@ int main(int argc, char** argv) {
       return Refuse("the report's folder " + parent.string() + " does not exist");
   }
 
+  RouteQtMessages();
   CQtEnvironment environment;
   if (!environment.Prepare(!options.bWindow, options.nScreenWidth, options.nScreenHeight,
                            strError)) {
-    std::fprintf(stderr, "orvane-sim: %s\n", strError.c_str());
+    ErrorPrintA("orvane-sim: %s", strError.c_str());
+    CloseRunLog(1);
     return 1;
   }
   int nQtArgc = 1;

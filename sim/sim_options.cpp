@@ -1,11 +1,10 @@
 #include "sim/sim_options.h"
 
+#include <QCommandLineParser>
+#include <QStringList>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-
-#include "platform/cstring.h"
 
 namespace {
 
@@ -34,11 +33,18 @@ bool ParseTimeout(const std::string& s, double& dSeconds) {
   return true;
 }
 
+bool Fail(std::string& strError, const std::string& strWhy) {
+  strError = strWhy;
+  return false;
+}
+
 }  // namespace
 
 const char* SimUsage() {
   return "usage: orvane-sim --image DIR [--program PATH] [--tap yes|no|none] [--screen WxH]\n"
          "                  [--screenshots DIR] [--report FILE] [--timeout SECONDS] [--window]\n"
+         "       orvane-sim --help | --version\n"
+         "Runs the recovery program against a device image, with a simulated display and user.\n"
          "  --image DIR        host folder that stands for the device's root (required)\n"
          "  --program PATH     device path of the program file (default "
          "\\SDMMC\\Recovery\\Recovery.exe);\n"
@@ -46,102 +52,69 @@ const char* SimUsage() {
          "  --tap yes|no|none  what the user taps once the first frame is drawn (default yes)\n"
          "  --screen WxH       the display in its normal orientation (default 320x240)\n"
          "  --screenshots DIR  a PNG of every distinct frame and of every message box\n"
-         "  --report FILE      a JSON report of the run\n"
+         "  --report FILE      a JSON report of the run, also when it is interrupted\n"
          "  --timeout SECONDS  give up after this long (default 120)\n"
          "  --window           show a real window; the taps are yours\n"
+         "Values also go as --flag=value. ORVANE_LOG=FILE appends every output line to FILE.\n"
          "exit status: 0 program exited with 0, 3 device restarted, 124 time-out,\n"
-         "             2 bad usage or unusable image, 1 anything else\n";
+         "             2 bad usage or unusable image, 1 anything else;\n"
+         "             ended by SIGTERM or SIGINT: the report is written, then the signal ends "
+         "it\n";
 }
 
 bool ParseSimOptions(int argc, char** argv, CSimOptions& options, std::string& strError) {
-  bool bHaveImage = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    std::string value;
-    bool bInline = false;
-    if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-      value = arg.substr(eq + 1);
-      arg = arg.substr(0, eq);
-      bInline = true;
-    }
-    auto needValue = [&](std::string& out) {
-      if (bInline) {
-        out = value;
-        return true;
-      }
-      if (i + 1 >= argc) {
-        strError = arg + " needs a value";
-        return false;
-      }
-      out = argv[++i];
-      return true;
-    };
-    auto noValue = [&] {
-      if (!bInline) return true;
-      strError = arg + " takes no value";
-      return false;
-    };
-    std::string v;
-    if (arg == "--image") {
-      if (!needValue(v)) return false;
-      if (v.empty()) {
-        strError = "--image needs a folder";
-        return false;
-      }
-      options.strImage = v;
-      bHaveImage = true;
-    } else if (arg == "--program") {
-      if (!needValue(v)) return false;
-      std::wstring path = Utf8ToWide(v);
-      if (path.size() < 2 || path[0] != L'\\' || path.back() == L'\\' || path.size() >= MAX_PATH) {
-        strError = "--program needs a device path such as \\SDMMC\\Recovery\\Recovery.exe";
-        return false;
-      }
-      options.strProgram = path;
-    } else if (arg == "--tap") {
-      if (!needValue(v)) return false;
-      if (v == "yes") {
-        options.eTap = ETap::Yes;
-      } else if (v == "no") {
-        options.eTap = ETap::No;
-      } else if (v == "none") {
-        options.eTap = ETap::None;
-      } else {
-        strError = "--tap takes yes, no or none, not '" + v + "'";
-        return false;
-      }
-    } else if (arg == "--screen") {
-      if (!needValue(v)) return false;
-      if (!ParseScreen(v, options.nScreenWidth, options.nScreenHeight)) {
-        strError = "--screen takes WIDTHxHEIGHT in pixels, such as 320x240, not '" + v + "'";
-        return false;
-      }
-    } else if (arg == "--screenshots") {
-      if (!needValue(v)) return false;
-      options.strScreenshots = v;
-    } else if (arg == "--report") {
-      if (!needValue(v)) return false;
-      options.strReport = v;
-    } else if (arg == "--timeout") {
-      if (!needValue(v)) return false;
-      if (!ParseTimeout(v, options.dTimeoutSeconds)) {
-        strError = "--timeout takes a positive number of seconds, not '" + v + "'";
-        return false;
-      }
-    } else if (arg == "--window") {
-      if (!noValue()) return false;
-      options.bWindow = true;
-    } else if (arg == "--help" || arg == "-h") {
-      options.bHelp = true;
-      return true;
-    } else {
-      strError = "unknown argument '" + arg + "'";
-      return false;
-    }
+  const QCommandLineOption image("image", "", "DIR"), program("program", "", "PATH"),
+      tap("tap", "", "yes|no|none"), screen("screen", "", "WxH"),
+      screenshots("screenshots", "", "DIR"), report("report", "", "FILE"),
+      timeout("timeout", "", "SECONDS"), window("window", ""), help({"h", "help"}, ""),
+      version("version", "");
+  QCommandLineParser parser;
+  parser.addOptions(
+      {image, program, tap, screen, screenshots, report, timeout, window, help, version});
+  QStringList args;
+  for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+  if (!parser.parse(args)) {
+    QString strWhy = parser.errorText();
+    if (strWhy.endsWith('.')) strWhy.chop(1);
+    return Fail(strError, strWhy.toStdString());
   }
-  if (!bHaveImage) {
-    strError = "--image DIR is required";
-    return false;
+  options.bHelp = parser.isSet(help);
+  options.bVersion = parser.isSet(version);
+  if (options.bHelp || options.bVersion) return true;
+  if (!parser.positionalArguments().isEmpty())
+    return Fail(strError,
+                "unexpected argument '" + parser.positionalArguments().front().toStdString() + "'");
+  auto valueOf = [&](const QCommandLineOption& o) { return parser.value(o).toStdString(); };
+
+  if (!parser.isSet(image)) return Fail(strError, "--image DIR is required");
+  options.strImage = parser.value(image).toLocal8Bit().toStdString();
+  if (options.strImage.empty()) return Fail(strError, "--image needs a folder");
+  if (parser.isSet(program)) {
+    options.strProgram = parser.value(program).toStdWString();
+    if (!CHostDevice::IsProgramPath(options.strProgram))
+      return Fail(strError,
+                  "--program needs a device path such as \\SDMMC\\Recovery\\Recovery.exe");
   }
+  if (parser.isSet(tap)) {
+    const std::string v = valueOf(tap);
+    if (v == "yes")
+      options.eTap = ETap::Yes;
+    else if (v == "no")
+      options.eTap = ETap::No;
+    else if (v == "none")
+      options.eTap = ETap::None;
+    else
+      return Fail(strError, "--tap takes yes, no or none, not '" + v + "'");
+  }
+  if (parser.isSet(screen) &&
+      !ParseScreen(valueOf(screen), options.nScreenWidth, options.nScreenHeight))
+    return Fail(strError, "--screen takes WIDTHxHEIGHT in pixels, such as 320x240, not '" +
+                              valueOf(screen) + "'");
+  options.strScreenshots = parser.value(screenshots).toLocal8Bit().toStdString();
+  options.strReport = parser.value(report).toLocal8Bit().toStdString();
+  if (parser.isSet(timeout) && !ParseTimeout(valueOf(timeout), options.dTimeoutSeconds))
+    return Fail(strError,
+                "--timeout takes a positive number of seconds, not '" + valueOf(timeout) + "'");
+  options.bWindow = parser.isSet(window);
   return true;
 }

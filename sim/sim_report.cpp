@@ -3,10 +3,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
 #include <QString>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+
+#include "platform/version.h"
 
 namespace {
 
@@ -18,20 +19,28 @@ const char* OutcomeName(EOutcome e) {
       return "restart";
     case EOutcome::Timeout:
       return "timeout";
+    case EOutcome::Interrupted:
+      return "interrupted";
   }
   return "exit";
 }
 
-}  // namespace
-
-void CSimReport::AddScreen(const std::vector<std::wstring>& texts) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_screens.push_back(texts);
+QJsonValue ShotName(const std::string& strShot) {
+  return strShot.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(strShot));
 }
 
-void CSimReport::AddMessageBox(const std::wstring& strCaption, const std::wstring& strText) {
+}  // namespace
+
+void CSimReport::AddScreen(const std::vector<std::wstring>& texts, const std::string& strShot) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_boxes.push_back({strCaption, strText});
+  m_screens.push_back(texts);
+  m_screenShots.push_back(strShot);
+}
+
+void CSimReport::AddMessageBox(const std::wstring& strCaption, const std::wstring& strText,
+                               const std::string& strShot) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_boxes.push_back({strCaption, strText, strShot});
 }
 
 int CSimReport::NextShotNumber() {
@@ -42,20 +51,36 @@ int CSimReport::NextShotNumber() {
 std::string CSimReport::ToJson(const CSimEnd& end) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   QJsonObject root;
+  root["version"] = kOrvaneVersion;
   root["outcome"] = OutcomeName(end.eOutcome);
   if (end.eOutcome == EOutcome::Exit) root["exit_code"] = end.nExitCode;
-  QJsonArray screens;
-  for (const auto& texts : m_screens) {
+  if (end.eOutcome == EOutcome::Interrupted) root["signal"] = end.nSignal;
+  root["duration_ms"] = static_cast<qint64>(end.nDurationMs);
+  root["image"] = QString::fromStdString(end.strImage);
+  root["program"] = QString::fromStdWString(end.strProgram);
+  QJsonArray screens, shots;
+  for (size_t i = 0; i < m_screens.size(); ++i) {
     QJsonArray list;
-    for (const auto& t : texts) list.append(QString::fromStdWString(t));
+    for (const auto& t : m_screens[i]) list.append(QString::fromStdWString(t));
     screens.append(list);
+    shots.append(ShotName(m_screenShots[i]));
   }
   root["screens"] = screens;
+  root["screenshots"] = shots;
+  // The N of "Recover failed(N)!...", the code the person is shown.
+  static const QRegularExpression failure(QStringLiteral("^Recover failed\\((-?\\d+)\\)!"));
+  QJsonValue errorCode;
   QJsonArray boxes;
-  for (const auto& box : m_boxes)
+  for (const auto& box : m_boxes) {
+    const QString strText = QString::fromStdWString(box.strText);
+    if (QRegularExpressionMatch m = failure.match(strText); m.hasMatch() && errorCode.isNull())
+      errorCode = m.captured(1).toInt();
     boxes.append(QJsonObject{{"caption", QString::fromStdWString(box.strCaption)},
-                             {"text", QString::fromStdWString(box.strText)}});
+                             {"text", strText},
+                             {"screenshot", ShotName(box.strShot)}});
+  }
   root["message_boxes"] = boxes;
+  root["error_code"] = errorCode;
   root["orientation"] = static_cast<int>(end.nOrientation);
   root["taskbar_visible"] = end.bTaskBarVisible;
   root["work_area"] =
@@ -79,6 +104,9 @@ std::string CSimReport::Summary(const CSimEnd& end) const {
     case EOutcome::Timeout:
       s = "timed out";
       break;
+    case EOutcome::Interrupted:
+      s = "interrupted by signal " + std::to_string(end.nSignal);
+      break;
   }
   s += "; " + std::to_string(m_screens.size()) + " distinct frames, " +
        std::to_string(m_boxes.size()) + " message boxes; display at " +
@@ -89,19 +117,12 @@ std::string CSimReport::Summary(const CSimEnd& end) const {
 
 bool WriteFileAtomically(const std::string& strPath, const std::string& strContents,
                          std::string& strError) {
-  std::string strTemp = strPath + ".tmp";
-  FILE* f = std::fopen(strTemp.c_str(), "wb");
-  if (!f) {
-    strError = "cannot write " + strTemp + ": " + std::strerror(errno);
-    return false;
-  }
-  bool bOk = std::fwrite(strContents.data(), 1, strContents.size(), f) == strContents.size();
-  bOk = std::fflush(f) == 0 && bOk;
-  bOk = std::fclose(f) == 0 && bOk;
-  if (!bOk || std::rename(strTemp.c_str(), strPath.c_str()) != 0) {
-    strError = "cannot write " + strPath + ": " + std::strerror(errno);
-    std::remove(strTemp.c_str());
-    return false;
-  }
-  return true;
+  QSaveFile file(QString::fromLocal8Bit(strPath.c_str()));
+  if (file.open(QIODevice::WriteOnly) &&
+      file.write(strContents.data(), static_cast<qint64>(strContents.size())) ==
+          static_cast<qint64>(strContents.size()) &&
+      file.commit())
+    return true;
+  strError = "cannot write " + strPath + ": " + file.errorString().toStdString();
+  return false;
 }

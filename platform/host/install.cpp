@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QtGlobal>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "platform/host/xml/factory.h"
+#include "platform/runtime.h"
 
 CHostBackends::CHostBackends(const CHostOptions& options)
     : m_device(options.strImageRoot), m_display(options.nScreenWidth, options.nScreenHeight) {
@@ -56,6 +58,13 @@ bool PrivateFolder(std::string& strFolder, std::string& strError) {
 }  // namespace
 
 bool HostHasDisplay() { return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY"); }
+
+void RouteQtMessages() {
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& s) {
+    ErrorPrintA("%s", qPrintable(qFormatLogMessage(type, context, s)));
+    if (type == QtFatalMsg) std::abort();
+  });
+}
 
 bool CQtEnvironment::Prepare(bool bOffscreen, int nWidth, int nHeight, std::string& strError) {
   std::string strFolder;

@@ -52,6 +52,8 @@ std::unique_ptr<CHostBackends> InstallHostBackends(const CHostOptions& options);
 // display, and a private runtime folder that keeps Qt quiet.
 // True when an X or Wayland display is there to show windows on.
 bool HostHasDisplay();
+// Qt's own warnings become the program's error lines (standard error and the device log).
+void RouteQtMessages();
 
 class CQtEnvironment {
  public:

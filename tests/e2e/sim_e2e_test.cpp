@@ -217,7 +217,7 @@ TEST(SimCommandLine, BadUsageOrUnusableImageExitsTwoAndSaysWhy) {
   };
   const std::vector<CCase> cases = {
       {{}, "--image DIR is required"},
-      {{"--image"}, "--image needs a value"},
+      {{"--image"}, "Missing value after '--image'"},
       {{"--image", image.Root() + "/missing"}, "is not a folder"},
       {{"--image", image.Root(), "--tap", "maybe"}, "--tap takes yes, no or none"},
       {{"--image", image.Root(), "--screen", "320"}, "--screen takes WIDTHxHEIGHT"},
@@ -227,7 +227,7 @@ TEST(SimCommandLine, BadUsageOrUnusableImageExitsTwoAndSaysWhy) {
       {{"--image", image.Root(), "--program", "\\Windows\\Recovery.exe"}, "no folder \\Windows"},
       {{"--image", image.Root(), "--report", image.Root() + "/no/such/report.json"},
        "does not exist"},
-      {{"--image", image.Root(), "--frobnicate"}, "unknown argument '--frobnicate'"},
+      {{"--image", image.Root(), "--frobnicate"}, "Unknown option 'frobnicate'"},
   };
   for (const CCase& c : cases) {
     SCOPED_TRACE(c.why);

@@ -100,7 +100,7 @@ TEST(HostModuleName, SetByTheStarterElseTheExecutableMappedIntoTheImage) {
   const Case cases[] = {
       {"image holds the executable", &inFolder, L"", name},
       {"whole host", &whole, L"", hostPath},
-      {"executable outside the image", &outside, L"", L""},
+      {"executable outside the image", &outside, L"", L"\\SDMMC\\Recovery\\Recovery.exe"},
       {"set by the starter", &outside, L"\\ResidentFlash\\Recovery.exe",
        L"\\ResidentFlash\\Recovery.exe"},
   };

@@ -34,6 +34,20 @@ std::string CHostDevice::RootFromEnvironment() {
   return root && *root ? std::string(root) : std::string("/");
 }
 
+bool CHostDevice::IsProgramPath(const std::wstring& strPath) {
+  return strPath.size() >= 2 && strPath.size() < MAX_PATH && strPath[0] == L'\\' &&
+         strPath.back() != L'\\';
+}
+
+bool CHostDevice::ProgramFromEnvironment(std::wstring& strPath, std::string& strError) {
+  const char* psz = std::getenv("ORVANE_PROGRAM");
+  strPath = psz ? Utf8ToWide(psz) : std::wstring();
+  if (strPath.empty() || IsProgramPath(strPath)) return true;
+  strError = std::string("ORVANE_PROGRAM is not a device path such as ") +
+             WideToUtf8(kDefaultProgram) + ": '" + psz + "'";
+  return false;
+}
+
 void CHostDevice::SetModuleFileName(const std::wstring& strPath) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_strModule = strPath;
@@ -47,8 +61,9 @@ std::wstring CHostDevice::ModuleFileName() {
   }
   char buf[PATH_MAX];
   ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-  if (n <= 0) return {};
-  return m_pImage->DevicePathOf(std::string(buf, static_cast<size_t>(n)));
+  std::wstring strOwn;
+  if (n > 0) strOwn = m_pImage->DevicePathOf(std::string(buf, static_cast<size_t>(n)));
+  return strOwn.empty() ? std::wstring(kDefaultProgram) : strOwn;
 }
 
 DWORD CHostDevice::RefusalFor(int fdParent, const std::string& strName,

@@ -23,11 +23,20 @@ class CHostDevice : public IDeviceBackend {
   CHostDevice(const CHostDevice&) = delete;
   CHostDevice& operator=(const CHostDevice&) = delete;
 
+  // Where the program stands when nothing else tells: its Path.xml is read from this folder.
+  static constexpr wchar_t kDefaultProgram[] = L"\\SDMMC\\Recovery\\Recovery.exe";
+
   // ORVANE_DEVICE_ROOT when set and not empty, else "/".
   static std::string RootFromEnvironment();
+  // A device path a program file can have: "\" and a name, no "\" at the end, under MAX_PATH.
+  static bool IsProgramPath(const std::wstring& strPath);
+  // ORVANE_PROGRAM when set and not empty, else "". False with the reason when it is not a
+  // program path.
+  static bool ProgramFromEnvironment(std::wstring& strPath, std::string& strError);
 
-  // The program file's device path, as the starter of the program tells it (the simulator);
-  // empty returns to the host executable's own path mapped into the image.
+  // The program file's device path, as the starter of the program tells it (the simulator,
+  // ORVANE_PROGRAM); empty returns to the host executable's own path when that lies inside the
+  // image, else kDefaultProgram.
   void SetModuleFileName(const std::wstring& strPath);
   // Host path of a device path (by name, links not resolved); empty when it climbs out.
   std::string HostPathOf(const std::wstring& strPath) const {

@@ -9,6 +9,7 @@
 
 #include "platform/host/device/power.h"
 #include "platform/kernel.h"
+#include "platform/run_log.h"
 
 extern char** environ;
 
@@ -16,6 +17,7 @@ BOOL RestartByCommandOrExit() {
   const char* pszCommand = std::getenv("ORVANE_RESTART_COMMAND");
   if (!pszCommand || !*pszCommand) {
     // Like the device going down: no destructors run against a worker that may still be alive.
+    CloseRunLog(3, "restart requested");
     std::fflush(stdout);
     std::fflush(stderr);
     std::_Exit(3);

@@ -1,0 +1,294 @@
+// What an integrator meets: the installed tree and its programs, the Debian package, the device
+// log across runs, and the ends by SIGTERM and SIGINT. Real processes throughout: cmake --install,
+// cpack, dpkg-deb, the program and the simulator on device images, started by /bin/sh.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QJsonArray>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "platform/version.h"
+#include "tests/e2e/sim_runner.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using CLines = std::vector<std::string>;
+const std::string kBin = ORVANE_BIN_DIR;
+const std::string kDoc = "share/doc/orvane-recovery/";
+const std::string kVersion = kOrvaneVersion;
+
+std::string ReadFile(const std::string& strPath) {
+  std::ostringstream out;
+  out << std::ifstream(strPath, std::ios::binary).rdbuf();
+  return out.str();
+}
+
+CLines Lines(const std::string& s) {
+  CLines lines;
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// Starts the shell command with its standard output and error on the descriptors.
+pid_t Start(const std::string& strCommand, int fdOut, int fdErr) {
+  const char* argv[] = {"/bin/sh", "-c", strCommand.c_str(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fdOut, 1);
+  posix_spawn_file_actions_adddup2(&actions, fdErr, 2);
+  pid_t pid = -1;
+  posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+// The exit status, or minus the signal that ended the process.
+int Wait(pid_t pid) {
+  int nStatus = 0;
+  ::waitpid(pid, &nStatus, 0);
+  return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -WTERMSIG(nStatus);
+}
+
+CSimRun Sh(const std::string& strCommand) {
+  CImageTree files;
+  const std::string out = files.Root() + "/out", err = files.Root() + "/err";
+  CSimRun run;
+  run.nStatus = Wait(Start("{ " + strCommand + "; } >" + out + " 2>" + err, 1, 2));
+  run.strOut = ReadFile(out);
+  run.strErr = ReadFile(err);
+  return run;
+}
+
+// Every file under the folder by relative path, with its contents (programs by name only).
+std::map<std::string, std::string> Files(const std::string& strRoot) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(strRoot))
+    if (const std::string rel = fs::relative(entry.path(), strRoot); entry.is_regular_file())
+      files[rel] = rel.starts_with("bin/") ? "" : ReadFile(entry.path());
+  return files;
+}
+
+// An install's whole tree: the sample image and Path.xml as in the sources, the fonts'
+// licences, the README's device section, and a unit that starts the program under the prefix.
+void ExpectInstalledTree(const std::string& strRoot, const std::string& strPrefix) {
+  std::map<std::string, std::string> actual = Files(strRoot), expected;
+  const std::string src = std::string(ORVANE_SOURCE_DIR) + "/examples/device";
+  for (const auto& [rel, contents] : Files(src))
+    expected[kDoc + "examples/device/" + rel] = contents;
+  expected[kDoc + "examples/Path.xml"] = ReadFile(src + "/SDMMC/Recovery/Path.xml");
+  expected["bin/orvane-recovery"] = expected["bin/orvane-sim"] = "";
+  for (const std::string font : {"fonts-liberation2", "fonts-wqy-microhei"})
+    expected[kDoc + "fonts/" + font + ".copyright"] =
+        ReadFile("/usr/share/doc/" + font + "/copyright");
+  for (const char* generated : {"deploying.txt", "examples/orvane-recovery.service"})
+    expected[kDoc + generated] = actual[kDoc + generated];
+  EXPECT_EQ(actual, expected);
+  EXPECT_TRUE(actual[kDoc + "deploying.txt"].starts_with("## Deploying on a device\n"));
+  const std::string unit = actual[kDoc + "examples/orvane-recovery.service"];
+  for (const std::string& line :
+       CLines{"\nExecStart=" + strPrefix + "/bin/orvane-recovery\n",
+              R"(Environment="ORVANE_RESTART_COMMAND=systemctl reboot")",
+              R"(Environment="ORVANE_PROGRAM=\\SDMMC\\Recovery\\Recovery.exe")"})
+    EXPECT_NE(unit.find(line), std::string::npos) << line << " in " << unit;
+}
+
+TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
+  CImageTree prefix;
+  CSimRun install = Sh("cmake --install " + kBin + "/.. --prefix " + prefix.Root());
+  ASSERT_EQ(install.nStatus, 0) << install.strErr;
+  ExpectInstalledTree(prefix.Root(), prefix.Root());
+
+  struct CCase {
+    std::string strCommand;  // run in the prefix's bin folder
+    int nStatus;
+    std::string strShown;  // the start of standard output on success, else all of standard error
+  };
+  const CCase cases[] = {
+      {"./orvane-recovery --version", 0, "orvane-recovery " + kVersion + "\n"},
+      {"./orvane-sim --version", 0, "orvane-sim " + kVersion + "\n"},
+      {"./orvane-recovery --help", 0, "usage: orvane-recovery [--help | --version]\n"},
+      {"./orvane-sim -h", 0, "usage: orvane-sim --image DIR [--program PATH]"},
+      {"./orvane-recovery now", 2, "orvane-recovery: unexpected argument 'now'; try --help\n"},
+      {"./orvane-recovery --help -x", 2, "orvane-recovery: Unknown option 'x'; try --help\n"},
+      {"ORVANE_PROGRAM=Recovery.exe ./orvane-recovery", 2,
+       "orvane-recovery: ORVANE_PROGRAM is not a device path such as "
+       "\\SDMMC\\Recovery\\Recovery.exe: 'Recovery.exe'\n"},
+      {"./orvane-sim --image=/ --window=yes", 2,
+       "orvane-sim: Unexpected value after '--window'; try --help\n"},
+  };
+  for (const CCase& c : cases) {
+    SCOPED_TRACE(c.strCommand);
+    CSimRun run = Sh("cd " + prefix.Root() + "/bin && timeout 60 env " + c.strCommand);
+    EXPECT_EQ(run.nStatus, c.nStatus);
+    const std::string& strShown = c.nStatus == 0 ? run.strOut : run.strErr;
+    EXPECT_TRUE(c.nStatus == 0 ? strShown.starts_with(c.strShown) : strShown == c.strShown)
+        << strShown;
+    EXPECT_EQ(c.nStatus == 0 ? run.strErr : run.strOut, "");
+  }
+
+  // The installed simulator restores a copy of the installed sample image.
+  CImageTree image;
+  fs::copy(prefix.Root() + "/" + kDoc + "examples/device", image.Root(),
+           fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  CSimRun sim = Sh(prefix.Root() + "/bin/orvane-sim --image " + image.Root());
+  EXPECT_EQ(sim.nStatus, 3) << sim.strErr;
+  EXPECT_TRUE(fs::exists(image.Root() + "/ResidentFlash/NaviApp/Voices/german.vpk"));
+}
+
+TEST(Deploy, DebianPackageHoldsTheInstallUnderUsrWithItsDependencies) {
+  if (Sh("command -v dpkg-deb && command -v dpkg-shlibdeps").nStatus != 0)
+    GTEST_SKIP() << "no dpkg-deb or dpkg-shlibdeps here";
+  CImageTree out;
+  CSimRun cpack = Sh("cpack -G DEB --config " + kBin + "/../CPackConfig.cmake -B " + out.Root());
+  ASSERT_EQ(cpack.nStatus, 0) << cpack.strOut << cpack.strErr;
+  const std::string arch = Sh("dpkg --print-architecture").strOut;
+  const std::string deb =
+      out.Root() + "/orvane-recovery_" + kVersion + "_" + Lines(arch)[0] + ".deb";
+  EXPECT_EQ(Sh("dpkg-deb -f " + deb + " Package Version Architecture Section").strOut,
+            "Package: orvane-recovery\nVersion: " + kVersion + "\nArchitecture: " + arch +
+                "Section: admin\n");
+  const std::string depends = Sh("dpkg-deb -f " + deb + " Depends").strOut;
+  for (const char* package :
+       {"fonts-liberation2, ", "fonts-wqy-microhei, ", "libc6 (", "libqt6widgets6 (",
+        "libqt6gui6 (", "libqt6core6 (", "libpugixml1v5 ("})
+    EXPECT_NE(depends.find(package), std::string::npos) << package << " in " << depends;
+
+  ASSERT_EQ(Sh("dpkg-deb -x " + deb + " " + out.Root() + "/root").nStatus, 0);
+  ExpectInstalledTree(out.Root() + "/root/usr", "/usr");
+  for (const char* program : {"orvane-recovery", "orvane-sim"})
+    EXPECT_EQ(ReadFile(out.Root() + "/root/usr/bin/" + program).find(".symtab"), std::string::npos)
+        << program << " is not stripped";
+}
+
+// The lines of a log without their timestamps; a line without one is kept whole, to fail.
+CLines Untimed(const std::string& strLog) {
+  const std::regex stamped(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[+-]\d{4} (.+))");
+  CLines lines;
+  for (const std::string& line : Lines(strLog)) {
+    std::smatch m;
+    lines.push_back(std::regex_match(line, m, stamped) ? m[1].str() : "no time: " + line);
+  }
+  return lines;
+}
+
+TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
+  // The attributes count by position: count, source, destination.
+  auto paths = [](const std::string& strSource) {
+    return "<Paths><Entry n=\"1\" src=\"\\SDMMC\\" + strSource +
+           "\" dst=\"\\ResidentFlash\"/></Paths>";
+  };
+  struct CCase {
+    std::string strPathXml;
+    std::string strTap;
+    int nStatus;
+    std::string strOutcome;  // the closing line after "orvane-sim <version> ended: "
+    QJsonValue errorCode;
+  };
+  const std::string exited = ", the program exited with code 0; exit status 0";
+  const std::string restarted = ", the device restarted; exit status 3";
+  const CCase cases[] = {
+      {paths("Backup"), "no", 0, "cancelled by NO" + exited, {}},
+      {paths("None"), "yes", 0, "nothing restored: the first source is missing" + exited, {}},
+      {"<Paths><Entry n=", "yes", 0, "configuration error" + exited, {}},
+      {paths("Empty"), "yes", 3, "failed with code 0" + restarted, 0},
+      {paths("Backup"), "yes", 3, "restored" + restarted, {}},
+  };
+  CImageTree logs;
+  const std::string report = logs.Root() + "/report.json";
+  const std::string run = "ORVANE_LOG=" + logs.Root() + "/device.log " + kBin + "/orvane-sim";
+  CLines expected, closings, expectedClosings;
+  for (const CCase& c : cases) {
+    SCOPED_TRACE(c.strOutcome);
+    CImageTree image;
+    image.File("SDMMC/Recovery/Path.xml", c.strPathXml);
+    image.File("SDMMC/Backup/Navi.exe", "MZ navi");
+    image.File("ResidentFlash/Navi/old.log", "old");
+    image.Folder("SDMMC/Empty");
+    CSimRun sim =
+        Sh(run + " --image " + image.Root() + " --tap " + c.strTap + " --report " + report);
+    EXPECT_EQ(sim.nStatus, c.nStatus) << sim.strErr;
+    QJsonObject json = ReadReport(report);
+    EXPECT_EQ(json["version"].toString().toStdString(), kVersion);
+    EXPECT_EQ(json.value("error_code"), c.errorCode);
+    EXPECT_EQ(json["image"].toString().toStdString(), image.Root());
+    EXPECT_EQ(json["program"].toString().toStdString(), "\\SDMMC\\Recovery\\Recovery.exe");
+    EXPECT_GT(json["duration_ms"].toInteger(-1), 0);
+    for (std::string line : Lines(sim.strOut + sim.strErr))
+      expected.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
+    expectedClosings.push_back("orvane-sim " + kVersion + " ended: " + c.strOutcome);
+    expected.push_back(expectedClosings.back());
+  }
+  // Every line of every run, after its timestamp; the closing lines in the order of the runs.
+  CLines logged = Untimed(ReadFile(logs.Root() + "/device.log"));
+  for (const std::string& line : logged)
+    if (line.starts_with("orvane-sim " + kVersion + " ended: ")) closings.push_back(line);
+  EXPECT_EQ(closings, expectedClosings);
+  std::sort(logged.begin(), logged.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(logged, expected);
+
+  CSimRun unlogged = Sh("ORVANE_LOG=/proc/none/device.log " + kBin + "/orvane-sim --image " +
+                        logs.Root() + " --program '\\Recovery.exe'");
+  EXPECT_EQ(unlogged.nStatus, 0);
+  EXPECT_TRUE(unlogged.strErr.starts_with("orvane-sim: cannot open the log /proc/none/device.log"))
+      << unlogged.strErr;
+}
+
+TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
+  // Path.xml lies where only the program path given finds it, not in the default folder.
+  const std::string program = "'\\SDMMC\\Tools\\Recovery.exe'";
+  const std::pair<std::string, int> cases[] = {
+      {"orvane-sim", SIGTERM}, {"orvane-sim", SIGINT}, {"orvane-recovery", SIGTERM}};
+  for (const auto& [strProgram, nSignal] : cases) {
+    SCOPED_TRACE(strProgram + " " + std::to_string(nSignal));
+    CImageTree image;
+    image.File("SDMMC/Tools/Path.xml", "<Paths><E n=\"0\"/></Paths>");
+    const std::string log = image.Root() + "/device.log", report = image.Root() + "/report.json";
+    std::string command = "exec env -u DISPLAY -u WAYLAND_DISPLAY ORVANE_LOG=" + log +
+                          " ORVANE_DEVICE_ROOT=" + image.Root() + " ORVANE_PROGRAM=" + program +
+                          " " + kBin + "/" + strProgram;
+    if (strProgram == "orvane-sim")
+      command +=
+          " --image " + image.Root() + " --program " + program + " --tap none --report " + report;
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    pid_t pid = Start(command, fds[1], 2);
+    ::close(fds[1]);
+    // The worker's start line: the dialog has read Path.xml and waits for a tap.
+    std::string out;
+    char buf[256];
+    pollfd pfd{fds[0], POLLIN, 0};
+    for (ssize_t n = 0; out.find("[Start Thread]") == std::string::npos &&
+                        ::poll(&pfd, 1, 60000) == 1 && (n = ::read(fds[0], buf, sizeof buf)) > 0;)
+      out.append(buf, static_cast<size_t>(n));
+    EXPECT_NE(out.find("[Start Thread]"), std::string::npos) << "Path.xml not read";
+    ::kill(pid, nSignal);
+    EXPECT_EQ(Wait(pid), -nSignal) << out;
+    ::close(fds[0]);
+    CLines logged = Untimed(ReadFile(log));
+    ASSERT_FALSE(logged.empty());
+    EXPECT_EQ(logged.back(),
+              strProgram + " " + kVersion + " ended: did not finish, interrupted by signal " +
+                  std::to_string(nSignal) + "; exit status " + std::to_string(128 + nSignal));
+    if (strProgram != "orvane-sim") continue;
+    QJsonObject json = ReadReport(report);
+    EXPECT_EQ(json["outcome"].toString(), "interrupted");
+    EXPECT_EQ(json["signal"].toInt(), nSignal);
+    EXPECT_EQ(json["screens"].toArray().size(), json["screenshots"].toArray().size());
+    EXPECT_EQ(json.value("error_code"), QJsonValue());
+  }
+}
+
+}  // namespace
