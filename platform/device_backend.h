@@ -1,6 +1,6 @@
-// The device behind the file and process services: the host's device image or the tests' fake.
-// Exactly one is installed at a time; the free functions of files.h and processes.h dispatch to
-// it. Every operation sets the last error (SetLastError) when it fails.
+// The device behind the file and process services: the host's device image (in the tests, with the
+// fault decorator over it). Exactly one is installed at a time; the free functions of files.h and
+// processes.h dispatch to it. Every operation sets the last error (SetLastError) when it fails.
 #pragma once
 
 #include <memory>

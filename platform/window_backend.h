@@ -1,4 +1,4 @@
-// The window system behind winuser.h: Qt 6 on the host, a recording fake in the tests. One
+// The window system behind winuser.h: Qt 6 on the host, in the program and the tests alike. One
 // virtual per platform call, with the platform call's own arguments and result; winuser.cpp
 // forwards each free function to the installed backend.
 //

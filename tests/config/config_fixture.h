@@ -1,40 +1,60 @@
-// The configuration tests' world: an in-memory device holding the program's folder, the recording
-// window system for the notices, and the pugixml document service.
+// The configuration tests' world: Path.xml in a device image in /dev/shm on the host device, the
+// pugixml document service, and the Qt window system, whose message boxes a user answers.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "platform/host/device/device.h"
 #include "platform/host/xml/factory.h"
-#include "tests/fakes/fake_device.h"
-#include "tests/fakes/fake_windows.h"
+#include "tests/support/fault_device.h"
+#include "tests/support/image.h"
+#include "tests/support/qt_fixture.h"
 
 inline constexpr wchar_t kPathXml[] = L"\\ResidentFlash\\Path.xml";
 
-class ConfigTest : public ::testing::Test {
- protected:
-  ConfigTest() : m_deviceScope(m_device), m_windowsScope(m_windows) { InstallXmlDocumentFactory(); }
-
-  // Path.xml with these bytes; the record starts after it.
-  void PutPathXml(const std::string& strBytes) {
-    m_device.AddFile(kPathXml, strBytes);
-    m_device.ClearRecord();
+class ConfigTest : public CQtBackendTest {
+ public:
+  void SetUp() override {
+    CQtBackendTest::SetUp();
+    InstallXmlDocumentFactory();
+    m_image.File("SDMMC/keep.txt", "keep");
+    m_image.Folder("ResidentFlash");
+    m_pUser = std::make_unique<CBoxAnswerer>(Backend());
   }
-  std::string PathXmlBytes() const { return m_device.Snapshot().at(kPathXml).strContents; }
-  // The message boxes shown, as recorded.
-  std::vector<std::string> Boxes() const { return m_windows.Calls({"MessageBoxW"}); }
+  void TearDown() override {
+    m_pUser.reset();
+    CQtBackendTest::TearDown();
+  }
+  // Path.xml with these bytes and permission bits.
+  void Put(const std::string& strBytes, mode_t mode = 0644) {
+    m_image.File("ResidentFlash/Path.xml", strBytes, mode);
+  }
+  std::string Bytes() const { return ReadHostFile(m_image.Host("ResidentFlash/Path.xml")); }
+  // Path.xml's inode: a write-back renames a new file into place.
+  ino_t Inode() const {
+    struct stat st {};
+    ::stat(m_image.Host("ResidentFlash/Path.xml").c_str(), &st);
+    return st.st_ino;
+  }
+  // The (caption, text) of the boxes shown since the last look.
+  std::vector<std::pair<std::wstring, std::wstring>> Boxes() {
+    auto boxes = m_pUser->m_boxes;
+    m_pUser->m_boxes.clear();
+    return boxes;
+  }
 
-  CFakeDevice m_device;
-  CFakeWindows m_windows;
-
- private:
-  CFakeDeviceScope m_deviceScope;
-  CFakeWindowsScope m_windowsScope;
+  CTempImage m_image;
+  CHostDevice m_host{m_image.Root()};
+  CDeviceScope m_scope{m_host};
+  std::unique_ptr<CBoxAnswerer> m_pUser;
 };
 
-inline const std::string kCannotLoadBox =
-    R"(MessageBoxW(null, "Cannot load XML file", "Error Loading XML", 0x10) -> 1)";
-inline const std::string kEmptyDocumentBox =
-    R"(MessageBoxW(null, "Empty document!", "Error Loading XML", 0x10) -> 1)";
+using CBoxes = std::vector<std::pair<std::wstring, std::wstring>>;
+inline const std::pair<std::wstring, std::wstring> kCannotLoad = {L"Error Loading XML",
+                                                                  L"Cannot load XML file"};
+inline const std::pair<std::wstring, std::wstring> kEmptyDocument = {L"Error Loading XML",
+                                                                     L"Empty document!"};

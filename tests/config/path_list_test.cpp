@@ -1,6 +1,10 @@
+// Path.xml's folder lists: pairs read by attribute position, bounded in number and text, the
+// document written back as read, a file that cannot be loaded left alone after its notice, and
+// nothing outside the file ever read.
 #include "config/path_list.h"
 
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -8,16 +12,18 @@
 
 namespace {
 
-struct CListCase {
-  const char* pszName;
-  std::string strXml;  // written as the document service writes it, so the write-back is equal
-  std::vector<std::wstring> arrSrc;
-  std::vector<std::wstring> arrDst;
-};
-
 std::vector<std::wstring> Wide(const CStringArray& arr) {
   std::vector<std::wstring> out;
   for (const CString& s : arr) out.push_back(s.Str());
+  return out;
+}
+
+// The lists as "src>dst|src>dst".
+std::wstring Pairs(const CStringArray& arrSrc, const CStringArray& arrDst) {
+  std::wstring out;
+  for (size_t i = 0; i < arrSrc.size() || i < arrDst.size(); ++i)
+    out += (i ? L"|" : L"") + (i < arrSrc.size() ? arrSrc[i].Str() : L"?") + L">" +
+           (i < arrDst.size() ? arrDst[i].Str() : L"?");
   return out;
 }
 
@@ -26,87 +32,66 @@ std::string Doc(const std::string& strBody) { return "<Paths>" + strBody + "</Pa
 using PathListTest = ConfigTest;
 
 TEST_F(PathListTest, ReadsPairsByAttributePositionAndWritesTheSameDocumentBack) {
-  const std::vector<CListCase> cases = {
-      {"count 2", Doc(R"(<E n="2" a="A" b="B" c="C" d="D"/>)"), {L"A", L"C"}, {L"B", L"D"}},
-      {"surplus entry repeats the last attribute",
-       Doc(R"(<E n="3" a="A" b="B" c="C" d="D"/>)"),
-       {L"A", L"C", L"D"},
-       {L"B", L"D", L"D"}},
-      {"count 1 alone", Doc(R"(<E n="1"/>)"), {L"1"}, {L"1"}},
-      {"count 0", Doc(R"(<E n="0" a="A" b="B"/>)"), {}, {}},
-      {"negative count", Doc(R"(<E n="-2" a="A" b="B"/>)"), {}, {}},
-      {"letters", Doc(R"(<E n="two" a="A" b="B"/>)"), {}, {}},
-      {"empty count", Doc(R"(<E n="" a="A" b="B"/>)"), {}, {}},
-      {"no attributes", Doc(R"(<E/>)"), {}, {}},
-      {"leading blank", Doc(R"(<E n=" 2" a="A" b="B" c="C" d="D"/>)"), {L"A", L"C"}, {L"B", L"D"}},
-      {"digit then letter",
-       Doc(R"(<E n="2x" a="A" b="B" c="C" d="D"/>)"),
-       {L"A", L"C"},
-       {L"B", L"D"}},
-      {"comment first", Doc(R"(<!-- paths --><E n="1" a="A" b="B"/>)"), {}, {}},
-      {"processing instruction first", Doc(R"(<?app x?><E n="1" a="A" b="B"/>)"), {}, {}},
-      {"text first", Doc(R"(text<E n="1" a="A" b="B"/>)"), {}, {}},
-      {"root without children", "<Paths/>\n", {}, {}},
-      {"second element ignored",
-       Doc(R"(<E n="1" a="A" b="B"/><E n="2" a="X" b="Y" c="Z" d="W"/>)"),
-       {L"A"},
-       {L"B"}},
-      {"children of the entry ignored",
-       Doc(R"(<E n="1" a="A" b="B"><F n="2" a="X"/></E>)"),
-       {L"A"},
-       {L"B"}},
-      {"names not examined", Doc(R"(<Q zz="1" dst="A" src="B"/>)"), {L"A"}, {L"B"}},
-      {"swapped attributes", Doc(R"(<E n="1" b="B" a="A"/>)"), {L"B"}, {L"A"}},
-      {"attributes past 2N not read", Doc(R"(<E n="1" a="A" b="B" c="C"/>)"), {L"A"}, {L"B"}},
-      {"empty values kept", Doc(R"(<E n="2" a="" b="B" c="C" d=""/>)"), {L"", L"C"}, {L"B", L""}},
-      {"values as written",
-       Doc(R"(<E n="1" a=" \ResidentFlash\x\ " b="\SDMMC\A &amp; B"/>)"),
-       {L" \\ResidentFlash\\x\\ "},
-       {L"\\SDMMC\\A & B"}},
+  // Each written as the document service writes it, so that the write-back is the same.
+  const std::tuple<const char*, std::string, std::wstring> cases[] = {
+      {"count 2", Doc(R"(<E n="2" a="A" b="B" c="C" d="D"/>)"), L"A>B|C>D"},
+      {"surplus entry repeats the last attribute", Doc(R"(<E n="3" a="A" b="B" c="C" d="D"/>)"),
+       L"A>B|C>D|D>D"},
+      {"count 1 alone", Doc(R"(<E n="1"/>)"), L"1>1"},
+      {"count 0", Doc(R"(<E n="0" a="A" b="B"/>)"), L""},
+      {"negative count", Doc(R"(<E n="-2" a="A" b="B"/>)"), L""},
+      {"letters", Doc(R"(<E n="two" a="A" b="B"/>)"), L""},
+      {"empty count", Doc(R"(<E n="" a="A" b="B"/>)"), L""},
+      {"no attributes", Doc(R"(<E/>)"), L""},
+      {"leading blank", Doc(R"(<E n=" 2" a="A" b="B" c="C" d="D"/>)"), L"A>B|C>D"},
+      {"leading blanks and a sign", Doc(R"(<E n="  +2" a="A" b="B" c="C"/>)"), L"A>B|C>C"},
+      {"two signs", Doc(R"(<E n="+-1" a="A" b="B"/>)"), L""},
+      {"digits of another script", Doc("<E n=\"\xD9\xA1\" a=\"A\" b=\"B\"/>"), L""},
+      {"digit then letter", Doc(R"(<E n="2x" a="A" b="B" c="C" d="D"/>)"), L"A>B|C>D"},
+      {"comment first", Doc(R"(<!-- paths --><E n="1" a="A" b="B"/>)"), L""},
+      {"processing instruction first", Doc(R"(<?app x?><E n="1" a="A" b="B"/>)"), L""},
+      {"text first", Doc(R"(text<E n="1" a="A" b="B"/>)"), L""},
+      {"root without children", "<Paths/>\n", L""},
+      {"second element ignored", Doc(R"(<E n="1" a="A" b="B"/><E n="2" a="X" b="Y"/>)"), L"A>B"},
+      {"children of the entry ignored", Doc(R"(<E n="1" a="A" b="B"><F n="2" a="X"/></E>)"),
+       L"A>B"},
+      {"names not examined", Doc(R"(<Q zz="1" dst="A" src="B"/>)"), L"A>B"},
+      {"swapped attributes", Doc(R"(<E n="1" b="B" a="A"/>)"), L"B>A"},
+      {"attributes past 2N not read", Doc(R"(<E n="1" a="A" b="B" c="C"/>)"), L"A>B"},
+      {"empty values kept", Doc(R"(<E n="2" a="" b="B" c="C" d=""/>)"), L">B|C>"},
+      {"values as written", Doc(R"(<E n="1" a=" \ResidentFlash\x\ " b="\SDMMC\A &amp; B"/>)"),
+       L" \\ResidentFlash\\x\\ >\\SDMMC\\A & B"},
       {"indented CR LF file",
        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Paths>\r\n\t<E n=\"1\" a=\"A\" "
        "b=\"B\"/>\r\n</Paths>\r\n",
-       {L"A"},
-       {L"B"}},
+       L"A>B"},
       {"indented with a comment after the entry",
-       "<Paths>\n  <E n=\"1\" a=\"A\" b=\"B\"/>\n  <!-- note -->\n</Paths>\n",
-       {L"A"},
-       {L"B"}},
+       "<Paths>\n  <E n=\"1\" a=\"A\" b=\"B\"/>\n  <!-- note -->\n</Paths>\n", L"A>B"},
       {"Chinese folder names",
        Doc("<E n=\"1\" a=\"\\ResidentFlash\\\xE5\xAF\xBC\xE8\x88\xAA\" "
            "b=\"\\SDMMC\\\xE5\xAF\xBC\xE8\x88\xAA\xE6\x95\xB0\xE6\x8D\xAE\"/>"),
-       {L"\\ResidentFlash\\\u5BFC\u822A"},
-       {L"\\SDMMC\\\u5BFC\u822A\u6570\u636E"}},
+       L"\\ResidentFlash\\\u5BFC\u822A>\\SDMMC\\\u5BFC\u822A\u6570\u636E"},
   };
-  for (const CListCase& c : cases) {
-    SCOPED_TRACE(c.pszName);
-    CFakeDevice device;
-    CFakeDeviceScope scope(device);
-    device.AddFile(kPathXml, c.strXml);
-    const auto before = device.Snapshot();
-    device.ClearRecord();
-    m_windows.ClearCalls();
-
+  for (const auto& [pszName, strXml, strPairs] : cases) {
+    SCOPED_TRACE(pszName);
+    Put(strXml);
+    const CTree before = m_image.Snapshot();
+    const ino_t nInode = Inode();
     CStringArray arrSrc, arrDst;
     ReadPathList(kPathXml, arrSrc, arrDst);
-
-    EXPECT_EQ(Wide(arrSrc), c.arrSrc);
-    EXPECT_EQ(Wide(arrDst), c.arrDst);
-    EXPECT_EQ(device.Operations(),
-              (std::vector<std::wstring>{L"ReadWholeFile \\ResidentFlash\\Path.xml",
-                                         L"ReplaceFileContents \\ResidentFlash\\Path.xml"}));
-    EXPECT_EQ(device.Snapshot().at(kPathXml).strContents, c.strXml);
-    EXPECT_EQ(device.Snapshot(), before);
-    EXPECT_EQ(m_windows.Calls(), std::vector<std::string>{});
+    EXPECT_EQ(Pairs(arrSrc, arrDst), strPairs);
+    EXPECT_EQ(m_image.Snapshot(), before);
+    EXPECT_NE(Inode(), nInode);  // written back, as a new file renamed into place
+    EXPECT_EQ(Boxes(), CBoxes{});
   }
 }
 
-TEST_F(PathListTest, ACountBeyondTheBoundMakesAtMost4096Entries) {
+TEST_F(PathListTest, ListsAreBoundedInEntriesAndInText) {
   const std::vector<std::pair<std::string, size_t>> cases = {
       {"4095", 4095}, {"4096", 4096}, {"4097", 4096}, {"100000", 4096}, {"99999999999999", 4096}};
   for (const auto& [strCount, nExpected] : cases) {
     SCOPED_TRACE(strCount);
-    PutPathXml(Doc("<E n=\"" + strCount + "\" a=\"A\" b=\"B\"/>"));
+    Put(Doc("<E n=\"" + strCount + "\" a=\"A\" b=\"B\"/>"));
     CStringArray arrSrc, arrDst;
     ReadPathList(kPathXml, arrSrc, arrDst);
     std::vector<std::wstring> src(nExpected, L"B"), dst(nExpected, L"B");
@@ -114,152 +99,144 @@ TEST_F(PathListTest, ACountBeyondTheBoundMakesAtMost4096Entries) {
     EXPECT_EQ(Wide(arrSrc), src);
     EXPECT_EQ(Wide(arrDst), dst);
   }
-}
-
-TEST_F(PathListTest, AHugeLastAttributeRepeatedByTheCountIsBoundedInText) {
-  // 4,096 copies of a 100,000-character value would take gigabytes; the lists stop short.
-  const std::string strLong(100000, 'x');
-  PutPathXml(Doc("<E n=\"4096\" a=\"" + strLong + "\"/>"));
+  // 4,096 copies of a 100,000-character value would take gigabytes; the lists stop at what
+  // 4,096 pairs of full-length paths hold: ten pairs of 200,000 characters.
+  Put(Doc("<E n=\"4096\" a=\"" + std::string(100000, 'x') + "\"/>"));
   CStringArray arrSrc, arrDst;
   ReadPathList(kPathXml, arrSrc, arrDst);
-  ASSERT_EQ(arrSrc.size(), arrDst.size());
-  EXPECT_EQ(arrSrc.size(), 10u);  // 4096 * 2 * 260 characters hold ten pairs of 200,000
-  for (size_t i = 0; i < arrSrc.size(); ++i) {
-    EXPECT_EQ(arrSrc[i].GetLength(), 100000);
-    EXPECT_EQ(arrDst[i].GetLength(), 100000);
-  }
+  EXPECT_EQ(Wide(arrSrc), std::vector<std::wstring>(10, std::wstring(100000, L'x')));
+  EXPECT_EQ(Wide(arrDst), std::vector<std::wstring>(10, std::wstring(100000, L'x')));
 }
 
 TEST_F(PathListTest, AFileThatCannotBeLoadedThrowsAfterItsNoticeAndChangesNothing) {
-  struct CFailCase {
-    const char* pszName;
-    std::vector<std::string> arrBoxes;
-    void (*pfnSetUp)(CFakeDevice&);
-  };
-  const std::vector<CFailCase> cases = {
-      {"missing", {kCannotLoadBox}, [](CFakeDevice&) {}},
-      {"missing folder",
-       {kCannotLoadBox},
-       [](CFakeDevice& d) { d.RemoveEntry(L"\\ResidentFlash"); }},
-      {"a folder in its place", {kCannotLoadBox}, [](CFakeDevice& d) { d.AddFolder(kPathXml); }},
-      {"unreadable",
-       {kCannotLoadBox},
-       [](CFakeDevice& d) {
-         d.AddFile(kPathXml, Doc(R"(<E n="1" a="A" b="B"/>)"));
-         d.FailPath(EFakeOp::kReadWholeFile, kPathXml, ERROR_ACCESS_DENIED);
-       }},
-      {"empty", {kEmptyDocumentBox}, [](CFakeDevice& d) { d.AddFile(kPathXml, ""); }},
-      {"white space only",
-       {kEmptyDocumentBox},
-       [](CFakeDevice& d) { d.AddFile(kPathXml, " \r\n\t\r\n"); }},
-      {"no root element",
-       {kEmptyDocumentBox},
-       [](CFakeDevice& d) {
-         d.AddFile(kPathXml, "<?xml version=\"1.0\"?>\n<!-- <Paths><E n=\"1\"/></Paths> -->\n");
-       }},
-      {"not well-formed",
-       {},
-       [](CFakeDevice& d) { d.AddFile(kPathXml, "<Paths><E n=\"1\" a=\"A\" b=\"B\"></Paths>\n"); }},
-      {"unclosed root",
-       {},
-       [](CFakeDevice& d) { d.AddFile(kPathXml, "<Paths><E n=\"1\" a=\"A\" b=\"B\"/>"); }},
-      {"two roots", {}, [](CFakeDevice& d) { d.AddFile(kPathXml, "<Paths/><Paths/>"); }},
-  };
-  for (const CFailCase& c : cases) {
-    SCOPED_TRACE(c.pszName);
-    CFakeDevice device;
-    CFakeDeviceScope scope(device);
-    device.AddFile(L"\\SDMMC\\keep.txt", "keep");
-    c.pfnSetUp(device);
-    const auto before = device.Snapshot();
-    m_windows.ClearCalls();
-
+  // What stands as Path.xml: its bytes, or "missing", "no folder", "a folder", "a link out",
+  // "unreadable"; then the notice it gives (none, kCannotLoad, kEmptyDocument).
+  const std::pair<std::string, CBoxes> cases[] = {
+      {"missing", {kCannotLoad}},
+      {"no folder", {kCannotLoad}},
+      {"a folder", {kCannotLoad}},
+      {"a link out", {kCannotLoad}},
+      {"unreadable", {kCannotLoad}},
+      {"", {kEmptyDocument}},
+      {" \r\n\t", {kEmptyDocument}},
+      {"<?xml version=\"1.0\"?>\n<!-- <Paths><E n=\"1\"/></Paths> -->\n", {kEmptyDocument}},
+      {"<Paths><E n=\"1\" a=\"A\" b=\"B\"></Paths>\n", {}},
+      {"<Paths><E n=\"1\" a=\"A\" b=\"B\"/>", {}},
+      {"<Paths/><Paths/>", {}}};
+  for (const auto& [strWhat, boxes] : cases) {
+    SCOPED_TRACE(strWhat);
+    std::filesystem::remove_all(m_image.Host("ResidentFlash/Path.xml"));
+    m_image.Folder("ResidentFlash");
+    CFaultDevice dev(m_host);
+    if (strWhat == "no folder") ::rmdir(m_image.Host("ResidentFlash").c_str());
+    if (strWhat == "a folder") m_image.Folder("ResidentFlash/Path.xml");
+    if (strWhat == "a link out") m_image.Link("ResidentFlash/Path.xml", "/etc/hostname");
+    if (strWhat == "unreadable") dev.Fail(EOp::kReadFile, ERROR_ACCESS_DENIED);
+    if (strWhat == "unreadable") Put(Doc(R"(<E n="1" a="A" b="B"/>)"));
+    if (strWhat.empty() || strWhat[0] == '<' || strWhat[0] == ' ') Put(strWhat);
+    const CTree before = m_image.Snapshot();
     CStringArray arrSrc{L"old"}, arrDst{L"old"};
-    std::string strWhat = "(nothing thrown)";
+    std::string strThrown = "(nothing thrown)";
     try {
       ReadPathList(kPathXml, arrSrc, arrDst);
     } catch (const std::exception& e) {
-      strWhat = e.what();
+      strThrown = e.what();
     }
-
-    EXPECT_EQ(strWhat, "Failed to WinceXmlEx!");
-    EXPECT_EQ(m_windows.Calls(), c.arrBoxes);
-    EXPECT_EQ(device.Changes(), std::vector<std::wstring>{});
-    EXPECT_EQ(device.Snapshot(), before);
-    EXPECT_EQ(Wide(arrSrc), std::vector<std::wstring>{L"old"});
-    EXPECT_EQ(Wide(arrDst), std::vector<std::wstring>{L"old"});
+    EXPECT_EQ(strThrown, "Failed to WinceXmlEx!");
+    EXPECT_EQ(Boxes(), boxes);
+    EXPECT_EQ(m_image.Snapshot(), before);
+    EXPECT_EQ(Pairs(arrSrc, arrDst), L"old>old");
   }
 }
 
 TEST_F(PathListTest, AFailedWriteBackKeepsTheOriginalAndIsNotReported) {
-  const std::string strXml = "<Paths>\n<E n=\"1\" a=\"A\" b=\"B\"/>\n</Paths>";
-  for (DWORD dwError : {ERROR_DISK_FULL, ERROR_ACCESS_DENIED, ERROR_WRITE_PROTECT}) {
-    SCOPED_TRACE(dwError);
-    PutPathXml(strXml);
-    m_device.FailOnce(EFakeOp::kReplaceFileContents, dwError);
-    m_windows.ClearCalls();
+  const std::string strXml = "<Paths><E n='1' a='A' b='B'/></Paths>";  // any write-back differs
+  struct CCase {
+    const char* pszName;
+    DWORD dwInjected;  // 0: none
+    mode_t mode;
+    rlim_t nFileSizeLimit;  // 0: none
+  };
+  const CCase cases[] = {{"card full", ERROR_DISK_FULL, 0644, 0},
+                         {"access denied", ERROR_ACCESS_DENIED, 0644, 0},
+                         {"write-protected", ERROR_WRITE_PROTECT, 0644, 0},
+                         {"read-only file", 0, 0444, 0},
+                         {"no room for the new file", 0, 0644, 8}};
+  for (const CCase& c : cases) {
+    SCOPED_TRACE(c.pszName);
+    Put(strXml, c.mode);
+    const CTree before = m_image.Snapshot();
+    const ino_t nInode = Inode();
+    CFaultDevice dev(m_host);
+    if (c.dwInjected) dev.Fail(EOp::kReplaceFile, c.dwInjected);
     CStringArray arrSrc, arrDst;
-    ReadPathList(kPathXml, arrSrc, arrDst);
-    EXPECT_EQ(Wide(arrSrc), std::vector<std::wstring>{L"A"});
-    EXPECT_EQ(Wide(arrDst), std::vector<std::wstring>{L"B"});
-    EXPECT_EQ(m_device.Changes(), std::vector<std::wstring>{L"ReplaceFileContents "
-                                                            L"\\ResidentFlash\\Path.xml = " +
-                                                            std::to_wstring(dwError)});
-    EXPECT_EQ(PathXmlBytes(), strXml);
-    EXPECT_EQ(m_windows.Calls(), std::vector<std::string>{});
+    {
+      std::unique_ptr<CFileSizeLimit> pLimit;
+      if (c.nFileSizeLimit) pLimit = std::make_unique<CFileSizeLimit>(c.nFileSizeLimit);
+      ReadPathList(kPathXml, arrSrc, arrDst);
+    }
+    EXPECT_EQ(Pairs(arrSrc, arrDst), L"A>B");
+    EXPECT_EQ(m_image.Snapshot(), before);  // the original, and no temporary file
+    EXPECT_EQ(Inode(), nInode);
+    EXPECT_EQ(Boxes(), CBoxes{});
   }
 }
 
-TEST_F(PathListTest, EveryStartRewritesTheFileWithTheSameContent) {
+TEST_F(PathListTest, EveryStartRewritesTheFileWithTheSameContentAndPermissions) {
   // Written by hand: the first write-back gives the document service's spelling, and from then
   // on every start writes exactly what it read.
-  PutPathXml(
-      "<?xml version='1.0'?>\n<!-- recovery -->\n<Paths>\n  <E n='1' a='A' b=\"B\"/>\n  "
-      "<Other><![CDATA[x]]></Other>\n</Paths>");
+  Put("<?xml version='1.0'?>\r\n<!-- recovery -->\r\n<Paths>\r\n  <E n='1' "
+      "a='\\ResidentFlash\\\xE5\xAF\xBC\xE8\x88\xAA' b = \"B\"/>\r\n  "
+      "<Other><![CDATA[x]]></Other>\r\n</Paths>",
+      0640);
   const std::string strFirst =
-      "<?xml version=\"1.0\"?>\n<!-- recovery -->\n<Paths>\n  <E n=\"1\" a=\"A\" b=\"B\"/>\n  "
-      "<Other><![CDATA[x]]></Other>\n</Paths>\n";
+      "<?xml version=\"1.0\"?>\r\n<!-- recovery -->\r\n<Paths>\r\n  <E n=\"1\" "
+      "a=\"\\ResidentFlash\\\xE5\xAF\xBC\xE8\x88\xAA\" b=\"B\"/>\r\n  "
+      "<Other><![CDATA[x]]></Other>\r\n</Paths>\r\n";
+  CTree expected = m_image.Snapshot();
+  expected[kPathXml] = File(strFirst);
   for (int nStart = 1; nStart <= 3; ++nStart) {
     SCOPED_TRACE(nStart);
-    m_device.ClearRecord();
+    const ino_t nInode = Inode();
     CStringArray arrSrc, arrDst;
     ReadPathList(kPathXml, arrSrc, arrDst);
-    EXPECT_EQ(Wide(arrSrc), std::vector<std::wstring>{L"A"});
-    EXPECT_EQ(Wide(arrDst), std::vector<std::wstring>{L"B"});
-    EXPECT_EQ(m_device.Changes(),
-              std::vector<std::wstring>{L"ReplaceFileContents \\ResidentFlash\\Path.xml"});
-    EXPECT_EQ(PathXmlBytes(), strFirst);
+    EXPECT_EQ(Pairs(arrSrc, arrDst), L"\\ResidentFlash\\\u5BFC\u822A>B");
+    EXPECT_EQ(m_image.Snapshot(), expected);
+    EXPECT_NE(Inode(), nInode);
+    struct stat st {};
+    ::stat(m_image.Host("ResidentFlash/Path.xml").c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
   }
 }
 
 TEST_F(PathListTest, EntitiesAndDtdsNeverReachOutsideTheFile) {
-  m_device.AddFile(L"\\Outside\\secret.txt", "TOPSECRET");
-  m_device.AddFile(L"\\Outside\\paths.dtd",
-                   "<!ENTITY src \"TOPSECRET\"><!ATTLIST E n CDATA \"1\" a CDATA \"TOPSECRET\">");
-  const std::string strXml =
-      "<?xml version=\"1.0\"?>\n"
-      "<!DOCTYPE Paths SYSTEM \"\\Outside\\paths.dtd\" [\n"
-      "  <!ENTITY secret SYSTEM \"\\Outside\\secret.txt\">\n"
-      "  <!ENTITY local SYSTEM \"file:///etc/hostname\">\n"
-      "  <!ENTITY % ext SYSTEM \"\\Outside\\paths.dtd\"> %ext;\n"
-      "  <!ATTLIST E z CDATA \"TOPSECRET\">\n"
-      "]>\n"
-      "<Paths><E n=\"3\" a=\"&secret;\" b=\"&local;\" c=\"&src;\" d=\"A&amp;\"/></Paths>\n";
-  PutPathXml(strXml);
+  CTempImage outside;
+  outside.File("secret.txt", "TOPSECRET");
+  outside.File("paths.dtd",
+               "<!ENTITY src \"TOPSECRET\"><!ATTLIST E n CDATA \"1\" a CDATA \"TOPSECRET\">");
+  const std::string strOut = outside.Root();
+  const std::string strRel = "../../" + strOut.substr(strOut.rfind('/') + 1);
+  // $O: the outside folder; $R: the same, relative to Path.xml's folder.
+  std::string strXml =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE Paths SYSTEM \"$O/paths.dtd\" [\n"
+      "  <!ENTITY secret SYSTEM \"file://$O/secret.txt\">\n  <!ENTITY rel SYSTEM "
+      "\"$R/secret.txt\">\n"
+      "  <!ENTITY % ext SYSTEM \"$O/paths.dtd\"> %ext;\n  <!ATTLIST E z CDATA \"TOPSECRET\">\n]>\n"
+      "<Paths><E n=\"3\" a=\"&secret;\" b=\"&rel;\" c=\"&src;\" d=\"A&amp;\"/></Paths>\n";
+  for (size_t n; (n = strXml.find('$')) != std::string::npos;)
+    strXml.replace(n, 2, strXml[n + 1] == 'O' ? strOut : strRel);
+  Put(strXml);
   CStringArray arrSrc, arrDst;
   ReadPathList(kPathXml, arrSrc, arrDst);
   // Only the predefined entities and character references are expanded, and no default
   // attribute of a DTD is added: the third entry repeats the file's own last attribute.
-  EXPECT_EQ(Wide(arrSrc), (std::vector<std::wstring>{L"&secret;", L"&src;", L"A&"}));
-  EXPECT_EQ(Wide(arrDst), (std::vector<std::wstring>{L"&local;", L"A&", L"A&"}));
-  EXPECT_EQ(m_device.Operations(),
-            (std::vector<std::wstring>{L"ReadWholeFile \\ResidentFlash\\Path.xml",
-                                       L"ReplaceFileContents \\ResidentFlash\\Path.xml"}));
+  EXPECT_EQ(Pairs(arrSrc, arrDst), L"&secret;>&rel;|&src;>A&|A&>A&");
   // Written back as read: the references are now plain text, the doctype stays as it was.
   std::string strWritten = strXml;
-  for (const char* pszName : {"&secret;", "&local;", "&src;"})
+  for (const char* pszName : {"&secret;", "&rel;", "&src;"})
     strWritten.replace(strWritten.find(pszName), 1, "&amp;");
-  EXPECT_EQ(PathXmlBytes(), strWritten);
+  EXPECT_EQ(Bytes(), strWritten);
+  EXPECT_EQ(ReadHostFile(outside.Host("secret.txt")), "TOPSECRET");
 }
 
 }  // namespace

@@ -1,164 +1,77 @@
-// Display orientation, task bar, full screen and restart against the recording window system.
+// Display orientation and restart through the host's simulated display and power driver. (The
+// full screen and the task bar show in the program's start-up and ends.)
 #include "device/device_control.h"
 
 #include <gtest/gtest.h>
 
 #include "res/resource.h"
-#include "tests/fakes/fake_windows.h"
+#include "tests/support/image.h"
+#include "tests/support/qt_fixture.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using DeviceControl = CQtBackendTest;
 
-const std::string kQuery =
-    "ChangeDisplaySettingsEx(null, {dmSize=192 dmFields=0x1000000}, null, CDS_TEST, null)";
-std::string Reset(int nOrientation) {
-  return "ChangeDisplaySettingsEx(null, {dmSize=192 dmFields=0x800000" +
-         (nOrientation ? " dmDisplayOrientation=" + std::to_string(nOrientation) : "") +
-         "}, null, CDS_RESET, null) -> 0";
+void Turn(CHostDisplay& display, DWORD dwOrientation) {
+  DEVMODEW dm{};
+  dm.dmSize = sizeof dm;
+  dm.dmFields = DM_DISPLAYORIENTATION;
+  dm.dmDisplayOrientation = dwOrientation;
+  display.ChangeSettings(&dm, CDS_RESET);
 }
 
-TEST(SetScreenOrientation, QueriesThenResetsOrLeavesARefusingDisplayAlone) {
-  struct Case {
+TEST_F(DeviceControl, OrientationIsQueriedThenSetAndARefusingDisplayIsLeftAlone) {
+  struct {
     const char* name;
     DWORD dwStart;
-    int nOrientation;
+    int nTo;
     bool bRefuse;
     BOOL bResult;
     DWORD dwEnd;
-    Lines calls;
+    int nCalls;  // display calls made
+  } cases[] = {
+      {"turn", DMDO_0, DMDO_90, false, TRUE, DMDO_90, 2},
+      {"turn back", DMDO_90, DMDO_0, false, TRUE, DMDO_0, 2},
+      {"refused: the query is the only call", DMDO_0, DMDO_90, true, FALSE, DMDO_0, 1},
   };
-  const Case cases[] = {
-      {"turn", DMDO_0, 1, false, TRUE, DMDO_90, {kQuery + " -> 0", Reset(1)}},
-      {"turn back", DMDO_90, 0, false, TRUE, DMDO_0, {kQuery + " -> 0", Reset(0)}},
-      // Exactly one display call: the query's refusal stops everything.
-      {"refused", DMDO_0, 1, true, FALSE, DMDO_0, {kQuery + " -> -2"}},
-  };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    CFakeWindows fake;
-    CFakeWindowsScope scope(fake);
-    fake.SetOrientation(c.dwStart);
-    fake.RefuseOrientation(c.bRefuse);
-    EXPECT_EQ(SetScreenOrientation(c.nOrientation), c.bResult);
-    EXPECT_EQ(fake.Calls(), c.calls);
-    EXPECT_EQ(fake.Orientation(), c.dwEnd);
-    EXPECT_EQ(fake.Violations(), Lines{});
+    Turn(m_display, c.dwStart);
+    m_display.SetRefusing(c.bRefuse);
+    const int nBefore = m_display.SettingsCalls();
+    EXPECT_EQ(SetScreenOrientation(c.nTo), c.bResult);
+    EXPECT_EQ(m_display.Orientation(), c.dwEnd);
+    EXPECT_EQ(m_display.SettingsCalls() - nBefore, c.nCalls);
   }
 }
 
-TEST(ShowTaskBar, AppliesTheCommandToTheTaskBarWhenThereIsOne) {
-  struct Case {
-    const char* name;
-    bool bPresent;
-    int nCmdShow;
-    bool bVisible;
-    Lines calls;
-  };
-  const Case cases[] = {
-      {"hide",
-       true,
-       SW_HIDE,
-       false,
-       {"FindWindowW(\"HHTaskBar\", null) -> HHTaskBar", "ShowWindow(HHTaskBar, SW_HIDE)"}},
-      {"show",
-       true,
-       SW_SHOW,
-       true,
-       {"FindWindowW(\"HHTaskBar\", null) -> HHTaskBar", "ShowWindow(HHTaskBar, SW_SHOW)"}},
-      {"no task bar", false, SW_HIDE, false, {"FindWindowW(\"HHTaskBar\", null) -> null"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CFakeWindows fake;
-    CFakeWindowsScope scope(fake);
-    fake.SetTaskBarPresent(c.bPresent);
-    ShowTaskBar(c.nCmdShow);
-    EXPECT_EQ(fake.Calls(), c.calls);
-    EXPECT_EQ(fake.TaskBarVisible(), c.bVisible);
-  }
-}
-
-TEST(SetFullScreen, HidesTheTaskBarSetsTheWorkAreaAndCoversTheScreen) {
-  struct Case {
-    const char* name;
-    bool bTaskBar;
-    int nExtraHeight;
-    RECT rcWorkArea;
-    Lines calls;
-  };
-  const Lines tail = {"GetSystemMetrics(SM_CXSCREEN) -> 240",
-                      "GetSystemMetrics(SM_CYSCREEN) -> 320"};
-  const Case cases[] = {
-      {"task bar",
-       true,
-       0,
-       {0, 0, 240, 320},
-       {"FindWindowW(\"HHTaskBar\", null) -> HHTaskBar", "ShowWindow(HHTaskBar, SW_HIDE)", tail[0],
-        tail[1], "SystemParametersInfoW(SPI_SETWORKAREA, 0, (0,0,240,320), SPIF_SENDCHANGE)",
-        "MoveWindow(dlg102, 0, 0, 240, 320, 1)"}},
-      {"no task bar, extra height",
-       false,
-       26,
-       {0, 0, 240, 346},
-       {"FindWindowW(\"HHTaskBar\", null) -> null", tail[0], tail[1],
-        "SystemParametersInfoW(SPI_SETWORKAREA, 0, (0,0,240,346), SPIF_SENDCHANGE)",
-        "MoveWindow(dlg102, 0, 0, 240, 320, 1)"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    CFakeWindows fake;
-    CFakeWindowsScope scope(fake);
-    fake.SetOrientation(DMDO_90);  // 240 x 320 after the turn
-    fake.SetTaskBarPresent(c.bTaskBar);
-    CWnd wnd;
-    wnd.Attach(fake.CreateDialogWindow(IDD_RECOVERY));
-    SetFullScreen(&wnd, SW_HIDE, c.nExtraHeight);
-    EXPECT_EQ(fake.Calls(), c.calls);
-    RECT rcArea = fake.WorkArea();
-    EXPECT_EQ(FakeRectText(rcArea), FakeRectText(c.rcWorkArea));
-    RECT rcWnd = fake.Window(wnd.m_hWnd).rc;
-    EXPECT_EQ(FakeRectText(rcWnd), "(0,0,240,320)");
-    EXPECT_FALSE(fake.TaskBarVisible());
-  }
-}
-
-TEST(RebootDevice, TellsThePowerDriverClosesItThenRequestsTheRestart) {
-  const std::string kOpen = "CreateFileW(\"PWR1:\", 0xc0000000, 0x3, null, 4, 0x0, null) -> ";
-  const std::string kRestart = "KernelIoControl(IOCTL_HAL_REBOOT, null, 0, null, 0, null)";
-  struct Case {
+TEST_F(DeviceControl, RestartTellsThePowerDriverClosesItThenAsksForTheRestart) {
+  struct {
     const char* name;
     bool bDriver;
-    BOOL bRestartResult;
-    Lines calls;
-    int nControls;
-  };
-  const Case cases[] = {
-      {"driver",
-       true,
-       TRUE,
-       {kOpen + "PWR1:", "DeviceIoControl(PWR1:, 7, {1}, 4, null, 0, out, null)",
-        "CloseHandle(PWR1:)", kRestart},
-       1},
-      {"no driver", false, TRUE, {kOpen + "INVALID_HANDLE_VALUE", kRestart}, 0},
-      {"restart refused",
-       true,
-       FALSE,
-       {kOpen + "PWR1:", "DeviceIoControl(PWR1:, 7, {1}, 4, null, 0, out, null)",
-        "CloseHandle(PWR1:)", kRestart + " -> 0"},
-       1},
-  };
-  for (const Case& c : cases) {
+    BOOL bRestarted;  // what the restart answers when it returns
+    int nDriverCalls;
+  } cases[] = {{"driver", true, TRUE, 1},
+               {"no driver", false, TRUE, 0},
+               {"restart refused", true, FALSE, 1}};
+  int nRestarts = 0;
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    CFakeWindows fake;
-    CFakeWindowsScope scope(fake);
-    fake.SetPowerDriverPresent(c.bDriver);
-    fake.SetRestartResult(c.bRestartResult);
-    EXPECT_EQ(RebootDevice(), c.bRestartResult);
-    EXPECT_EQ(fake.Calls(), c.calls);
-    EXPECT_EQ(fake.PowerDriverControls(), c.nControls);
-    EXPECT_EQ(fake.RestartRequests(), 1);
-    EXPECT_EQ(fake.Violations(), Lines{});
+    m_power.SetDriverPresent(c.bDriver);
+    const size_t nCallsBefore = m_power.DriverCalls().size();
+    CHandleWatch handles;
+    m_power.SetRestartHandler([&, c] {
+      // The driver has been told and closed by the time the restart is asked for.
+      EXPECT_EQ(m_power.DriverCalls().size() - nCallsBefore, static_cast<size_t>(c.nDriverCalls));
+      EXPECT_EQ(handles.Leaked(), std::vector<UINT_PTR>{});
+      return c.bRestarted;
+    });
+    EXPECT_EQ(RebootDevice(), c.bRestarted);
+    EXPECT_EQ(m_power.RestartRequests(), ++nRestarts);
+    std::vector<std::pair<DWORD, DWORD>> calls;
+    for (size_t i = nCallsBefore; i < m_power.DriverCalls().size(); ++i)
+      calls.push_back({m_power.DriverCalls()[i].dwCode, m_power.DriverCalls()[i].dwInput});
+    EXPECT_EQ(calls, (std::vector<std::pair<DWORD, DWORD>>(c.nDriverCalls, {7, 1})));
   }
 }
 

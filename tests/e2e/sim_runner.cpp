@@ -1,99 +1,80 @@
 #include "tests/e2e/sim_runner.h"
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 extern char** environ;
 
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string ReadAll(const std::string& strPath) {
-  std::ifstream in(strPath, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-}  // namespace
-
-CImageTree::CImageTree() {
-  char name[] = "/tmp/orvane-e2e-XXXXXX";
-  m_strRoot = ::mkdtemp(name) ? name : "";
-}
-
-CImageTree::~CImageTree() {
-  std::error_code ec;
-  if (!m_strRoot.empty()) fs::remove_all(m_strRoot, ec);
-}
-
-void CImageTree::Folder(const std::string& strRel) const {
-  fs::create_directories(m_strRoot + "/" + strRel);
-}
-
-void CImageTree::File(const std::string& strRel, const std::string& strContents) const {
-  fs::path path = m_strRoot + "/" + strRel;
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << strContents;
-}
-
 std::map<std::string, std::string> CImageTree::Snapshot() const {
   std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(m_strRoot)) {
-    std::string rel = fs::relative(entry.path(), m_strRoot).string();
+  for (const auto& entry : fs::recursive_directory_iterator(Root())) {
+    std::string rel = fs::relative(entry.path(), Root()).string();
     if (entry.is_directory())
       tree[rel + "/"] = "";
     else
-      tree[rel] = ReadAll(entry.path().string());
+      tree[rel] = ReadHostFile(entry.path().string());
   }
   return tree;
 }
 
-CSimRun RunSimulator(const std::vector<std::string>& args) {
-  CSimRun run;
-  char outName[] = "/tmp/orvane-e2e-out-XXXXXX";
-  char errName[] = "/tmp/orvane-e2e-err-XXXXXX";
-  int fdOut = ::mkstemp(outName);
-  int fdErr = ::mkstemp(errName);
-  std::string strProgram = std::string(ORVANE_BIN_DIR) + "/orvane-sim";
-  std::vector<char*> argv;
-  argv.push_back(strProgram.data());
-  std::vector<std::string> copies = args;
-  for (std::string& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
+pid_t StartShell(const std::string& strCommand, int fdOut, int fdErr) {
+  const char* argv[] = {"/bin/sh", "-c", strCommand.c_str(), nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fdOut, 1);
   posix_spawn_file_actions_adddup2(&actions, fdErr, 2);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, strProgram.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-    int nStatus = 0;
-    while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(nStatus)) run.nStatus = WEXITSTATUS(nStatus);
-  }
+  pid_t pid = -1;
+  posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
-  ::close(fdOut);
-  ::close(fdErr);
-  run.strOut = ReadAll(outName);
-  run.strErr = ReadAll(errName);
-  ::unlink(outName);
-  ::unlink(errName);
+  return pid;
+}
+
+int WaitFor(pid_t pid) {
+  int nStatus = 0;
+  while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -WTERMSIG(nStatus);
+}
+
+CSimRun RunShell(const std::string& strCommand) {
+  CImageTree files;
+  const std::string out = files.Root() + "/out", err = files.Root() + "/err";
+  CSimRun run;
+  run.nStatus = WaitFor(StartShell("{ " + strCommand + "; } >" + out + " 2>" + err, 1, 2));
+  run.strOut = ReadHostFile(out);
+  run.strErr = ReadHostFile(err);
   return run;
 }
 
+CSimRun RunSimulator(const std::vector<std::string>& args) {
+  std::string strCommand = "exec " ORVANE_BIN_DIR "/orvane-sim";
+  for (std::string a : args) {
+    for (size_t n = 0; (n = a.find('\'', n)) != std::string::npos; n += 4) a.replace(n, 1, "'\\''");
+    strCommand += " '" + a + "'";
+  }
+  CSimRun run = RunShell(strCommand);
+  run.nStatus = std::max(run.nStatus, -1);
+  return run;
+}
+
+std::vector<std::string> Lines(const std::string& s) {
+  std::vector<std::string> lines;
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 QJsonObject ReadReport(const std::string& strPath) {
-  return QJsonDocument::fromJson(QByteArray::fromStdString(ReadAll(strPath))).object();
+  return QJsonDocument::fromJson(QByteArray::fromStdString(ReadHostFile(strPath))).object();
 }
 
 std::vector<std::vector<std::string>> ScreensOf(const QJsonObject& report) {

@@ -1,112 +1,88 @@
+// Termination by image name: the first running program of that name in process id order, in any
+// case, never the calling program itself, and only when it really ended is it told; the snapshot
+// and handles closed on every path.
 #include "engine/kill_process.h"
 
-#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
-#include <functional>
+#include <filesystem>
 
-#include "tests/engine/engine_test_support.h"
-#include "tests/fakes/diag_capture.h"
+#include "tests/engine/engine_fixture.h"
+
+extern char** environ;
 
 namespace {
 
-struct CProc {
-  DWORD dwPid;
-  std::wstring strImage;
-  EFakeDeath eDeath = EFakeDeath::kDies;
-};
-
-struct CKillCase {
-  const char* pszName;
-  std::vector<CProc> procs;
-  std::wstring strAsked;
-  std::function<void(CFakeDevice&)> fnSetup;
-  std::vector<std::wstring> ops;
-  std::vector<std::string> lines;
-  std::vector<DWORD> running;
-};
-
-TEST(KillProcessByName, TerminatesOnlyTheFirstMatchOtherThanItself) {
-  const std::vector<CKillCase> cases = {
+TEST(KillProcessByName, TerminatesOnlyTheFirstMatchAndTellsOnlyAnEnd) {
+  struct {
+    const char* pszName;
+    const wchar_t* pszAsked;
+    int nFault;  // 0 none, 1 the first will not die, 2 cannot be opened
+    std::vector<std::string> lines;
+    std::vector<bool> alive;  // NAVI.EXE, then navi.exe started after it
+  } cases[] = {
       {"first of two with the name, in any case",
-       {{10, L"NAVI.EXE"}, {20, L"navi.exe"}},
        L"Navi.exe",
-       nullptr,
-       {L"Snapshot", L"OpenProcess 10", L"TerminateProcess 10", L"WaitProcess 10 2500"},
+       0,
        {"terminate Navi.exe ok\r\n"},
-       {20}},
-      {"another name, a part of the name, a library",
-       {{10, L"NAVI.EXE"}},
-       L"NAVI",
-       nullptr,
-       {L"Snapshot"},
-       {},
-       {10}},
-      {"a library of the same stem",
-       {{10, L"NAVI.EXE"}},
-       L"navi.dll",
-       nullptr,
-       {L"Snapshot"},
-       {},
-       {10}},
-      {"refuses to be terminated",
-       {{10, L"NAVI.EXE", EFakeDeath::kRefuses}},
-       L"NAVI.EXE",
-       nullptr,
-       {L"Snapshot", L"OpenProcess 10", L"TerminateProcess 10 = 5",
-        L"WaitProcess 10 2500 = timeout"},
-       {},
-       {10}},
-      {"never ends",
-       {{10, L"NAVI.EXE", EFakeDeath::kHangs}},
-       L"NAVI.EXE",
-       nullptr,
-       {L"Snapshot", L"OpenProcess 10", L"TerminateProcess 10", L"WaitProcess 10 2500 = timeout"},
-       {},
-       {10}},
-      {"the calling process is passed over for the next match",
-       {{1000, L"RECOVERY.EXE"}, {1001, L"Recovery.exe"}},
-       L"RECOVERY.EXE",
-       nullptr,
-       {L"Snapshot", L"OpenProcess 1001", L"TerminateProcess 1001", L"WaitProcess 1001 2500"},
-       {"terminate RECOVERY.EXE ok\r\n"},
-       {1000}},
-      {"only the calling process matches",
-       {{1000, L"RECOVERY.EXE"}},
-       L"recovery.exe",
-       nullptr,
-       {L"Snapshot"},
-       {},
-       {1000}},
-      {"no snapshot",
-       {{10, L"NAVI.EXE"}},
-       L"NAVI.EXE",
-       [](CFakeDevice& dev) { dev.FailOnce(EFakeOp::kSnapshot, ERROR_NOT_ENOUGH_MEMORY); },
-       {L"Snapshot = 8"},
-       {},
-       {10}},
-      {"cannot be opened",
-       {{10, L"NAVI.EXE"}},
-       L"NAVI.EXE",
-       [](CFakeDevice& dev) { dev.FailOnce(EFakeOp::kOpenProcess, ERROR_ACCESS_DENIED); },
-       {L"Snapshot", L"OpenProcess 10 = 5"},
-       {},
-       {10}},
+       {false, true}},
+      {"another name, part of the name", L"NAVI", 0, {}, {true, true}},
+      {"a library of the same stem", L"navi.dll", 0, {}, {true, true}},
+      {"one that will not die: no line, the next left alone", L"NAVI.EXE", 1, {}, {true, true}},
+      {"one that cannot be opened", L"NAVI.EXE", 2, {}, {true, true}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszName);
-    CFakeDevice dev;
-    CFakeDeviceScope scope(dev);
-    for (const auto& p : c.procs) dev.AddProcess(p.dwPid, p.strImage, {}, p.eDeath);
-    if (c.fnSetup) c.fnSetup(dev);
-    CDiagCapture diag;
+    CWorld world;
+    CProgram& first = world.Run("ResidentFlash/A/NAVI.EXE");
+    CProgram& second = world.Run("SDMMC/B/navi.exe");
+    if (c.nFault == 1) world.m_dev.Immortal(first.Pid());
+    if (c.nFault == 2) world.m_dev.Fail(EOp::kOpenProcess, ERROR_ACCESS_DENIED);
     CHandleWatch handles;
-    KillProcessByName(c.strAsked.c_str());
-    EXPECT_EQ(Narrow(dev.Operations()), Narrow(c.ops));
+    CDiagCapture diag;
+    KillProcessByName(c.pszAsked);
     EXPECT_EQ(diag.Lines(), c.lines);
-    EXPECT_EQ(dev.RunningProcesses(), c.running);
-    // The snapshot and the process handle are closed on every way out.
+    EXPECT_EQ((std::vector<bool>{first.Alive(), second.Alive()}), c.alive);
     EXPECT_EQ(handles.Leaked(), std::vector<UINT_PTR>{});
   }
+}
+
+// This test run from inside a device image as its program X.EXE, with another X.EXE started
+// after it: asked to end X.EXE it passes over itself and ends the other.
+TEST(KillProcessByName, PassesOverTheCallingProgramForTheNextOfItsName) {
+  if (const char* pszRoot = std::getenv("ORVANE_TEST_IMAGE")) {  // the program in the image
+    CHostDevice dev(pszRoot);
+    CDeviceScope scope(dev);
+    while (dev.SnapshotProcesses().size() < 2) Sleep(1);  // until the other one runs
+    KillProcessByName(L"X.EXE");
+    return;
+  }
+  CTempImage image;
+  image.Folder("SDMMC");
+  std::filesystem::copy_file("/proc/self/exe", image.Host("SDMMC/X.EXE"));
+  std::string strProgram = image.Host("SDMMC/X.EXE"),
+              strFilter =
+                  "--gtest_filter=KillProcessByName.PassesOverTheCallingProgramForTheNextOfItsName";
+  std::string strRoot = "ORVANE_TEST_IMAGE=" + image.Root(), strOut = image.Root() + "-out";
+  std::vector<char*> env = {strRoot.data()};
+  for (char** p = environ; *p; ++p) env.push_back(*p);
+  env.push_back(nullptr);
+  char* argv[] = {strProgram.data(), strFilter.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv, env.data()), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  CProgram other(image.Host("ResidentFlash/X.EXE"));
+  int nStatus = -1;
+  ::waitpid(pid, &nStatus, 0);
+  EXPECT_EQ(nStatus, 0);
+  EXPECT_NE(ReadHostFile(strOut).find("terminate X.EXE ok\r\n"), std::string::npos);
+  EXPECT_FALSE(other.Alive());
+  ::unlink(strOut.c_str());
 }
 
 }  // namespace

@@ -1,424 +1,223 @@
-#include <gtest/gtest.h>
+// A recovery run as a whole: the flash emptied once and only when every source has something to
+// restore from, every entry copied, the data folder deleted and the countdown armed only when all
+// of it was restored; and a run cut at any change, then repeated, ends as an uninterrupted one.
+#include <fcntl.h>
+#include <unistd.h>
 
-#include "tests/engine/run_harness.h"
+#include <functional>
+#include <memory>
+
+#include "tests/engine/engine_fixture.h"
 
 namespace {
 
-const std::string kSetRange2 = "SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..2)";
-const std::string kHide = "ShowWindow(dlg102/1010, SW_HIDE)";
-const std::string kRestart = "SetTimer(dlg102, 16, 1000, null) -> 16";
 const CEntries kNavi = {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"}};
+const CEntries kTwo = {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"},
+                       {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}};
+const std::string kData = " SDMMC/OrvaneData/AppData/settings.ini=s";
+const std::string kFlashEmptied = "ignore dir:\\ResidentFlash\r\ndele main:\\ResidentFlash\r\n";
+const std::string kFlashWasEmpty = "ignore dir:\\ResidentFlash\r\ndele null:\\ResidentFlash\r\n";
+const std::string kDataDeleted = "dele main:\\SDMMC\\OrvaneData\\AppData\r\n";
+const char kKeep[] = "-";  // the flash as it was
 
-// A backup of two files, an older copy in the flash whose program runs, and the data folder.
-void TypicalImage(CFakeDevice& dev) {
-  dev.AddFile(L"\\SDMMC\\Backup\\Navi\\NAVI.EXE", "v2");
-  dev.AddFile(L"\\SDMMC\\Backup\\Navi\\data\\map.dat", "m2", FILE_ATTRIBUTE_READONLY);
-  dev.AddFile(L"\\ResidentFlash\\Navi\\NAVI.EXE", "v1");
-  dev.AddFile(L"\\ResidentFlash\\Navi\\old.txt", "o", FILE_ATTRIBUTE_HIDDEN);
-  dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-  dev.AddProcess(10, L"NAVI.EXE", L"\\ResidentFlash\\Navi\\NAVI.EXE");
+enum class EProgram { kNone, kRuns, kWillNotDie };  // NAVI.EXE in the flash
+
+std::string Describe(const CRun& r) {
+  return std::string(r.bSuccess ? "restored" : "not restored") +
+         (r.bSourceOk ? "" : ", no source") + ", " + std::to_string(r.dwCopied) + " of " +
+         std::to_string(r.dwTotal) + (r.dwError ? ", error " + std::to_string(r.dwError) : "");
 }
 
-TEST(RecoveryRun, TypicalRunRestoresTheFlashDeletesTheDataAndArmsTheCountdown) {
-  CFakeDevice dev;
-  CFakeDeviceScope scope(dev);
-  TypicalImage(dev);
-  CTree expected = dev.Snapshot();
-  CRunOutcome out = RunOnce(dev, kNavi);
-
-  EXPECT_EQ(Narrow(out.ops),
-            Narrow({L"ListFolder \\SDMMC\\Backup\\Navi",
-                    L"GetAttributes \\ResidentFlash",
-                    L"ListFolder \\ResidentFlash",
-                    L"ListFolder \\ResidentFlash\\Navi",
-                    L"GetAttributes \\ResidentFlash\\Navi\\NAVI.EXE",
-                    L"SetAttributes \\ResidentFlash\\Navi\\NAVI.EXE 0x80",
-                    L"DeleteFile \\ResidentFlash\\Navi\\NAVI.EXE = 32",
-                    L"Snapshot",
-                    L"OpenProcess 10",
-                    L"TerminateProcess 10",
-                    L"WaitProcess 10 2500",
-                    L"DeleteFile \\ResidentFlash\\Navi\\NAVI.EXE",
-                    L"GetAttributes \\ResidentFlash\\Navi\\old.txt",
-                    L"SetAttributes \\ResidentFlash\\Navi\\old.txt 0x0",
-                    L"DeleteFile \\ResidentFlash\\Navi\\old.txt",
-                    L"GetAttributes \\ResidentFlash\\Navi",
-                    L"RemoveFolder \\ResidentFlash\\Navi",
-                    L"GetAttributes \\ResidentFlash",
-                    L"ListFolder \\SDMMC\\Backup\\Navi",
-                    L"ListFolder \\SDMMC\\Backup\\Navi",
-                    L"ListFolder \\SDMMC\\Backup\\Navi\\data",
-                    L"CreateFolder \\ResidentFlash\\Navi",
-                    L"ListFolder \\SDMMC\\Backup\\Navi",
-                    L"Snapshot",
-                    L"GetAttributes \\ResidentFlash\\Navi\\NAVI.EXE = 2",
-                    L"CopyFile \\SDMMC\\Backup\\Navi\\NAVI.EXE -> \\ResidentFlash\\Navi\\NAVI.EXE",
-                    L"CreateFolder \\ResidentFlash\\Navi\\data",
-                    L"ListFolder \\SDMMC\\Backup\\Navi\\data",
-                    L"GetAttributes \\ResidentFlash\\Navi\\data\\map.dat = 2",
-                    L"CopyFile \\SDMMC\\Backup\\Navi\\data\\map.dat -> "
-                    L"\\ResidentFlash\\Navi\\data\\map.dat",
-                    L"GetAttributes \\SDMMC\\OrvaneData\\AppData",
-                    L"ListFolder \\SDMMC\\OrvaneData\\AppData",
-                    L"GetAttributes \\SDMMC\\OrvaneData\\AppData\\settings.ini",
-                    L"SetAttributes \\SDMMC\\OrvaneData\\AppData\\settings.ini 0x80",
-                    L"DeleteFile \\SDMMC\\OrvaneData\\AppData\\settings.ini",
-                    L"GetAttributes \\SDMMC\\OrvaneData\\AppData",
-                    L"RemoveFolder \\SDMMC\\OrvaneData\\AppData"}));
-  EXPECT_EQ(out.lines, (std::vector<std::string>{
-                           "terminate NAVI.EXE ok\r\n", "dele main:\\ResidentFlash\\Navi\r\n",
-                           "ignore dir:\\ResidentFlash\r\n", "dele main:\\ResidentFlash\r\n",
-                           "dest:NAVI.EXE\r\n", "dele main:\\SDMMC\\OrvaneData\\AppData\r\n"}));
-  EXPECT_EQ(out.calls, (std::vector<std::string>{kSetRange2, kHide, kRestart}));
-  EXPECT_FALSE(out.bSuccessBeforeRequests);
-  EXPECT_EQ(out.bSuccess, TRUE);
-  EXPECT_EQ(out.bSourceOk, TRUE);
-  EXPECT_EQ(out.dwTotal, 2u);
-  EXPECT_EQ(out.dwCopied, 2u);
-  EXPECT_EQ(out.nCountdown, 5);
-  EXPECT_EQ(out.dwError, 0u);
-  expected.erase(L"\\ResidentFlash\\Navi\\old.txt");
-  expected.erase(L"\\SDMMC\\OrvaneData\\AppData");
-  expected.erase(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini");
-  expected[L"\\ResidentFlash\\Navi\\NAVI.EXE"] = File("v2");
-  expected[L"\\ResidentFlash\\Navi\\data"] = Folder();
-  expected[L"\\ResidentFlash\\Navi\\data\\map.dat"] = File("m2", FILE_ATTRIBUTE_READONLY);
-  EXPECT_EQ(out.tree, expected);
-  EXPECT_EQ(dev.RunningProcesses(), std::vector<DWORD>{});
+std::string Text(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line;
+  return text;
 }
 
 struct CRunCase {
   const char* pszName;
-  std::function<void(CFakeDevice&)> fnSetup;
+  EProgram eProgram;
+  std::string strFiles;  // as CTempImage::Lay writes them
+  std::function<void(CFaultDevice&)> fnFaults;
   CEntries entries;
-  std::vector<std::wstring> changes;
-  std::vector<std::string> lines;
-  std::vector<std::string> calls;
-  BOOL bSuccess, bSourceOk;
-  DWORD dwTotal, dwCopied, dwError;
-  std::function<void(CTree&)> fnExpect;  // from the tree before the run; null: unchanged
+  std::string strLines;
+  std::string strOutcome;
+  std::string strFlash;  // the flash's entries afterwards, or kKeep
 };
-
-void FlashWithFile(CFakeDevice& dev) {
-  dev.AddFile(L"\\ResidentFlash\\keep.bin", "k");
-  dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-}
 
 TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
   const std::vector<CRunCase> cases = {
-      {"a missing source: nothing touched, the flash kept",
-       FlashWithFile,
-       kNavi,
-       {},
-       {},
-       {},
-       FALSE,
-       FALSE,
-       0,
-       0,
-       0,
-       nullptr},
-      {"an empty source: nothing touched, the flash kept",
-       [](CFakeDevice& dev) {
-         FlashWithFile(dev);
-         dev.AddFolder(L"\\SDMMC\\Backup\\Navi");
+      {"a typical run: the running program ended, hidden and read-only files replaced, a hidden "
+       "file counted and copied",
+       EProgram::kRuns,
+       "SDMMC/Backup/Navi/NAVI.EXE=v2 SDMMC/Backup/Navi/data/map.dat=m2! "
+       "ResidentFlash/Navi/old.txt=o" +
+           kData,
+       [](CFaultDevice& dev) {
+         dev.Hide(L"\\ResidentFlash\\Navi\\old.txt");
+         dev.Hide(L"\\SDMMC\\Backup\\Navi\\data\\map.dat");
        },
        kNavi,
+       "terminate NAVI.EXE ok\r\ndele main:\\ResidentFlash\\Navi\r\n" + kFlashEmptied +
+           "dest:NAVI.EXE\r\n" + kDataDeleted,
+       "restored, 2 of 2",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/NAVI.EXE=v2 ResidentFlash/Navi/data/ "
+       "ResidentFlash/Navi/data/map.dat=m2!"},
+      {"a missing source: nothing touched", EProgram::kRuns, "ResidentFlash/keep.bin=k" + kData,
+       nullptr, kNavi, "", "not restored, no source, 0 of 0", kKeep},
+      {"an empty source: nothing touched", EProgram::kRuns,
+       "SDMMC/Backup/Navi/ ResidentFlash/keep.bin=k" + kData, nullptr, kNavi, "",
+       "not restored, no source, 0 of 0", kKeep},
+      {"a later entry's missing source: probed before anything is deleted", EProgram::kRuns,
+       "SDMMC/Backup/Navi/a.txt=a ResidentFlash/keep.bin=k" + kData, nullptr, kTwo, "",
+       "not restored, no source, 0 of 0", kKeep},
+      {"no entry at all: nothing to restore from",
+       EProgram::kRuns,
+       "ResidentFlash/keep.bin=k",
+       nullptr,
        {},
-       {},
-       {},
-       FALSE,
-       FALSE,
-       0,
-       0,
-       0,
-       nullptr},
-      {"a later entry's missing source: probed before anything is deleted",
-       [](CFakeDevice& dev) {
-         FlashWithFile(dev);
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
-       },
-       {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"},
-        {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}},
-       {},
-       {},
-       {},
-       FALSE,
-       FALSE,
-       0,
-       0,
-       0,
-       nullptr},
-      {"no entry at all: nothing to restore from, nothing touched",
-       FlashWithFile,
-       {},
-       {},
-       {},
-       {},
-       FALSE,
-       TRUE,
-       0,
-       0,
-       0,
-       nullptr},
-      {"a copy failing with 112 in a nested folder: nothing after it, data folder kept",
-       [](CFakeDevice& dev) {
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\d\\b.txt", "b");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\d\\e\\c.txt", "c");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\d\\e\\z.txt", "z");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\y.txt", "y");
-         dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-         dev.FailPath(EFakeOp::kCopyFile, L"\\SDMMC\\Backup\\Navi\\d\\e\\c.txt", ERROR_DISK_FULL);
-       },
-       kNavi,
-       {L"CreateFolder \\ResidentFlash\\Navi",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\a.txt -> \\ResidentFlash\\Navi\\a.txt",
-        L"CreateFolder \\ResidentFlash\\Navi\\d",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\d\\b.txt -> \\ResidentFlash\\Navi\\d\\b.txt",
-        L"CreateFolder \\ResidentFlash\\Navi\\d\\e",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\d\\e\\c.txt -> \\ResidentFlash\\Navi\\d\\e\\c.txt = "
-        L"112"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele null:\\ResidentFlash\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..5)"},
-       FALSE,
-       TRUE,
-       5,
-       2,
-       ERROR_DISK_FULL,
-       [](CTree& t) {
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
-         t[L"\\ResidentFlash\\Navi\\d"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\d\\b.txt"] = File("b");
-         t[L"\\ResidentFlash\\Navi\\d\\e"] = Folder();
-       }},
-      {"a subfolder that lists nothing when copied: fewer copied than counted, no error code",
-       [](CFakeDevice& dev) {
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\d\\b.txt", "b");
-         dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-         // Listings: run probe, flash, entry probe, count x2, copy of the source, copy of d.
-         dev.FailAt(EFakeOp::kListFolder, 7, ERROR_ACCESS_DENIED);
-       },
-       kNavi,
-       {L"CreateFolder \\ResidentFlash\\Navi",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\a.txt -> \\ResidentFlash\\Navi\\a.txt",
-        L"CreateFolder \\ResidentFlash\\Navi\\d"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele null:\\ResidentFlash\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..2)"},
-       FALSE,
-       TRUE,
-       2,
-       1,
-       0,
-       [](CTree& t) {
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
-         t[L"\\ResidentFlash\\Navi\\d"] = Folder();
-       }},
-      {"two entries, both complete: the flash emptied once, one countdown",
-       [](CFakeDevice& dev) {
-         FlashWithFile(dev);
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
-         dev.AddFile(L"\\SDMMC\\Backup\\Voice\\v.txt", "v");
-         dev.AddFile(L"\\SDMMC\\Backup\\Voice\\w.txt", "w");
-       },
-       {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"},
-        {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}},
-       {L"SetAttributes \\ResidentFlash\\keep.bin 0x80", L"DeleteFile \\ResidentFlash\\keep.bin",
-        L"CreateFolder \\ResidentFlash\\Navi",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\a.txt -> \\ResidentFlash\\Navi\\a.txt",
-        L"CreateFolder \\ResidentFlash\\Voice",
-        L"CopyFile \\SDMMC\\Backup\\Voice\\v.txt -> \\ResidentFlash\\Voice\\v.txt",
-        L"CopyFile \\SDMMC\\Backup\\Voice\\w.txt -> \\ResidentFlash\\Voice\\w.txt",
-        L"SetAttributes \\SDMMC\\OrvaneData\\AppData\\settings.ini 0x80",
-        L"DeleteFile \\SDMMC\\OrvaneData\\AppData\\settings.ini",
-        L"RemoveFolder \\SDMMC\\OrvaneData\\AppData"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele main:\\ResidentFlash\r\n",
-        "dele main:\\SDMMC\\OrvaneData\\AppData\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..1)", kSetRange2, kHide, kRestart},
-       TRUE,
-       TRUE,
-       2,
-       2,
-       0,
-       [](CTree& t) {
-         t.erase(L"\\ResidentFlash\\keep.bin");
-         t.erase(L"\\SDMMC\\OrvaneData\\AppData");
-         t.erase(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini");
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
-         t[L"\\ResidentFlash\\Voice"] = Folder();
-         t[L"\\ResidentFlash\\Voice\\v.txt"] = File("v");
-         t[L"\\ResidentFlash\\Voice\\w.txt"] = File("w");
-       }},
-      {"two entries, the first failing: the second still copied, the run failed with its error",
-       [](CFakeDevice& dev) {
-         FlashWithFile(dev);
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\a.txt", "a");
-         dev.AddFile(L"\\SDMMC\\Backup\\Voice\\v.txt", "v");
-         dev.FailPath(EFakeOp::kCopyFile, L"\\SDMMC\\Backup\\Navi\\a.txt", ERROR_DISK_FULL);
-       },
-       {{L"\\SDMMC\\Backup\\Navi", L"\\ResidentFlash\\Navi"},
-        {L"\\SDMMC\\Backup\\Voice", L"\\ResidentFlash\\Voice"}},
-       {L"SetAttributes \\ResidentFlash\\keep.bin 0x80", L"DeleteFile \\ResidentFlash\\keep.bin",
-        L"CreateFolder \\ResidentFlash\\Navi",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\a.txt -> \\ResidentFlash\\Navi\\a.txt = 112",
-        L"CreateFolder \\ResidentFlash\\Voice",
-        L"CopyFile \\SDMMC\\Backup\\Voice\\v.txt -> \\ResidentFlash\\Voice\\v.txt"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele main:\\ResidentFlash\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..1)",
-        "SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..1)"},
-       FALSE,
-       TRUE,
-       1,
-       1,
-       ERROR_DISK_FULL,
-       [](CTree& t) {
-         t.erase(L"\\ResidentFlash\\keep.bin");
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Voice"] = Folder();
-         t[L"\\ResidentFlash\\Voice\\v.txt"] = File("v");
-       }},
-      {"a source of empty folders only: 0 of 0 files is complete",
-       [](CFakeDevice& dev) {
-         dev.AddFolder(L"\\SDMMC\\Backup\\Navi\\x");
-         dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-       },
-       kNavi,
-       {L"CreateFolder \\ResidentFlash\\Navi", L"CreateFolder \\ResidentFlash\\Navi\\x",
-        L"SetAttributes \\SDMMC\\OrvaneData\\AppData\\settings.ini 0x80",
-        L"DeleteFile \\SDMMC\\OrvaneData\\AppData\\settings.ini",
-        L"RemoveFolder \\SDMMC\\OrvaneData\\AppData"},
-       {"ignore dir:\\ResidentFlash\r\n", "dele null:\\ResidentFlash\r\n",
-        "dele main:\\SDMMC\\OrvaneData\\AppData\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..0)", kHide, kRestart},
-       TRUE,
-       TRUE,
-       0,
-       0,
-       0,
-       [](CTree& t) {
-         t.erase(L"\\SDMMC\\OrvaneData\\AppData");
-         t.erase(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini");
-         t[L"\\ResidentFlash\\Navi"] = Folder();
-         t[L"\\ResidentFlash\\Navi\\x"] = Folder();
-       }},
-      {"a program that will not die: its file stays, the copy fails with 32",
-       [](CFakeDevice& dev) {
-         dev.AddFile(L"\\SDMMC\\Backup\\Navi\\NAVI.EXE", "v2");
-         dev.AddFile(L"\\ResidentFlash\\Navi\\NAVI.EXE", "v1");
-         dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-         dev.AddProcess(10, L"NAVI.EXE", L"\\ResidentFlash\\Navi\\NAVI.EXE", EFakeDeath::kRefuses);
-       },
-       kNavi,
-       {L"SetAttributes \\ResidentFlash\\Navi\\NAVI.EXE 0x80",
-        L"DeleteFile \\ResidentFlash\\Navi\\NAVI.EXE = 32", L"TerminateProcess 10 = 5",
-        L"DeleteFile \\ResidentFlash\\Navi\\NAVI.EXE = 32",
-        L"RemoveFolder \\ResidentFlash\\Navi = 145", L"CreateFolder \\ResidentFlash\\Navi = 183",
-        L"TerminateProcess 10 = 5", L"SetAttributes \\ResidentFlash\\Navi\\NAVI.EXE 0x80",
-        L"CopyFile \\SDMMC\\Backup\\Navi\\NAVI.EXE -> \\ResidentFlash\\Navi\\NAVI.EXE = 32"},
-       {"dele main:\\ResidentFlash\\Navi\r\n", "ignore dir:\\ResidentFlash\r\n",
-        "dele main:\\ResidentFlash\r\n", "dest:NAVI.EXE\r\n"},
-       {"SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..1)"},
-       FALSE,
-       TRUE,
-       1,
-       0,
-       ERROR_SHARING_VIOLATION,
-       nullptr},
+       "",
+       "not restored, 0 of 0",
+       kKeep},
+      {"a subfolder that lists nothing when copied: fewer copied than counted, no code",
+       EProgram::kNone, "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Navi/d/b.txt=b" + kData,
+       // The first listing of d counts it; the second, to copy it, fails.
+       [](CFaultDevice& dev) { dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d"); },
+       kNavi, kFlashWasEmpty, "not restored, 1 of 2",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a ResidentFlash/Navi/d/"},
+      {"two entries, both complete: the flash emptied once, one countdown", EProgram::kNone,
+       "ResidentFlash/keep.bin=k SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v "
+       "SDMMC/Backup/Voice/w.txt=w" +
+           kData,
+       nullptr, kTwo, kFlashEmptied + kDataDeleted, "restored, 2 of 2",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a ResidentFlash/Voice/ "
+       "ResidentFlash/Voice/v.txt=v ResidentFlash/Voice/w.txt=w"},
+      {"two entries, the first failing: the second still copied, the run failed with its code",
+       EProgram::kNone,
+       "ResidentFlash/keep.bin=k SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v" + kData,
+       [](CFaultDevice& dev) { dev.Fail(EOp::kCopyFile, ERROR_DISK_FULL, 1, false, L"a.txt"); },
+       kTwo, kFlashEmptied, "not restored, 1 of 1, error 112",
+       "ResidentFlash/Navi/ ResidentFlash/Voice/ ResidentFlash/Voice/v.txt=v"},
+      {"a source of empty folders only: 0 of 0 files is complete", EProgram::kNone,
+       "SDMMC/Backup/Navi/x/" + kData, nullptr, kNavi, kFlashWasEmpty + kDataDeleted,
+       "restored, 0 of 0", "ResidentFlash/Navi/ ResidentFlash/Navi/x/"},
+      {"a program that will not die: its file stays, the copy fails with 32", EProgram::kWillNotDie,
+       "SDMMC/Backup/Navi/NAVI.EXE=v2" + kData, nullptr, kNavi,
+       "dele main:\\ResidentFlash\\Navi\r\n" + kFlashEmptied + "dest:NAVI.EXE\r\n",
+       "not restored, 0 of 1, error 32", kKeep},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszName);
-    CFakeDevice dev;
-    CFakeDeviceScope scope(dev);
-    c.fnSetup(dev);
-    CTree expected = dev.Snapshot();
-    if (c.fnExpect) c.fnExpect(expected);
-    CRunOutcome out = RunOnce(dev, c.entries);
-    EXPECT_EQ(Narrow(out.changes), Narrow(c.changes));
-    EXPECT_EQ(out.lines, c.lines);
-    EXPECT_EQ(out.calls, c.calls);
-    EXPECT_FALSE(out.bSuccessBeforeRequests);
-    EXPECT_EQ(out.bSuccess, c.bSuccess);
-    EXPECT_EQ(out.bSourceOk, c.bSourceOk);
-    EXPECT_EQ(out.dwTotal, c.dwTotal);
-    EXPECT_EQ(out.dwCopied, c.dwCopied);
-    EXPECT_EQ(out.dwError, c.dwError);
-    EXPECT_EQ(out.nCountdown, c.bSuccess ? 5 : 0);
-    EXPECT_EQ(out.tree, expected);
+    CWorld world;
+    CProgram* pNavi =
+        c.eProgram == EProgram::kNone ? nullptr : &world.Run("ResidentFlash/Navi/NAVI.EXE");
+    if (c.eProgram == EProgram::kWillNotDie) world.m_dev.Immortal(pNavi->Pid());
+    world.m_image.Lay(c.strFiles);
+    if (c.fnFaults) c.fnFaults(world.m_dev);
+    CTree expected = world.m_image.Snapshot();
+    const bool bSuccess = c.strOutcome.rfind("restored", 0) == 0;
+    if (c.strFlash != kKeep) {
+      for (auto it = expected.begin(); it != expected.end();)
+        it = it->first.rfind(L"\\ResidentFlash\\", 0) == 0 ||
+                     (bSuccess && it->first.rfind(L"\\SDMMC\\OrvaneData\\AppData", 0) == 0)
+                 ? expected.erase(it)
+                 : std::next(it);
+      expected.merge(Entries(c.strFlash));
+    }
+    CRun run = RunOnce(world, c.entries);
+    EXPECT_EQ(Text(run.lines), c.strLines);
+    EXPECT_EQ(Describe(run), c.strOutcome);
+    // Only a complete run hides the bar and arms the countdown, and it reads as restored last.
+    EXPECT_EQ(run.nCountdown, bSuccess ? 5 : 0);
+    EXPECT_EQ(run.nRestartPeriod, bSuccess ? 1000u : 0u);
+    EXPECT_EQ(run.bBarShown, !bSuccess);
+    EXPECT_FALSE(run.bEarly);
+    EXPECT_EQ(world.m_image.Snapshot(), expected);
+    if (pNavi) {
+      EXPECT_EQ(pNavi->Alive(), c.eProgram == EProgram::kWillNotDie || c.strLines.empty());
+    }
   }
 }
 
-// A source of many files that exist only in its listings, 1000 files a folder; their copies
-// succeed without storing anything, so counts past 16 bits stay cheap. With bHideLast the last
-// folder cannot be listed after it was counted: fewer files are copied than counted.
-class CBigSourceDevice : public CFakeDevice {
- public:
-  CBigSourceDevice(DWORD dwFiles, bool bHideLast) : m_dwFiles(dwFiles), m_bHideLast(bHideLast) {
-    AddFolder(kSource);
-  }
-  BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) override {
-    if (strFolder.rfind(kSource, 0) != 0) return CFakeDevice::ListFolder(strFolder, entries);
-    entries.clear();
-    const DWORD dwFolders = (m_dwFiles + 999) / 1000;
-    if (strFolder == kSource) {
-      for (DWORD d = 0; d < dwFolders; ++d)
-        entries.push_back(Entry(L"d" + std::to_wstring(d), FILE_ATTRIBUTE_DIRECTORY));
-      return TRUE;
-    }
-    DWORD d = static_cast<DWORD>(std::stoul(strFolder.substr(strFolder.rfind(L'd') + 1)));
-    if (d == dwFolders - 1 && m_bHideLast && m_nLastListings++ > 0) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return FALSE;
-    }
-    for (DWORD i = d * 1000; i < m_dwFiles && i < (d + 1) * 1000; ++i)
-      entries.push_back(Entry(L"f" + std::to_wstring(i), FILE_ATTRIBUTE_NORMAL));
-    return TRUE;
-  }
-  DWORD GetAttributes(const std::wstring& strPath) override {
-    if (strPath.rfind(L"\\ResidentFlash\\Navi\\d", 0) != 0)
-      return CFakeDevice::GetAttributes(strPath);
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_FILE_ATTRIBUTES;
-  }
-  BOOL CopyFile(const std::wstring& strSource, const std::wstring& strDest, BOOL bFail) override {
-    if (strSource.rfind(kSource, 0) != 0) return CFakeDevice::CopyFile(strSource, strDest, bFail);
-    return TRUE;
-  }
+// A failure in a nested folder: nothing after it is copied or counted, at any level.
+TEST(RecoveryRun, AFailedCopyStopsTheEntryAtEveryLevel) {
+  CWorld world;
+  world.m_image.Lay(
+      "SDMMC/Backup/Navi/f.txt=f SDMMC/Backup/Navi/d1/e.txt=e "
+      "SDMMC/Backup/Navi/d1/d2/d.txt=d SDMMC/Backup/Navi/d1/d2/c.txt=c "
+      "SDMMC/Backup/Navi/d1/b.txt=b SDMMC/Backup/Navi/a=a" +
+      kData);
+  world.m_dev.Fail(EOp::kCopyFile, ERROR_DISK_FULL, 1, false, L"c.txt");
+  CTree expected = world.m_image.Snapshot();
+  const size_t nBefore = expected.size();
+  expected[L"\\ResidentFlash\\Navi"] = Folder();
+  CopiedBefore(world.m_image.Host("SDMMC/Backup/Navi"), L"\\ResidentFlash\\Navi", "c.txt",
+               expected);
+  DWORD dwCopied = 0;
+  for (const auto& [path, entry] : expected)
+    dwCopied += path.rfind(L"\\ResidentFlash\\", 0) == 0 && !(entry.dwAttributes & 0x10);
+  // Some entries come after c.txt in the file system's order (else 8 would be there): they must
+  // not be copied.
+  ASSERT_LT(expected.size() - nBefore, 8u);
+  CRun run = RunOnce(world, kNavi);
+  EXPECT_EQ(Describe(run), "not restored, " + std::to_string(dwCopied) + " of 6, error 112");
+  EXPECT_EQ(world.m_image.Snapshot(), expected);
+}
 
-  static constexpr const wchar_t* kSource = L"\\SDMMC\\Backup\\Navi";
-
- private:
-  static WIN32_FIND_DATAW Entry(const std::wstring& strName, DWORD dwAttributes) {
-    WIN32_FIND_DATAW data{};
-    data.dwFileAttributes = dwAttributes;
-    strName.copy(data.cFileName, strName.size());
-    return data;
-  }
-  DWORD m_dwFiles;
-  bool m_bHideLast;
-  int m_nLastListings = 0;
-};
-
-// Counts past 16 bits: the range saturates at the largest 16-bit end and the completion test
-// compares the real numbers: 65,000 of 65,537 files is not complete (in 16 bits it would read
-// 65,000 of 1 and delete the data folder).
+// Counts past 16 bits: the bar's range is the largest 16-bit one and the completion test compares
+// the real numbers: 65,000 of 65,537 files is not complete (in 16 bits it would read 65,000 of 1
+// and delete the data folder).
 TEST(RecoveryRun, CountsAreThirtyTwoBit) {
+  CWorld world;
   const DWORD dwFiles = 65537;
-  for (bool bHideLast : {false, true}) {
-    SCOPED_TRACE(bHideLast ? "the last folder is lost after counting" : "every file copies");
-    CBigSourceDevice dev(dwFiles, bHideLast);
-    CFakeDeviceScope scope(dev);
-    dev.AddFile(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini", "s");
-    CRunOutcome out = RunOnce(dev, kNavi);
-    EXPECT_EQ(out.dwTotal, dwFiles);
-    EXPECT_EQ(out.dwCopied, bHideLast ? 65000u : dwFiles);
-    EXPECT_EQ(out.bSuccess, bHideLast ? FALSE : TRUE);
-    EXPECT_EQ(out.dwError, 0u);
-    EXPECT_EQ(out.calls.front(), "SendMessageW(dlg102/1010, PBM_SETRANGE, 0, 0..65535)");
-    EXPECT_EQ(out.tree.count(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini"), bHideLast ? 1u : 0u);
+  for (DWORD i = 0; i < dwFiles; ++i) {
+    const std::string strFolder = "SDMMC/Backup/Navi/d" + std::to_string(i / 1000);
+    if (i % 1000 == 0) world.m_image.Folder(strFolder);
+    const std::string strFile = world.m_image.Host(strFolder + "/f" + std::to_string(i));
+    ::close(::open(strFile.c_str(), O_CREAT | O_WRONLY, 0644));
+  }
+  world.m_image.Lay(kData);
+  // The last folder is lost after it was counted.
+  world.m_dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d65");
+  CRun run = RunOnce(world, kNavi);
+  EXPECT_EQ(Describe(run), "not restored, 65000 of 65537");
+  EXPECT_EQ(run.nBarMaximum, 65535);
+  EXPECT_EQ(world.m_image.Snapshot().count(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini"), 1u);
+}
+
+// A power cut after any change, then the recovery again: the end state is the one an
+// uninterrupted run leaves.
+TEST(RecoveryRun, ARunCutAfterAnyChangeAndRepeatedEndsAsAnUninterruptedOne) {
+  auto setup = [](CWorld& w) {
+    w.Run("ResidentFlash/Navi/NAVI.EXE");
+    w.m_image.Lay(
+        "SDMMC/Backup/Navi/NAVI.EXE=v2 SDMMC/Backup/Navi/data/map.dat=m2! "
+        "SDMMC/Backup/Navi/data/sub/x.txt=x SDMMC/Backup/Voice/v.txt=v "
+        "ResidentFlash/Navi/data/map.dat=m1! ResidentFlash/junk/j.txt=j ResidentFlash/ro.dat=r! "
+        "SDMMC/OrvaneData/AppData/cache/c.bin=c" +
+        kData);
+    w.m_dev.Hide(L"\\ResidentFlash\\ro.dat");
+  };
+  CTree reference;
+  int nChanges = 0;
+  {
+    CWorld world;
+    setup(world);
+    ASSERT_EQ(RunOnce(world, kTwo).bSuccess, TRUE);
+    reference = world.m_image.Snapshot();
+    nChanges = world.m_dev.Changes();
+  }
+  ASSERT_GT(nChanges, 20);
+  for (int n = 0; n <= nChanges; ++n) {
+    SCOPED_TRACE("cut after change " + std::to_string(n));
+    CWorld world;
+    setup(world);
+    world.m_dev.CutAfter(n);
+    RunOnce(world, kTwo);
+    world.m_dev.CutAfter(-1);
+    EXPECT_EQ(RunOnce(world, kTwo).bSuccess, TRUE);
+    EXPECT_EQ(world.m_image.Snapshot(), reference);
+    EXPECT_FALSE(world.m_programs.front()->Alive());
   }
 }
 

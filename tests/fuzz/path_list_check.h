@@ -4,26 +4,38 @@
 // unchanged from then on (or the write-back is refused and the file stays as it was).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <exception>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "config/path_list.h"
-#include "tests/fakes/fake_device.h"
 
-// Runs the reader twice over strBytes as strPath on the installed fake; "" when everything held,
-// else the property that broke.
-inline std::string CheckPathListOnBytes(CFakeDevice& device, const std::wstring& strPath,
+// Writes strBytes to strHostFile, which the installed device names strPath, and runs the reader
+// twice over it; "" when everything held, else the property that broke.
+inline std::string CheckPathListOnBytes(const std::string& strHostFile, const std::wstring& strPath,
                                         const std::string& strBytes) {
-  device.AddFile(strPath, strBytes);
-  device.ClearRecord();
-  auto contents = [&] { return device.Snapshot().at(strPath).strContents; };
+  std::ofstream(strHostFile, std::ios::binary | std::ios::trunc) << strBytes;
+  auto contents = [&] {
+    std::ostringstream s;
+    s << std::ifstream(strHostFile, std::ios::binary).rdbuf();
+    return s.str();
+  };
+  auto inode = [&] {
+    struct stat st {};
+    ::stat(strHostFile.c_str(), &st);
+    return st.st_ino;
+  };
+  const ino_t nInode = inode();
 
   CStringArray arrSrc, arrDst;
   try {
     ReadPathList(strPath, arrSrc, arrDst);
   } catch (const std::exception&) {
     if (!arrSrc.empty() || !arrDst.empty()) return "lists filled by a failed load";
-    if (!device.Changes().empty() || contents() != strBytes) return "failed load changed the file";
+    if (inode() != nInode || contents() != strBytes) return "failed load changed the file";
     return "";
   }
   if (arrSrc.size() != arrDst.size()) return "lists of different lengths";

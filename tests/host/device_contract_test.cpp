@@ -1,117 +1,28 @@
-// One table of cases run against the host backend (a temporary image with a real running program)
-// and the fake device: the same calls give the same results and leave the same tree. This is
-// what lets the logic's tests trust the fake.
+// The host device keeps the device's rules: attribute words, error codes, a read-only file refused
+// with 5 until cleared, a running program's file in use (32) until the program is gone, the
+// device's processes only, paths the device cannot name refused with 206; and nothing reached
+// through the image leaves it: `..` above the root and links out are refused, links are listed
+// as files and deleting one removes the link only.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cwchar>
 #include <functional>
-#include <memory>
+#include <map>
 #include <optional>
+#include <sstream>
 
 #include "platform/cstring.h"
 #include "platform/files.h"
 #include "platform/host/device/device.h"
+#include "platform/host/device/errors.h"
 #include "platform/kernel.h"
 #include "platform/processes.h"
-#include "tests/fakes/fake_device.h"
-#include "tests/host/image_fixture.h"
+#include "tests/support/image.h"
 
 namespace {
 
-using CTree = std::map<std::wstring, CFakeEntry>;
-
-struct CCtx {
-  DWORD dwNavPid;   // runs \ResidentFlash\NAV.EXE
-  DWORD dwGonePid;  // no such process
-};
-
-// A device set up with the same tree and one running program.
-class CDeviceUnderTest {
- public:
-  virtual ~CDeviceUnderTest() = default;
-  virtual CCtx Ctx() const = 0;
-  virtual CTree Snapshot() const = 0;
-};
-
-std::string ProgramBytes() {
-  static const std::string bytes = ReadHostFile("/bin/sleep");
-  return bytes;
-}
-
-class CHostUnderTest : public CDeviceUnderTest {
- public:
-  CHostUnderTest() {
-    m_image.Folder("ResidentFlash");
-    m_image.File("ResidentFlash/NAV.EXE", ProgramBytes(), 0755);
-    m_image.File("ResidentFlash/ro.txt", "ro", 0444);
-    m_image.Folder("SDMMC/Data/Sub");
-    m_image.File("SDMMC/Data/a.txt", "a");
-    m_image.File("SDMMC/Data/Sub/b.txt", "b");
-    m_image.Folder("SDMMC/Empty");
-    m_image.Folder("Src");
-    m_image.File("Src/x.txt", "x");
-    m_image.Folder("Locked", 0555);
-    m_dev = std::make_unique<CHostDevice>(m_image.Root());
-    m_pPrevious = InstallDeviceBackend(m_dev.get());
-    m_nav = Spawn(m_image.Host("ResidentFlash/NAV.EXE"), {"600"});
-    m_gone = VanishedPid();
-  }
-  ~CHostUnderTest() override {
-    KillAndReap(m_nav);
-    InstallDeviceBackend(m_pPrevious);
-  }
-  CCtx Ctx() const override { return {static_cast<DWORD>(m_nav), static_cast<DWORD>(m_gone)}; }
-  CTree Snapshot() const override { return m_image.Snapshot(); }
-
- private:
-  CTempImage m_image;
-  std::unique_ptr<CHostDevice> m_dev;
-  IDeviceBackend* m_pPrevious = nullptr;
-  pid_t m_nav = 0;
-  pid_t m_gone = 0;
-};
-
-class CFakeUnderTest : public CDeviceUnderTest {
- public:
-  CFakeUnderTest() : m_scope(m_dev) {
-    m_dev.AddFile(L"\\ResidentFlash\\NAV.EXE", ProgramBytes());
-    m_dev.AddFile(L"\\ResidentFlash\\ro.txt", "ro", FILE_ATTRIBUTE_READONLY);
-    m_dev.AddFolder(L"\\SDMMC\\Data\\Sub");
-    m_dev.AddFile(L"\\SDMMC\\Data\\a.txt", "a");
-    m_dev.AddFile(L"\\SDMMC\\Data\\Sub\\b.txt", "b");
-    m_dev.AddFolder(L"\\SDMMC\\Empty");
-    m_dev.AddFile(L"\\Src\\x.txt", "x");
-    m_dev.AddFolder(L"\\Locked", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY);
-    m_dev.AddProcess(4242, L"NAV.EXE", L"\\ResidentFlash\\NAV.EXE");
-  }
-  CCtx Ctx() const override { return {4242, 4343}; }
-  CTree Snapshot() const override { return m_dev.Snapshot(); }
-
- private:
-  CFakeDevice m_dev;
-  CFakeDeviceScope m_scope;
-};
-
-const CTree& InitialTree() {
-  static const CTree tree = {
-      {L"\\Locked", {0x11, ""}},
-      {L"\\ResidentFlash", {0x110, ""}},
-      {L"\\ResidentFlash\\NAV.EXE", {0x80, ProgramBytes()}},
-      {L"\\ResidentFlash\\ro.txt", {0x1, "ro"}},
-      {L"\\SDMMC", {0x110, ""}},
-      {L"\\SDMMC\\Data", {0x10, ""}},
-      {L"\\SDMMC\\Data\\Sub", {0x10, ""}},
-      {L"\\SDMMC\\Data\\Sub\\b.txt", {0x80, "b"}},
-      {L"\\SDMMC\\Data\\a.txt", {0x80, "a"}},
-      {L"\\SDMMC\\Empty", {0x10, ""}},
-      {L"\\Src", {0x10, ""}},
-      {L"\\Src\\x.txt", {0x80, "x"}},
-  };
-  return tree;
-}
-
-// Outcomes as text, so that one line of the table says what every call gave.
 std::wstring Err() { return L"error " + std::to_wstring(GetLastError()); }
 std::wstring Ok(BOOL b) { return b ? L"ok" : Err(); }
 std::wstring Hex(DWORD v) {
@@ -119,26 +30,14 @@ std::wstring Hex(DWORD v) {
   std::swprintf(buf, 16, L"0x%x", v);
   return buf;
 }
-std::wstring Attr(LPCWSTR p) {
-  DWORD a = GetFileAttributesW(p);
+std::wstring Attr(const std::wstring& p) {
+  DWORD a = GetFileAttributesW(p.c_str());
   return a == INVALID_FILE_ATTRIBUTES ? Err() : Hex(a);
 }
-std::wstring Del(LPCWSTR p) { return Ok(DeleteFileW(p)); }
-std::wstring Rmd(LPCWSTR p) { return Ok(RemoveDirectoryW(p)); }
-std::wstring Mkd(LPCWSTR p) { return Ok(CreateDirectoryW(p, nullptr)); }
-std::wstring Copy(LPCWSTR s, LPCWSTR d, BOOL f = FALSE) { return Ok(CopyFileW(s, d, f)); }
-std::wstring Clear(LPCWSTR p) { return Ok(SetFileAttributesW(p, GetFileAttributesW(p) & ~3u)); }
-std::wstring Read(LPCWSTR p) {
-  std::string bytes;
-  return DeviceBackend()->ReadWholeFile(p, bytes) ? Utf8ToWide(bytes) : Err();
-}
-std::wstring Replace(LPCWSTR p, const char* bytes) {
-  return Ok(DeviceBackend()->ReplaceFileContents(p, bytes));
-}
 // Entries sorted by name with their words: the host's listing order is the file system's.
-std::wstring List(LPCWSTR folder) {
+std::wstring List(const std::wstring& folder) {
   WIN32_FIND_DATAW data;
-  HANDLE h = FindFirstFileW((std::wstring(folder) + L"\\*").c_str(), &data);
+  HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &data);
   if (h == INVALID_HANDLE_VALUE) return Err();
   std::vector<std::wstring> names;
   do names.push_back(std::wstring(data.cFileName) + L":" + Hex(data.dwFileAttributes));
@@ -149,253 +48,290 @@ std::wstring List(LPCWSTR folder) {
   for (const auto& n : names) out += (out.empty() ? L"" : L" ") + n;
   return out;
 }
-std::wstring Kill(DWORD pid) {
-  HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
-  if (!h) return L"open " + Err();
-  std::wstring out = TerminateProcess(h, 0) ? L"terminated" : L"terminate " + Err();
-  out += L", wait " + std::to_wstring(WaitForSingleObject(h, 2500));
-  CloseHandle(h);
-  return out;
-}
-std::wstring Snap(const CCtx& ctx) {
+// The snapshot's programs: "NAME" for the pids given, "NAME@pid" for any other.
+std::wstring Snap(const std::vector<DWORD>& mine) {
   std::wstring out;
   HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   PROCESSENTRY32W pe{};
   pe.dwSize = sizeof pe;
-  for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe))
-    out += std::wstring(pe.szExeFile) + (pe.th32ProcessID == ctx.dwNavPid ? L"=nav " : L"=? ");
+  DWORD dwLast = 0;
+  for (BOOL ok = Process32First(snap, &pe); ok; ok = Process32Next(snap, &pe)) {
+    bool bMine = std::count(mine.begin(), mine.end(), pe.th32ProcessID) > 0;
+    out += std::wstring(pe.szExeFile) + (bMine ? L"" : L"@" + std::to_wstring(pe.th32ProcessID)) +
+           (pe.th32ProcessID > dwLast ? L" " : L" out of order ");
+    dwLast = pe.th32ProcessID;
+  }
   CloseToolhelp32Snapshot(snap);
   return out;
 }
-std::wstring Open(DWORD pid) {
+std::wstring Open(DWORD pid, bool bKill = false) {
   HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
   if (!h) return Err();
+  std::wstring out = L"opened";
+  if (bKill)
+    out = TerminateProcess(h, 0) ? L"wait " + std::to_wstring(WaitForSingleObject(h, 2500)) : Err();
   CloseHandle(h);
-  return L"opened";
+  return out;
+}
+
+struct CCtx {
+  DWORD dwNav, dwGps;       // run \ResidentFlash\NAV.EXE and \SDMMC\GPS.EXE
+  DWORD dwStranger;         // runs a NAV.EXE outside the image
+  std::wstring strOutside;  // name of the folder next to the image's, which holds Dir\secret.txt
+};
+
+// One call written "op path [path]" and what the device tells of it: "ok", "error N", an
+// attribute word, a listing, a file's contents. $out names the outside folder, $260 a path of
+// 260 characters and $259 one of 259.
+std::wstring Do(std::wstring strCall, const CCtx& ctx) {
+  const std::wstring str260 =
+      L"\\SDMMC\\" + std::wstring(200, L'a') + L"\\" + std::wstring(52, L'b');
+  for (auto [from, to] : {std::pair<std::wstring, std::wstring>{L"$out", ctx.strOutside},
+                          {L"$260", str260},
+                          {L"$259", str260.substr(0, 259)}})
+    for (size_t n; (n = strCall.find(from)) != std::wstring::npos;) strCall.replace(n, 4, to);
+  std::wistringstream in(strCall);
+  std::wstring op, a, b;
+  in >> op >> a >> b;
+  const std::map<std::wstring, DWORD> pids = {{L"nav", ctx.dwNav},
+                                              {L"gps", ctx.dwGps},
+                                              {L"self", GetCurrentProcessId()},
+                                              {L"stranger", ctx.dwStranger},
+                                              {L"0", 0}};
+  std::string bytes;
+  if (op == L"attr") return Attr(a);
+  if (op == L"list") return List(a);
+  if (op == L"del") return Ok(DeleteFileW(a.c_str()));
+  if (op == L"rmd") return Ok(RemoveDirectoryW(a.c_str()));
+  if (op == L"mkd") return Ok(CreateDirectoryW(a.c_str(), nullptr));
+  if (op == L"copy" || op == L"copynew")
+    return Ok(CopyFileW(a.c_str(), b.c_str(), op == L"copynew"));
+  if (op == L"clear") return Ok(SetFileAttributesW(a.c_str(), GetFileAttributesW(a.c_str()) & ~3u));
+  if (op == L"set") return Ok(SetFileAttributesW(a.c_str(), std::stoul(b, nullptr, 16)));
+  if (op == L"read") return DeviceBackend()->ReadWholeFile(a, bytes) ? Utf8ToWide(bytes) : Err();
+  if (op == L"replace") return Ok(DeviceBackend()->ReplaceFileContents(a, WideToUtf8(b)));
+  if (op == L"open" || op == L"kill")
+    return Open(a == L"gone" ? VanishedPid() : pids.at(a), op == L"kill");
+  if (op == L"snap") {
+    std::wstring strInOrder = ctx.dwNav < ctx.dwGps ? L"NAV.EXE GPS.EXE " : L"GPS.EXE NAV.EXE ";
+    std::wstring strSnap = Snap({ctx.dwNav, ctx.dwGps});
+    return strSnap == strInOrder ? L"in pid order" : strSnap;
+  }
+  return L"no such op " + op;
 }
 
 struct CCase {
   const char* name;
-  std::function<std::vector<std::wstring>(const CCtx&)> run;
-  std::vector<std::wstring> expected;
-  std::vector<std::pair<std::wstring, std::optional<CFakeEntry>>> changes;  // nullopt: removed
+  std::wstring script;                                                  // calls separated by "; "
+  std::wstring expected;                                                // their outcomes, likewise
+  std::vector<std::pair<std::wstring, std::optional<CEntry>>> changes;  // nullopt: removed
 };
 
-const std::vector<CCase>& Cases() {
-  using V = std::vector<std::wstring>;
-  static const std::vector<CCase> cases = {
-      {"attribute words",
-       [](const CCtx&) {
-         return V{Attr(L"\\ResidentFlash"),
-                  Attr(L"\\SDMMC"),
-                  Attr(L"\\SDMMC\\Data"),
-                  Attr(L"\\SDMMC\\Data\\a.txt"),
-                  Attr(L"\\ResidentFlash\\ro.txt"),
-                  Attr(L"\\"),
-                  Attr(L"\\Locked")};
-       },
-       {L"0x110", L"0x110", L"0x10", L"0x80", L"0x1", L"0x10", L"0x11"},
-       {}},
-      {"attributes of what is missing or out of reach",
-       [](const CCtx&) {
-         return V{Attr(L"\\SDMMC\\nope"), Attr(L"\\nope\\x"), Attr(L"\\SDMMC\\Data\\a.txt\\x"),
-                  Attr(L"\\..\\etc"), Attr(L"\\SDMMC\\..\\..\\etc")};
-       },
-       {L"error 2", L"error 3", L"error 3", L"error 5", L"error 5"},
-       {}},
-      {"both separators, dots and doubled separators",
-       [](const CCtx&) {
-         return V{Attr(L"/SDMMC/Data/./Sub/../a.txt"), Attr(L"\\SDMMC\\\\Data"),
-                  Attr(L"SDMMC\\Data\\Sub\\")};
-       },
-       {L"0x80", L"0x10", L"0x10"},
-       {}},
-      {"listings",
-       [](const CCtx&) {
-         return V{
-             List(L"\\SDMMC"), List(L"\\SDMMC\\Data"),        List(L""),    List(L"\\SDMMC\\Empty"),
-             List(L"\\nope"),  List(L"\\SDMMC\\Data\\a.txt"), List(L"\\..")};
-       },
-       {L"Data:0x10 Empty:0x10", L"Sub:0x10 a.txt:0x80",
-        L"Locked:0x11 ResidentFlash:0x110 SDMMC:0x110 Src:0x10", L"error 18", L"error 3",
-        L"error 3", L"error 5"},
-       {}},
-      {"delete a file",
-       [](const CCtx&) { return V{Del(L"\\SDMMC\\Data\\a.txt")}; },
-       {L"ok"},
-       {{L"\\SDMMC\\Data\\a.txt", std::nullopt}}},
-      {"delete what is not a deletable file",
-       [](const CCtx&) {
-         return V{Del(L"\\SDMMC\\nope"), Del(L"\\nope\\x"), Del(L"\\SDMMC\\Data"), Del(L"\\"),
-                  Del(L"\\SDMMC")};
-       },
-       {L"error 2", L"error 3", L"error 5", L"error 5", L"error 5"},
-       {}},
-      {"a read-only file refuses deletion until its bit is cleared",
-       [](const CCtx&) {
-         return V{Del(L"\\ResidentFlash\\ro.txt"), Clear(L"\\ResidentFlash\\ro.txt"),
-                  Attr(L"\\ResidentFlash\\ro.txt"), Del(L"\\ResidentFlash\\ro.txt")};
-       },
-       {L"error 5", L"ok", L"0x80", L"ok"},
-       {{L"\\ResidentFlash\\ro.txt", std::nullopt}}},
-      {"a running program's file cannot be deleted, overwritten or replaced",
-       [](const CCtx&) {
-         return V{Del(L"\\ResidentFlash\\NAV.EXE"),
-                  Copy(L"\\Src\\x.txt", L"\\ResidentFlash\\NAV.EXE"),
-                  Replace(L"\\ResidentFlash\\NAV.EXE", "z")};
-       },
-       {L"error 32", L"error 32", L"error 32"},
-       {}},
-      {"a terminated program's file can go",
-       [](const CCtx& ctx) {
-         return V{Kill(ctx.dwNavPid), Del(L"\\ResidentFlash\\NAV.EXE"), Kill(ctx.dwNavPid)};
-       },
-       {L"terminated, wait 0", L"ok", L"open error 87"},
-       {{L"\\ResidentFlash\\NAV.EXE", std::nullopt}}},
-      {"remove folders",
-       [](const CCtx&) {
-         return V{Rmd(L"\\SDMMC\\Data"),
-                  Rmd(L"\\SDMMC\\Empty"),
-                  Rmd(L"\\SDMMC"),
-                  Rmd(L"\\"),
-                  Rmd(L"\\SDMMC\\Data\\a.txt"),
-                  Rmd(L"\\SDMMC\\nope"),
-                  Rmd(L"\\nope\\x"),
-                  Rmd(L"\\Locked")};
-       },
-       {L"error 145", L"ok", L"error 5", L"error 5", L"error 267", L"error 2", L"error 3",
-        L"error 5"},
-       {{L"\\SDMMC\\Empty", std::nullopt}}},
-      {"create folders",
-       [](const CCtx&) {
-         return V{Mkd(L"\\SDMMC\\Data"),
-                  Mkd(L"\\SDMMC\\Data\\a.txt"),
-                  Mkd(L"\\SDMMC\\New"),
-                  Mkd(L"\\nope\\New"),
-                  Mkd(L"\\"),
-                  Mkd(L"\\..\\x")};
-       },
-       {L"error 183", L"error 183", L"ok", L"error 3", L"error 183", L"error 5"},
-       {{L"\\SDMMC\\New", CFakeEntry{0x10, ""}}}},
-      {"copy files, new and over an old one",
-       [](const CCtx&) {
-         return V{Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data\\x.txt"),
-                  Copy(L"\\SDMMC\\Data\\a.txt", L"\\Src\\x.txt")};
-       },
-       {L"ok", L"ok"},
-       {{L"\\SDMMC\\Data\\x.txt", CFakeEntry{0x80, "x"}},
-        {L"\\Src\\x.txt", CFakeEntry{0x80, "a"}}}},
-      {"copy onto itself is refused and leaves the file whole",
-       [](const CCtx&) {
-         return V{Copy(L"\\Src\\x.txt", L"\\Src\\x.txt"), Copy(L"\\Src\\x.txt", L"/Src/./x.txt")};
-       },
-       {L"error 32", L"error 32"},
-       {}},
-      {"copy into a missing folder or from a missing file",
-       [](const CCtx&) {
-         return V{
-             Copy(L"\\Src\\x.txt", L"\\nope\\x.txt"), Copy(L"\\Src\\x.txt", L"\\Src\\x.txt\\y"),
-             Copy(L"\\Src\\nope", L"\\SDMMC\\y"),     Copy(L"\\nope\\x", L"\\SDMMC\\y"),
-             Copy(L"\\..\\x", L"\\SDMMC\\y"),         Copy(L"\\Src\\x.txt", L"\\..\\y")};
-       },
-       {L"error 3", L"error 3", L"error 2", L"error 3", L"error 5", L"error 5"},
-       {}},
-      {"copy from or onto a folder",
-       [](const CCtx&) {
-         return V{Copy(L"\\Src", L"\\SDMMC\\Src"), Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data"),
-                  Copy(L"\\Src\\x.txt", L"\\")};
-       },
-       {L"error 5", L"error 5", L"error 5"},
-       {}},
-      {"a read-only destination refuses the copy until cleared",
-       [](const CCtx&) {
-         return V{Copy(L"\\Src\\x.txt", L"\\ResidentFlash\\ro.txt"),
-                  Clear(L"\\ResidentFlash\\ro.txt"),
-                  Copy(L"\\Src\\x.txt", L"\\ResidentFlash\\ro.txt")};
-       },
-       {L"error 5", L"ok", L"ok"},
-       {{L"\\ResidentFlash\\ro.txt", CFakeEntry{0x80, "x"}}}},
-      {"copy that must not replace",
-       [](const CCtx&) {
-         return V{Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data\\a.txt", TRUE),
-                  Copy(L"\\Src\\x.txt", L"\\SDMMC\\Data\\n.txt", TRUE)};
-       },
-       {L"error 80", L"ok"},
-       {{L"\\SDMMC\\Data\\n.txt", CFakeEntry{0x80, "x"}}}},
-      {"a copy keeps the read-only bit",
-       [](const CCtx&) { return V{Copy(L"\\ResidentFlash\\ro.txt", L"\\Src\\ro.txt")}; },
-       {L"ok"},
-       {{L"\\Src\\ro.txt", CFakeEntry{0x1, "ro"}}}},
-      {"set attributes",
-       [](const CCtx&) {
-         return V{Ok(SetFileAttributesW(L"\\SDMMC\\Data\\a.txt", 0x1)),
-                  Attr(L"\\SDMMC\\Data\\a.txt"),
-                  Ok(SetFileAttributesW(L"\\SDMMC", 0x11)),
-                  Attr(L"\\SDMMC"),
-                  Ok(SetFileAttributesW(L"\\SDMMC\\nope", 0)),
-                  Ok(SetFileAttributesW(L"\\nope\\x", 0))};
-       },
-       {L"ok", L"0x1", L"ok", L"0x110", L"error 2", L"error 3"},
-       {{L"\\SDMMC\\Data\\a.txt", CFakeEntry{0x1, "a"}}}},
-      {"read whole files",
-       [](const CCtx&) {
-         return V{Read(L"\\SDMMC\\Data\\a.txt"), Read(L"\\SDMMC\\Data"), Read(L"\\SDMMC\\nope"),
-                  Read(L"\\nope\\x"), Read(L"\\ResidentFlash\\ro.txt")};
-       },
-       {L"a", L"error 5", L"error 2", L"error 3", L"ro"},
-       {}},
-      {"replace file contents",
-       [](const CCtx&) {
-         return V{Replace(L"\\SDMMC\\Data\\a.txt", "new"),
-                  Replace(L"\\ResidentFlash\\ro.txt", "z"),
-                  Replace(L"\\SDMMC\\Data\\fresh.txt", "f"),
-                  Replace(L"\\nope\\x", "n"),
-                  Replace(L"\\SDMMC\\Data", "d"),
-                  Replace(L"\\", "r")};
-       },
-       {L"ok", L"error 5", L"ok", L"error 3", L"error 5", L"error 5"},
-       {{L"\\SDMMC\\Data\\a.txt", CFakeEntry{0x80, "new"}},
-        {L"\\SDMMC\\Data\\fresh.txt", CFakeEntry{0x80, "f"}}}},
-      {"processes: the snapshot, the program itself, a vanished pid",
-       [](const CCtx& ctx) {
-         return V{Snap(ctx), Open(GetCurrentProcessId()), Open(ctx.dwGonePid)};
-       },
-       {L"NAV.EXE=nav ", L"error 5", L"error 87"},
-       {}},
-      {"paths of 260 characters are refused, shorter ones are looked up",
-       [](const CCtx&) {
-         std::wstring p260 =
-             L"\\SDMMC\\" + std::wstring(200, L'a') + L"\\" + std::wstring(52, L'b');
-         std::wstring p259 = p260.substr(0, 259);
-         return V{Attr(p260.c_str()), Attr(p259.c_str()), Copy(L"\\Src\\x.txt", p260.c_str())};
-       },
-       {L"error 206", L"error 3", L"error 206"},
-       {}},
-  };
-  return cases;
+const CCase kCases[] = {
+    {"attribute words",
+     L"attr \\ResidentFlash; attr \\SDMMC; attr \\SDMMC\\Data; attr \\SDMMC\\Data\\a.txt; "
+     L"attr \\ResidentFlash\\ro.txt; attr \\; attr \\Locked; attr \\Data\\SDMMC",
+     L"0x110; 0x110; 0x10; 0x80; 0x1; 0x10; 0x11; 0x10",
+     {}},
+    {"attributes of what is missing or out of reach; both separators, dots",
+     L"attr \\SDMMC\\nope; attr \\nope\\x; attr \\SDMMC\\Data\\a.txt\\x; attr \\..\\etc; "
+     L"attr \\SDMMC\\..\\..\\etc; attr /SDMMC/Data/./Sub/../a.txt; attr \\SDMMC\\\\Data; "
+     L"attr SDMMC\\Data\\Sub\\",
+     L"error 2; error 3; error 3; error 5; error 5; 0x80; 0x10; 0x10",
+     {}},
+    {"listings, names in any script",
+     L"list \\SDMMC; list \\SDMMC\\Data; list \\SDMMC\\Empty; list \\nope; "
+     L"list \\SDMMC\\Data\\a.txt; list \\..; read \\SDMMC\\\u540d\u5b57.txt",
+     L"Data:0x10 Empty:0x10 GPS.EXE:0x80 \u540d\u5b57.txt:0x80; Sub:0x10 a.txt:0x80; error 18; "
+     L"error 3; error 3; error 5; n",
+     {}},
+    {"delete files, and what is not a deletable file",
+     L"del \\SDMMC\\Data\\a.txt; del \\SDMMC\\nope; del \\nope\\x; del \\SDMMC\\Data; del \\; "
+     L"del \\SDMMC",
+     L"ok; error 2; error 3; error 5; error 5; error 5",
+     {{L"\\SDMMC\\Data\\a.txt", std::nullopt}}},
+    {"a read-only file refuses deletion and copies over it until its bit is cleared",
+     L"del \\ResidentFlash\\ro.txt; copy \\Src\\x.txt \\ResidentFlash\\ro.txt; "
+     L"clear \\ResidentFlash\\ro.txt; attr \\ResidentFlash\\ro.txt; "
+     L"copy \\Src\\x.txt \\ResidentFlash\\ro.txt; del \\ResidentFlash\\ro.txt",
+     L"error 5; error 5; ok; 0x80; ok; ok",
+     {{L"\\ResidentFlash\\ro.txt", std::nullopt}}},
+    {"a running program's file cannot be deleted, overwritten or replaced until it is ended",
+     L"del \\ResidentFlash\\NAV.EXE; copy \\Src\\x.txt \\ResidentFlash\\NAV.EXE; "
+     L"replace \\ResidentFlash\\NAV.EXE z; kill nav; copy \\Src\\x.txt \\ResidentFlash\\NAV.EXE; "
+     L"del \\ResidentFlash\\NAV.EXE; kill nav",
+     L"error 32; error 32; error 32; wait 0; ok; ok; error 87",
+     {{L"\\ResidentFlash\\NAV.EXE", std::nullopt}}},
+    {"remove folders",
+     L"rmd \\SDMMC\\Data; rmd \\SDMMC\\Empty; rmd \\SDMMC; rmd \\; rmd \\SDMMC\\Data\\a.txt; "
+     L"rmd \\SDMMC\\nope; rmd \\nope\\x; rmd \\Locked",
+     L"error 145; ok; error 5; error 5; error 267; error 2; error 3; error 5",
+     {{L"\\SDMMC\\Empty", std::nullopt}}},
+    {"create folders",
+     L"mkd \\SDMMC\\Data; mkd \\SDMMC\\Data\\a.txt; mkd \\SDMMC\\New; mkd \\nope\\New; mkd \\; "
+     L"mkd \\..\\x",
+     L"error 183; error 183; ok; error 3; error 183; error 5",
+     {{L"\\SDMMC\\New", Folder()}}},
+    {"copies: new, over an old file, keeping the read-only bit, not replacing when asked",
+     L"copy \\Src\\x.txt \\SDMMC\\Data\\x.txt; copy \\SDMMC\\Data\\a.txt \\Src\\x.txt; "
+     L"copy \\ResidentFlash\\ro.txt \\Src\\ro.txt; copynew \\Src\\x.txt \\SDMMC\\Data\\a.txt; "
+     L"copynew \\Src\\x.txt \\SDMMC\\Data\\n.txt",
+     L"ok; ok; ok; error 80; ok",
+     {{L"\\SDMMC\\Data\\x.txt", File("x")},
+      {L"\\Src\\x.txt", File("a")},
+      {L"\\Src\\ro.txt", File("ro", 0x1)},
+      {L"\\SDMMC\\Data\\n.txt", File("a")}}},
+    {"copies that cannot be made: onto itself, missing, from or onto a folder, out of the image",
+     L"copy \\Src\\x.txt \\Src\\x.txt; copy \\Src\\x.txt /Src/./x.txt; "
+     L"copy \\Src\\x.txt \\nope\\x.txt; copy \\Src\\x.txt \\Src\\x.txt\\y; "
+     L"copy \\Src\\nope \\SDMMC\\y; copy \\nope\\x \\SDMMC\\y; copy \\..\\x \\SDMMC\\y; "
+     L"copy \\Src\\x.txt \\..\\y; copy \\Src \\SDMMC\\Src; copy \\Src\\x.txt \\SDMMC\\Data; "
+     L"copy \\Src\\x.txt \\",
+     L"error 32; error 32; error 3; error 3; error 2; error 3; error 5; error 5; error 5; "
+     L"error 5; error 5",
+     {}},
+    {"set attributes: read-only kept, a volume root's word stays",
+     L"set \\SDMMC\\Data\\a.txt 1; attr \\SDMMC\\Data\\a.txt; set \\SDMMC 11; attr \\SDMMC; "
+     L"set \\SDMMC\\nope 0; set \\nope\\x 0",
+     L"ok; 0x1; ok; 0x110; error 2; error 3",
+     {{L"\\SDMMC\\Data\\a.txt", File("a", 0x1)}}},
+    {"read and replace whole files",
+     L"read \\SDMMC\\Data\\a.txt; read \\SDMMC\\Data; read \\SDMMC\\nope; read \\nope\\x; "
+     L"read \\ResidentFlash\\ro.txt; replace \\SDMMC\\Data\\a.txt new; "
+     L"replace \\ResidentFlash\\ro.txt z; replace \\SDMMC\\Data\\f.txt f; replace \\nope\\x n; "
+     L"replace \\SDMMC\\Data d; replace \\ r",
+     L"a; error 5; error 2; error 3; ro; ok; error 5; ok; error 3; error 5; error 5",
+     {{L"\\SDMMC\\Data\\a.txt", File("new")}, {L"\\SDMMC\\Data\\f.txt", File("f")}}},
+    {"links read as files and are never followed out of the image",
+     L"attr \\Links\\abs_dir; list \\Links; read \\Links\\abs_file; read \\Links\\abs_in; "
+     L"read \\Links\\rel_out; read \\Links\\rel_in; attr \\Links\\abs_dir\\secret.txt; "
+     L"attr \\Links\\rel_dir_out\\$out\\Dir\\secret.txt; attr \\Links\\rel_dir_in\\x.txt; "
+     L"attr \\..\\$out\\Dir\\secret.txt; list \\Links\\abs_dir; list \\Links\\rel_dir_in",
+     L"0x80; abs_dir:0x80 abs_file:0x80 abs_in:0x80 rel_dir_in:0x80 rel_dir_out:0x80 "
+     L"rel_in:0x80 rel_out:0x80; error 5; error 5; error 5; x; error 5; error 5; 0x80; error 5; "
+     L"error 5; x.txt:0x80",
+     {}},
+    {"nothing is written through a link, not even one that stays inside; a link goes as a link",
+     L"copy \\Links\\abs_file \\Src\\copy; copy \\Src\\x.txt \\Links\\abs_dir\\x; "
+     L"mkd \\Links\\rel_dir_out\\evil; del \\Links\\abs_dir\\secret.txt; "
+     L"replace \\Links\\abs_dir\\secret.txt x; set \\Links\\abs_file 1; rmd \\Links\\rel_dir_in; "
+     L"copy \\Src\\x.txt \\Links\\rel_dir_in\\y; del \\Links\\rel_dir_in\\x.txt; "
+     L"del \\Links\\abs_file; del \\Links\\rel_dir_in",
+     L"error 5; error 5; error 5; error 5; error 5; ok; error 267; error 5; error 5; ok; ok",
+     {{L"\\Links\\abs_file", std::nullopt}, {L"\\Links\\rel_dir_in", std::nullopt}}},
+    {"processes: the image's programs in ascending pid, never the caller or an outsider",
+     L"snap; open self; open stranger; open gone; open 0",
+     L"in pid order; error 5; error 5; error 87; error 87",
+     {}},
+    {"paths of 260 characters are refused, shorter ones are looked up",
+     L"attr $260; mkd $260; copy \\Src\\x.txt $260; attr $259",
+     L"error 206; error 206; error 206; error 3",
+     {}},
+};
+
+TEST(DeviceContract, CallsGiveTheDevicesResultsAndLeaveTheTreeAsTheDeviceWould) {
+  CTempImage outside;
+  outside.File("Dir/secret.txt", "secret");
+  CProgram stranger(outside.Host("NAV.EXE"));
+  const CTree outsideBefore = outside.Snapshot();
+  const std::string strOut = outside.Root().substr(outside.Root().rfind('/') + 1);
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    CTempImage image;
+    image.Lay(
+        "ResidentFlash/ro.txt=ro! SDMMC/Data/a.txt=a SDMMC/Data/Sub/ SDMMC/Empty/ Src/x.txt=x "
+        "Data/SDMMC/ Locked/! SDMMC/\xE5\x90\x8D\xE5\xAD\x97.txt=n");
+    image.Link("Links/abs_file", outside.Host("Dir/secret.txt"));
+    image.Link("Links/abs_dir", outside.Host("Dir"));
+    image.Link("Links/abs_in", image.Host("Src/x.txt"));
+    image.Link("Links/rel_out", "../../" + strOut + "/Dir/secret.txt");
+    image.Link("Links/rel_dir_out", "../..");
+    image.Link("Links/rel_in", "../Src/x.txt");
+    image.Link("Links/rel_dir_in", "../Src");
+    CProgram nav(image.Host("ResidentFlash/NAV.EXE"));
+    CProgram gps(image.Host("SDMMC/GPS.EXE"));
+    CHostDevice dev(image.Root());
+    CDeviceScope scope(dev);
+    CTree expected = image.Snapshot();
+    const CCtx ctx{nav.Pid(), gps.Pid(), stranger.Pid(), Utf8ToWide(strOut)};
+    std::wstring strGot;
+    for (size_t nFrom = 0, nTo = 0; nFrom <= c.script.size(); nFrom = nTo + 2) {
+      nTo = std::min(c.script.find(L"; ", nFrom), c.script.size());
+      strGot += (strGot.empty() ? L"" : L"; ") + Do(c.script.substr(nFrom, nTo - nFrom), ctx);
+    }
+    EXPECT_EQ(strGot, c.expected);
+    for (const auto& [path, entry] : c.changes) {
+      if (entry)
+        expected[path] = *entry;
+      else
+        expected.erase(path);
+    }
+    EXPECT_EQ(image.Snapshot(), expected);
+    EXPECT_EQ(outside.Snapshot(), outsideBefore);
+    EXPECT_TRUE(stranger.Alive());
+  }
 }
 
-TEST(DeviceContract, HostAndFakeGiveTheSameResultsAndLeaveTheSameTree) {
-  const std::vector<std::pair<const char*, std::function<std::unique_ptr<CDeviceUnderTest>()>>>
-      backends = {
-          {"host", [] { return std::make_unique<CHostUnderTest>(); }},
-          {"fake", [] { return std::make_unique<CFakeUnderTest>(); }},
-      };
-  for (const auto& c : Cases()) {
-    for (const auto& [backend, make] : backends) {
-      SCOPED_TRACE(std::string(backend) + ": " + c.name);
-      auto dev = make();
-      ASSERT_EQ(dev->Snapshot(), InitialTree());
-      EXPECT_EQ(c.run(dev->Ctx()), c.expected);
-      CTree expected = InitialTree();
-      for (const auto& [path, entry] : c.changes) {
-        if (entry)
-          expected[path] = *entry;
-        else
-          expected.erase(path);
-      }
-      EXPECT_EQ(dev->Snapshot(), expected);
-    }
+TEST(DeviceContract, AnImageWhoseRootIsMissingFindsNothing) {
+  CHostDevice missing("/nonexistent/orvane-image");
+  CDeviceScope scope(missing);
+  WIN32_FIND_DATAW data;
+  EXPECT_EQ(Attr(L"\\SDMMC"), L"error 3");
+  EXPECT_EQ(FindFirstFileW(L"\\*", &data), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND);
+  EXPECT_EQ(Ok(CreateDirectoryW(L"\\SDMMC", nullptr)), L"error 3");
+}
+
+TEST(DeviceContract, ErrnoMapsToTheDevicesCodes) {
+  const int errs[] = {0,         ENOENT,  ENOTDIR, ELOOP,  EACCES, EPERM,        EISDIR, EXDEV,
+                      EROFS,     ETXTBSY, EBUSY,   ENOSPC, EDQUOT, ENAMETOOLONG, EFBIG,  EEXIST,
+                      ENOTEMPTY, ENOMEM,  EBADF,   EINVAL, EIO,    EPROTO};
+  const DWORD codes[] = {0,   2,   3,   3,   5,   5,   5, 5, 19, 32, 32,
+                         112, 112, 206, 112, 183, 145, 8, 6, 87, 31, 31};
+  ASSERT_EQ(std::size(errs), std::size(codes));
+  for (size_t i = 0; i < std::size(errs); ++i)
+    EXPECT_EQ(Win32FromErrno(errs[i], false), codes[i]) << errs[i];
+  EXPECT_EQ(Win32FromErrno(ENOENT, true), 3u);  // the folder above is missing
+}
+
+// The whole host as the image: mount points read as volume roots, every process is a device
+// program (the caller still refused), and the program file is the executable's own path.
+TEST(DeviceContract, TheWholeHostAsImage) {
+  std::string self(4096, '\0');
+  self.resize(static_cast<size_t>(::readlink("/proc/self/exe", self.data(), self.size())));
+  CTempImage image;
+  CProgram nav(image.Host("NAV.EXE"));
+  CHostDevice whole("/");
+  CDeviceScope scope(whole);
+  EXPECT_EQ(Attr(L"\\proc"), L"0x110");
+  EXPECT_EQ(Attr(L"\\proc\\self"), L"0x80");
+  EXPECT_EQ(Open(GetCurrentProcessId()), L"error 5");
+  std::wstring strAll = Snap({nav.Pid()});
+  EXPECT_EQ(strAll.find(L"out of order"), std::wstring::npos);
+  EXPECT_NE(strAll.find(L" NAV.EXE "), std::wstring::npos);
+  const std::wstring strSelf = Utf8ToWide(self.substr(self.rfind('/') + 1));
+  EXPECT_NE(strAll.find(strSelf + L"@" + std::to_wstring(::getpid())), std::wstring::npos);
+
+  std::wstring strSelfPath = Utf8ToWide(self);
+  std::replace(strSelfPath.begin(), strSelfPath.end(), L'/', L'\\');
+  image.Folder("Mine");
+  CHostDevice inFolder(self.substr(0, self.rfind('/'))), outside(image.Root(), {"Mine"});
+  {
+    CDeviceScope mine(outside);
+    EXPECT_EQ(Attr(L"\\Mine"), L"0x110");  // volume names are the starter's choice
+    EXPECT_EQ(Attr(L"\\NAV.EXE"), L"0x80");
+  }
+  const std::tuple<CHostDevice*, std::wstring, std::wstring> modules[] = {
+      {&whole, L"", strSelfPath},
+      {&inFolder, L"", L"\\" + strSelf},
+      {&outside, L"", L"\\SDMMC\\Recovery\\Recovery.exe"},
+      {&outside, L"\\ResidentFlash\\Recovery.exe", L"\\ResidentFlash\\Recovery.exe"},
+  };
+  for (const auto& [dev, strSet, strExpected] : modules) {
+    dev->SetModuleFileName(strSet);
+    CDeviceScope inner(*dev);
+    wchar_t buf[MAX_PATH] = L"";
+    EXPECT_EQ(std::wstring(buf, GetModuleFileNameW(nullptr, buf, MAX_PATH)), strExpected);
   }
 }
 

@@ -1,10 +1,10 @@
-// The simulated display, task bar, work area, power driver and restart of the host.
+// The simulated display, task bar and work area of the host.
 #include <QImage>
 #include <string>
 #include <vector>
 
 #include "platform/kernel.h"
-#include "tests/host/qt_fixture.h"
+#include "tests/support/qt_fixture.h"
 
 namespace {
 
@@ -19,44 +19,27 @@ LONG Change(DWORD dwFields, DWORD dwOrientation, DWORD dwFlags, WORD wSize = siz
 }
 
 TEST_F(QtDisplay, TurnsByNinetyDegreesAndRefusesOnCommand) {
-  struct CStep {
-    const char* name;
-    bool bRefusing;
-    DWORD dwFields;
-    DWORD dwOrientation;
-    DWORD dwFlags;
-    WORD wSize;
-    LONG lAnswer;
-    int cx, cy;  // screen metrics afterwards
-  };
-  const std::vector<CStep> steps = {
-      {"query", false, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320,
-       240},
-      {"test 90", false, DM_DISPLAYORIENTATION, DMDO_90, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320,
-       240},
-      {"turn to 90", false, DM_DISPLAYORIENTATION, DMDO_90, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL,
-       240, 320},
-      {"180 is not a turn this display takes", false, DM_DISPLAYORIENTATION, 2, CDS_RESET, 192,
-       DISP_CHANGE_BADMODE, 240, 320},
-      {"short record", false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 188, DISP_CHANGE_BADMODE,
-       240, 320},
-      {"refused query", true, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_FAILED, 240,
-       320},
-      {"refused turn", true, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_FAILED, 240,
-       320},
-      {"turn back", false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL,
-       320, 240},
-  };
-  std::vector<std::tuple<LONG, int, int>> got, expected;
-  for (const CStep& s : steps) {
-    m_display.SetRefusing(s.bRefusing);
-    LONG l = Change(s.dwFields, s.dwOrientation, s.dwFlags, s.wSize);
-    got.emplace_back(l, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
-    expected.emplace_back(s.lAnswer, s.cx, s.cy);
+  // Refusing, fields, orientation, flags, record size; then the answer and the screen's size.
+  using CStep = std::tuple<bool, DWORD, DWORD, DWORD, WORD, LONG, int, int>;
+  const CStep steps[] = {
+      {false, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320, 240},
+      {false, DM_DISPLAYORIENTATION, DMDO_90, CDS_TEST, 192, DISP_CHANGE_SUCCESSFUL, 320, 240},
+      {false, DM_DISPLAYORIENTATION, DMDO_90, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL, 240, 320},
+      // 180 degrees is not a turn this display takes; nor is a short record.
+      {false, DM_DISPLAYORIENTATION, 2, CDS_RESET, 192, DISP_CHANGE_BADMODE, 240, 320},
+      {false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 188, DISP_CHANGE_BADMODE, 240, 320},
+      {true, DM_DISPLAYQUERYORIENTATION, 0, CDS_TEST, 192, DISP_CHANGE_FAILED, 240, 320},
+      {true, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_FAILED, 240, 320},
+      {false, DM_DISPLAYORIENTATION, DMDO_0, CDS_RESET, 192, DISP_CHANGE_SUCCESSFUL, 320, 240}};
+  std::vector<CStep> got;
+  for (auto [bRefusing, dwFields, dwOrientation, dwFlags, wSize, l, cx, cy] : steps) {
+    m_display.SetRefusing(bRefusing);
+    l = Change(dwFields, dwOrientation, dwFlags, wSize);
+    got.emplace_back(bRefusing, dwFields, dwOrientation, dwFlags, wSize, l,
+                     ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN));
   }
-  EXPECT_EQ(got, expected);
-  EXPECT_EQ(m_display.SettingsCalls(), static_cast<int>(steps.size()));
-  EXPECT_EQ(m_display.Orientation(), DMDO_0);
+  EXPECT_EQ(got, std::vector<CStep>(std::begin(steps), std::end(steps)));
+  EXPECT_EQ(m_display.SettingsCalls(), static_cast<int>(std::size(steps)));
 }
 
 TEST_F(QtDisplay, TaskBarWorkAreaAndPictureFollowTheShell) {
@@ -87,34 +70,6 @@ TEST_F(QtDisplay, TaskBarWorkAreaAndPictureFollowTheShell) {
   EXPECT_FALSE(::ShowWindow(hBar, SW_SHOW));
   EXPECT_TRUE(m_display.TaskBarVisible());
   EXPECT_EQ(Backend().RenderDisplay().pixel(120, 315), barPixel);  // at the new bottom edge
-}
-
-TEST_F(QtDisplay, PowerDriverAndRestartAreRecordedNeverRun) {
-  std::vector<std::string> order;
-  m_power.SetRestartHandler([&]() -> BOOL {
-    order.push_back("restart");
-    return FALSE;  // a restart that did not happen: the caller carries on
-  });
-  HANDLE h = ::CreateFileW(L"PWR1:", GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
-  DWORD dwIn = 1, dwReturned = 99;
-  EXPECT_TRUE(::DeviceIoControl(h, 7, &dwIn, sizeof dwIn, nullptr, 0, &dwReturned, nullptr));
-  EXPECT_EQ(dwReturned, 0u);
-  EXPECT_TRUE(CloseHandle(h));
-  EXPECT_FALSE(::KernelIoControl(IOCTL_HAL_REBOOT, nullptr, 0, nullptr, 0, nullptr));
-  EXPECT_EQ(::CreateFileW(L"PWR2:", 0, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
-  m_power.SetDriverPresent(false);
-  EXPECT_EQ(::CreateFileW(L"PWR1:", 0, 0, nullptr, OPEN_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(::KernelIoControl(0x01010000, nullptr, 0, nullptr, 0, nullptr));
-
-  std::vector<std::pair<DWORD, DWORD>> calls;
-  for (const auto& c : m_power.DriverCalls()) calls.push_back({c.dwCode, c.dwInput});
-  EXPECT_EQ(calls, (std::vector<std::pair<DWORD, DWORD>>{{7, 1}}));
-  EXPECT_EQ(m_power.DriverOpens(), 1);
-  EXPECT_EQ(m_power.RestartRequests(), 1);
-  EXPECT_EQ(order, std::vector<std::string>{"restart"});
 }
 
 }  // namespace

@@ -1,117 +1,43 @@
-// Timers and sends from the worker thread: they run on the user-interface thread, and a
-// user-interface thread that waits for the worker never deadlocks against them.
-#include <QProgressBar>
+// A send from the worker thread runs on the user-interface thread, and a user-interface thread
+// that waits for the worker never deadlocks against it.
 #include <atomic>
 #include <chrono>
 #include <thread>
 
+#include "platform/afxwin.h"
 #include "platform/kernel.h"
 #include "res/resource.h"
-#include "tests/host/qt_fixture.h"
-#include "tests/host/qt_test_window.h"
+#include "tests/support/qt_fixture.h"
 
 namespace {
 
-class QtThreads : public CQtBackendTest {
- protected:
-  void SetUp() override {
-    CQtBackendTest::SetUp();
-    m_hDlg = Backend().CreateDialogFromTemplate(IDD_RECOVERY, nullptr);
-    ASSERT_NE(m_hDlg, nullptr);
-    m_wnd.Attach(m_hDlg);
-    m_dwUiThread = GetCurrentThreadId();
-  }
-  void TearDown() override {
-    m_wnd.Detach();
-    Backend().DestroyWindow(m_hDlg);
-    CQtBackendTest::TearDown();
-  }
-  // Runs fn on a new platform thread and joins it through the kernel's (pumping) wait.
-  template <class F>
-  DWORD RunOnWorker(F fn, DWORD dwWaitMs = 20000) {
-    struct CCall {
-      F fn;
-      static DWORD Proc(LPVOID p) {
-        static_cast<CCall*>(p)->fn();
-        return 0;
-      }
-    } call{fn};
-    HANDLE h = CreateThread(nullptr, 0, &CCall::Proc, &call, 0, nullptr);
-    DWORD r = WaitForSingleObject(h, dwWaitMs);
-    CloseHandle(h);
-    return r;
-  }
+constexpr UINT kPing = 0x0400 + 77;  // a message of the test's own
 
-  HWND m_hDlg = nullptr;
-  CTestWnd m_wnd;
-  DWORD m_dwUiThread = 0;
+// Answers the ping with 77, noting the thread it ran on.
+class CPingWnd : public CWnd {
+ public:
+  LRESULT WindowProc(UINT nMsg, WPARAM wParam, LPARAM lParam) override {
+    if (nMsg != kPing) return CWnd::WindowProc(nMsg, wParam, lParam);
+    m_dwThread = GetCurrentThreadId();
+    return 77;
+  }
+  std::atomic<DWORD> m_dwThread{0};
 };
 
-TEST_F(QtThreads, TimerSetFromWorkerTicksOnUiThreadUntilKilledFromWorker) {
-  std::atomic<UINT_PTR> nSet{0};
-  HWND h = m_hDlg;
-  ASSERT_EQ(RunOnWorker([&] { nSet = ::SetTimer(h, 7, 15, nullptr); }), WAIT_OBJECT_0);
-  EXPECT_EQ(nSet.load(), 7u);
-  ASSERT_TRUE(PumpUntil([&] { return m_wnd.Count(WM_TIMER) >= 3; }));
+using QtThreads = CQtBackendTest;
 
-  std::atomic<BOOL> bKilled{FALSE};
-  ASSERT_EQ(RunOnWorker([&] { bKilled = ::KillTimer(h, 7); }), WAIT_OBJECT_0);
-  int nTicksAtKill = m_wnd.Count(WM_TIMER);
-  // A second timer of the same period shows the time going by: 7 must stay silent meanwhile.
-  ::SetTimer(h, 8, 15, nullptr);
-  ASSERT_TRUE(PumpUntil([&] { return m_wnd.Count(WM_TIMER) >= nTicksAtKill + 4; }));
-  ::KillTimer(h, 8);
-
-  EXPECT_TRUE(bKilled.load());
-  std::vector<CSeenMessage> ticks = m_wnd.Seen(WM_TIMER);
-  for (size_t i = 0; i < ticks.size(); ++i) {
-    EXPECT_EQ(ticks[i].dwThread, m_dwUiThread) << "tick " << i;
-    EXPECT_EQ(ticks[i].wParam, i < static_cast<size_t>(nTicksAtKill) ? 7u : 8u) << "tick " << i;
-  }
-}
-
-TEST_F(QtThreads, SendFromWorkerCompletesOnUiThreadWhileWorkerWaits) {
-  m_wnd.Answer(WM_TEST_PING, [](WPARAM wParam, LPARAM) -> LRESULT { return 1000 + wParam; });
-  HWND hDlg = m_hDlg;
-  HWND hBar = ::GetDlgItem(m_hDlg, IDC_PROGRESS);
-  std::atomic<bool> bDone{false};
-  LRESULT rPing = 0, rRange = 0, rPos = 0, rPos2 = 0;
-  std::thread worker([&] {
-    rPing = ::SendMessageW(hDlg, WM_TEST_PING, 5, 0);
-    rRange = ::SendMessageW(hBar, PBM_SETRANGE, 0, MAKELPARAM(0, 50));
-    rPos = ::SendMessageW(hBar, PBM_SETPOS, 20, 0);
-    rPos2 = ::SendMessageW(hBar, PBM_SETPOS, 80, 0);  // beyond the range: held at its end
-    bDone = true;
-  });
-  // The worker's sends are served by the event loop here, not by a wait.
-  bool bServed = PumpUntil([&] { return bDone.load(); });
-  worker.join();
-  ASSERT_TRUE(bServed);
-
-  auto* bar = static_cast<QProgressBar*>(Backend().WidgetOf(hBar));
-  std::vector<CSeenMessage> pings = m_wnd.Seen(WM_TEST_PING);
-  ASSERT_EQ(pings.size(), 1u);
-  EXPECT_EQ(pings[0].dwThread, m_dwUiThread);
-  EXPECT_EQ(rPing, 1005);
-  EXPECT_EQ(rRange, MAKELPARAM(0, 100));  // the control's initial range
-  EXPECT_EQ(rPos, 0);
-  EXPECT_EQ(rPos2, 20);
-  EXPECT_EQ(bar->maximum(), 50);
-  EXPECT_EQ(bar->value(), 50);
-  EXPECT_EQ(::SendMessageW(hBar, PBM_GETPOS, 0, 0), 50);
-}
-
-TEST_F(QtThreads, JoiningWorkerBlockedInSendDoesNotDeadlock) {
-  m_wnd.Answer(WM_TEST_PING, [](WPARAM, LPARAM) -> LRESULT { return 77; });
+TEST_F(QtThreads, JoiningAWorkerBlockedInASendDoesNotDeadlock) {
+  CPingWnd wnd;
+  wnd.Attach(Backend().CreateDialogFromTemplate(IDD_RECOVERY, nullptr));
   struct CShared {
     HWND hDlg;
     std::atomic<LRESULT> r{0};
-  } shared{m_hDlg};
+  } shared{wnd.m_hWnd};
   HANDLE h = CreateThread(
       nullptr, 0,
       [](LPVOID p) -> DWORD {
         auto* s = static_cast<CShared*>(p);
-        s->r = ::SendMessageW(s->hDlg, WM_TEST_PING, 0, 0);
+        s->r = ::SendMessageW(s->hDlg, kPing, 0, 0);
         return 0;
       },
       &shared, 0, nullptr);
@@ -124,9 +50,8 @@ TEST_F(QtThreads, JoiningWorkerBlockedInSendDoesNotDeadlock) {
   EXPECT_EQ(WaitForSingleObject(h, 20000), WAIT_OBJECT_0);
   CloseHandle(h);
   EXPECT_EQ(shared.r.load(), 77);
-  std::vector<CSeenMessage> pings = m_wnd.Seen(WM_TEST_PING);
-  ASSERT_EQ(pings.size(), 1u);
-  EXPECT_EQ(pings[0].dwThread, m_dwUiThread);
+  EXPECT_EQ(wnd.m_dwThread.load(), GetCurrentThreadId());
+  Backend().DestroyWindow(wnd.Detach());
 }
 
 }  // namespace

@@ -1,13 +1,11 @@
-// The runtime helpers: diagnostic lines from two threads, the exit hook, _wtoi, _wcsupr and the
-// wide string's formatting.
+// The runtime helpers: diagnostic lines from two threads and the wide string's formatting. (_wtoi
+// and the upper-casing show in the path list's counts and the programs' names.)
 #include "platform/runtime.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <climits>
-#include <clocale>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -15,7 +13,6 @@
 #include <thread>
 
 #include "platform/cstring.h"
-#include "tests/fakes/diag_capture.h"
 
 namespace {
 
@@ -80,77 +77,6 @@ TEST(DiagPrint, TwoThreadsPrintingManyLinesKeepEveryLineWhole) {
   EXPECT_EQ(nextWide, kLines);
 }
 
-TEST(DiagPrint, CaptureCollectsEachCallAndRestoresTheOuterOne) {
-  CDiagCapture outer;
-  DiagPrintA("outer %d\n", 1);
-  {
-    CDiagCapture inner;
-    DiagPrintW(L"ignore dir:%s\r\n", L"\\ResidentFlash");
-    DiagPrintA("~Thread WAIT_TIMEOUT\n");
-    EXPECT_EQ(inner.Lines(), (std::vector<std::string>{"ignore dir:\\ResidentFlash\r\n",
-                                                       "~Thread WAIT_TIMEOUT\n"}));
-  }
-  DiagPrintW(L"terminate %s ok\r\n", L"nav.exe");
-  EXPECT_EQ(outer.Lines(), (std::vector<std::string>{"outer 1\n", "terminate nav.exe ok\r\n"}));
-  EXPECT_EQ(outer.Text(), "outer 1\nterminate nav.exe ok\r\n");
-}
-
-TEST(ExitProgram, RunsTheHookWithTheCode) {
-  SetExitHook([](int code) { throw code; });
-  int seen = -1;
-  try {
-    ExitProgram(3);
-  } catch (int code) {
-    seen = code;
-  }
-  SetExitHook(nullptr);
-  EXPECT_EQ(seen, 3);
-}
-
-// Both run in the environment's UTF-8 locale, as the program does once Qt has started.
-TEST(Wtoi, ReadsLeadingDigitsAndSaturates) {
-  std::setlocale(LC_ALL, "C.UTF-8");
-  const std::pair<const wchar_t*, int> cases[] = {
-      {L"123", 123},
-      {L"  -42x", -42},
-      {L"\t\n\v\f\r 9", 9},
-      {L"abc", 0},
-      {L"2147483648", INT_MAX},
-      {L"99999999999999999999999", INT_MAX},
-      {L"-2147483649", INT_MIN},
-      {L"-99999999999999999999999", INT_MIN},
-      {L"\u0661\u0662", 0},  // digits of another script are no digits here
-      {L"\u2003 5", 0},      // nor is its white space any
-      {nullptr, 0},
-  };
-  for (const auto& [text, value] : cases) {
-    SCOPED_TRACE(text ? WideToUtf8(text) : "null");
-    EXPECT_EQ(_wtoi(text), value);
-  }
-  std::setlocale(LC_ALL, "C");
-}
-
-TEST(Wcsupr, UpperCasesAsciiLettersInPlaceOnly) {
-  std::setlocale(LC_ALL, "C.UTF-8");
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"nav.exe", L"NAV.EXE"},
-      {L"Nav.ExE", L"NAV.EXE"},
-      {L"az{`@[", L"AZ{`@["},
-      {L"\u00e4\u00df\u5b8b z", L"\u00e4\u00df\u5b8b Z"},
-      {L"\u0131\u017f", L"\u0131\u017f"},  // no ASCII letter from another script's
-      {L"", L""},
-  };
-  for (const auto& [in, out] : cases) {
-    std::wstring buf = in;
-    EXPECT_EQ(_wcsupr(buf.data()), buf.data());
-    EXPECT_EQ(buf, out);
-    CString s(in);
-    EXPECT_EQ(s.MakeUpper(), CString(out));
-  }
-  EXPECT_EQ(_wcsupr(nullptr), nullptr);
-  std::setlocale(LC_ALL, "C");
-}
-
 TEST(CStringFormat, FormatsLikeTheDevice) {
   CString s;
   const std::wstring long400(400, L'x');
@@ -174,20 +100,6 @@ TEST(CStringFormat, FormatsLikeTheDevice) {
     EXPECT_EQ(s.Str(), c.expected);
     EXPECT_EQ(s.GetLength(), static_cast<int>(c.expected.size()));
   }
-}
-
-TEST(CStringOps, ConcatenatesComparesAndCuts) {
-  CString dir(L"\\SDMMC");
-  CString path = dir + L"\\" + CString(L"a.txt");
-  EXPECT_EQ(path, L"\\SDMMC\\a.txt");
-  EXPECT_EQ(path.ReverseFind(L'\\'), 6);
-  EXPECT_EQ(path.Mid(path.ReverseFind(L'\\') + 1), L"a.txt");
-  EXPECT_EQ(path.Left(6), L"\\SDMMC");
-  EXPECT_EQ(path.Left(-1), L"");
-  EXPECT_EQ(path.Mid(99), L"");
-  EXPECT_TRUE(CString(L"a") < CString(L"b"));
-  EXPECT_EQ(CString(L"\u5b8b").ToUtf8(), "\xe5\xae\x8b");
-  EXPECT_EQ(Utf8ToWide("\xe5\xae\x8b\xff"), L"\u5b8b\ufffd");
 }
 
 }  // namespace

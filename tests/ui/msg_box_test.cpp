@@ -1,120 +1,65 @@
-// The message box against the recording fake: template, font, caption and text at every erase,
-// both ways of closing it.
+// The program's own message box on the Qt backend: its caption and text as given (text first),
+// the 20-point font on the text and the button, both ways of closing it, nothing left behind.
 #include "ui/msg_box.h"
 
 #include <gtest/gtest.h>
 
-#include "tests/fakes/fake_windows.h"
-#include "tests/ui/screen_fixture.h"
+#include <QCoreApplication>
+#include <QImage>
+#include <QTimer>
+#include <QWidget>
+
+#include "tests/support/qt_fixture.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using MsgBoxTest = CQtBackendTest;
 
-class MsgBoxTest : public ::testing::Test {
- protected:
-  MsgBoxTest() : m_scope(m_fake) {}
-  CFakeWindows m_fake;
-  CFakeWindowsScope m_scope;
-};
-
-}  // namespace
-
-TEST_F(MsgBoxTest, IsADialogOfItsOwnClass) {
-  CMsgBox box(L"text", L"caption");
-  const CRuntimeClass* pClass = box.GetRuntimeClass();
-  EXPECT_STREQ(pClass->m_lpszClassName, "CMsgBox");
-  EXPECT_EQ(pClass->m_pBaseClass, RUNTIME_CLASS(CDialog));
-  EXPECT_TRUE(pClass->IsDerivedFrom(RUNTIME_CLASS(CWnd)));
-  EXPECT_EQ(box.GetTemplateId(), IDD_MSGBOX);
-  // The text comes first, the caption second.
-  EXPECT_EQ(box.m_strText, CString(L"text"));
-  EXPECT_EQ(box.m_strCaption, CString(L"caption"));
-  EXPECT_EQ(box.m_font.GetSafeHandle(), nullptr);
-}
-
-TEST_F(MsgBoxTest, CaptionAndTextArriveAtEveryEraseUnchanged) {
+TEST_F(MsgBoxTest, ShowsCaptionAndTextInItsFontAndEndsBothWays) {
   const std::wstring strLong(600, L'x');
   struct {
     std::wstring strText, strCaption;
+    int nKey;  // pressed to close it; 0: a tap on OK
+    INT_PTR nResult;
   } cases[] = {
-      {L"Recover failed(112)!Press OK to reboot.", L"Recover"},
-      {L"", L""},
-      {strLong, L"恢复"},
+      {L"Recover failed(112)!Press OK to reboot.", L"Recover", 0, IDOK},
+      {L"", L"", Qt::Key_Escape, IDCANCEL},
+      {strLong, L"\u6062\u590d", Qt::Key_Return, IDOK},
   };
+  const size_t nObjects = Backend().Gdi().LiveObjects();
   for (const auto& c : cases) {
-    m_fake.ClearCalls();
     CMsgBox box(c.strText.c_str(), c.strCaption.c_str());
-    Lines seen;
-    auto look = [&] {
-      HWND hBox = m_fake.Dialog(IDD_MSGBOX);
-      seen.push_back(CString(m_fake.Window(hBox).strText).ToUtf8() + "|" +
-                     CString(m_fake.Window(m_fake.Control(hBox, IDC_MSG_TEXT)).strText).ToUtf8());
-    };
-    // Empty until the first erase; the same after a second one.
-    m_fake.Script({CFakeAction::Call(look), CFakeAction::Repaint(), CFakeAction::Call(look),
-                   CFakeAction::Repaint(), CFakeAction::Call(look), CFakeAction::Tap(IDOK)});
-    EXPECT_EQ(box.DoModal(), IDOK);
-    const std::string strBoth =
-        CString(c.strCaption.c_str()).ToUtf8() + "|" + CString(c.strText.c_str()).ToUtf8();
-    EXPECT_EQ(seen, (Lines{"|", strBoth, strBoth}));
-    EXPECT_EQ(m_fake.Calls({"SetWindowTextW"}).size(), 4u);
+    std::vector<std::wstring> seen;
+    QTimer::singleShot(0, [&] {
+      for (int nPaint = 0; nPaint < 2; ++nPaint) {  // the same after a second erase
+        QCoreApplication::processEvents();          // shown and exposed: a paint really happens
+        ::InvalidateRect(box.m_hWnd, nullptr, TRUE);
+        ::UpdateWindow(box.m_hWnd);
+        HWND hText = ::GetDlgItem(box.m_hWnd, IDC_MSG_TEXT);
+        seen.push_back(WindowText(box.m_hWnd) + L"|" + WindowText(hText));
+      }
+      // Where nothing is drawn the box shows the dialog's own colour.
+      const QImage shown = Backend().RenderWindow(box.m_hWnd);
+      seen.push_back(shown.pixel(shown.width() - 2, shown.height() - 2) ==
+                             Backend().DialogColor().rgb()
+                         ? L"dialog colour"
+                         : L"another colour");
+      for (int nId : {IDC_MSG_TEXT, IDOK}) {
+        // 20 points at the screen's 96 dots per inch: 26 pixels, on the text and the button.
+        const QFont font = Backend().WidgetOf(::GetDlgItem(box.m_hWnd, nId))->font();
+        seen.push_back(std::to_wstring(font.pixelSize()) + L" " + font.family().toStdWString());
+      }
+      if (c.nKey)
+        Backend().OnDialogKey(box.m_hWnd, c.nKey);
+      else
+        Backend().ClickButton(::GetDlgItem(box.m_hWnd, IDOK));
+    });
+    EXPECT_EQ(box.DoModal(), c.nResult);
+    const std::wstring strBoth = c.strCaption + L"|" + c.strText;
+    EXPECT_EQ(seen, (std::vector<std::wstring>{strBoth, strBoth, L"dialog colour",
+                                               L"26 \u5b8b\u4f53", L"26 \u5b8b\u4f53"}));
   }
-  EXPECT_EQ(m_fake.Violations(), Lines{});
+  EXPECT_EQ(Backend().Gdi().LiveObjects(), nObjects);
 }
 
-TEST_F(MsgBoxTest, TwentyPointFontOnTextAndButtonBothWaysOut) {
-  struct {
-    int nDpi;
-    bool bFontFails;
-    CFakeAction close;
-    INT_PTR nResult;
-    Lines fontCalls;
-  } cases[] = {
-      {96,
-       false,
-       CFakeAction::Tap(IDOK),
-       IDOK,
-       {"CreateFontIndirectW(\"宋体\" -26 0 charset=1) -> font1",
-        "SendMessageW(dlg130/1018, WM_SETFONT, font1, 1)",
-        "SendMessageW(dlg130/1, WM_SETFONT, font1, 1)", "DeleteObject(font1)"}},
-      {120,
-       false,
-       CFakeAction::Command(IDCANCEL),
-       IDCANCEL,
-       {"CreateFontIndirectW(\"宋体\" -33 0 charset=1) -> font1",
-        "SendMessageW(dlg130/1018, WM_SETFONT, font1, 1)",
-        "SendMessageW(dlg130/1, WM_SETFONT, font1, 1)", "DeleteObject(font1)"}},
-      // A font that cannot be made goes out as null: the system font stays.
-      {96,
-       true,
-       CFakeAction::Command(IDOK),
-       IDOK,
-       {"CreateFontIndirectW(\"宋体\" -26 0 charset=1) -> null",
-        "SendMessageW(dlg130/1018, WM_SETFONT, null, 1)",
-        "SendMessageW(dlg130/1, WM_SETFONT, null, 1)"}},
-  };
-  for (const auto& c : cases) {
-    CFakeWindows fake;
-    CFakeWindowsScope scope(fake);
-    fake.SetLogPixelsY(c.nDpi);
-    if (c.bFontFails) fake.FailNext("CreateFontIndirectW");
-    HFONT hText = nullptr, hOk = nullptr;
-    {
-      CMsgBox box(L"text", L"Recover");
-      fake.Script({CFakeAction::Call([&] {
-                     HWND hBox = fake.Dialog(IDD_MSGBOX);
-                     hText = fake.Window(fake.Control(hBox, IDC_MSG_TEXT)).hFont;
-                     hOk = fake.Window(fake.Control(hBox, IDOK)).hFont;
-                     EXPECT_EQ(hText, box.m_font.GetSafeHandle());
-                   }),
-                   c.close});
-      EXPECT_EQ(box.DoModal(), c.nResult);
-    }
-    EXPECT_EQ(hText, hOk);
-    EXPECT_EQ(Canonical(fake.Calls({"CreateFontIndirectW", "SendMessageW", "DeleteObject"})),
-              c.fontCalls);
-    EXPECT_EQ(fake.Violations(), Lines{});
-    EXPECT_EQ(fake.AliveObjects(), Lines{});
-  }
-}
+}  // namespace

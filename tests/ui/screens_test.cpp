@@ -1,334 +1,191 @@
-// The recovery screens against the recording fake: what each screen draws, in which order, with
-// which fonts, and that every drawing object is released in the right order.
+// The recovery dialog's screens through its own drawing code on the Qt backend, offscreen: the
+// texts each screen draws (where, with which flags and font), the percentage and the bar, white
+// frames with black text only where the texts lie, and nothing kept from one frame to the next.
+#include <gtest/gtest.h>
+
+#include <QProgressBar>
+#include <algorithm>
+#include <cstdio>
 #include <thread>
 
-#include "tests/ui/screen_fixture.h"
-#include "ui/progress_scale.h"
+#include "tests/support/qt_fixture.h"
+#include "tools/screen_rig.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
-// What every frame starts with: the erase context, a black surface the size of the client area,
-// painted white.
-Lines FrameStart(const Lines& screenQueries) {
-  Lines l = {"> WM_PAINT(dlg102)", "DefWindowProcW(dlg102, WM_PAINT, 0, 0)",
-             "> WM_ERASEBKGND(dlg102, dc1)"};
-  l.insert(l.end(), screenQueries.begin(), screenQueries.end());
-  Lines rest = {
-      "CreateCompatibleDC(dc1) -> dc2",
-      "CreateCompatibleBitmap(dc1, 240, 320) -> bmp1",
-      "SelectObject(dc2, bmp1) -> DEFAULT_BITMAP",
-      "GetStockObject(BLACK_BRUSH) -> BLACK_BRUSH",
-      "FillRect(dc2, (0,0,240,320), BLACK_BRUSH)",
-      "GetStockObject(WHITE_BRUSH) -> WHITE_BRUSH",
-      "FillRect(dc2, (0,0,240,320), WHITE_BRUSH)",
-  };
-  l.insert(l.end(), rest.begin(), rest.end());
-  return l;
+std::string Describe(const CDrawnText& t) {
+  char sz[160];
+  std::snprintf(sz, sizeof sz, " (%d,%d,%d,%d) 0x%x %s %d %d rgb=%06x %s", t.rc.left, t.rc.top,
+                t.rc.right, t.rc.bottom, t.uFormat, WideToUtf8(t.strFace).c_str(), t.nPixelHeight,
+                t.nWeight, t.crText, t.nBkMode == TRANSPARENT ? "transparent" : "opaque");
+  return WideToUtf8(t.strText) + sz;
 }
 
-Lines Join(std::initializer_list<Lines> parts) {
-  Lines out;
-  for (const auto& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+using Texts = std::vector<std::string>;
+const std::string kProgressLine = " (0,80,240,160) 0x5 Arial 25 700 rgb=000000 transparent";
+const std::string kCompleted =
+    "Recovery completed! (0,80,240,160) 0x19 Arial 25 700 rgb=000000 transparent";
+const std::string kRestartLine = " s (0,20,240,190) 0x19 Arial 25 700 rgb=000000 transparent";
 
-const Lines kClientRect = {"GetClientRect(dlg102) -> (0,0,240,320)"};
-
-// The progress screens' font and text state.
-const Lines kProgressFont = {
-    "CreateFontIndirectW(\"Arial\" 28 700) -> font1",
-    "SelectObject(dc2, font1) -> SYSTEM_FONT",
-    "SetBkMode(dc2, TRANSPARENT) -> OPAQUE",
-    "SetTextColor(dc2, RGB(0,0,0)) -> RGB(0,0,0)",
-};
-
-// One transfer to the screen, then the font deselected and deleted, the surface last.
-const Lines kProgressEnd = {
-    "BitBlt(dc1, 0, 0, 240, 320, dc2, 0, 0, SRCCOPY)",
-    "SelectObject(dc2, SYSTEM_FONT) -> font1",
-    "DeleteObject(font1)",
-    "SelectObject(dc2, DEFAULT_BITMAP) -> bmp1",
-    "DeleteObject(bmp1)",
-    "DeleteDC(dc2)",
-};
-
-std::string Describe(const CFakeText& t) {
-  char sz[256];
-  std::snprintf(sz, sizeof sz, " (%d,%d,%d,%d) 0x%x %d %d rgb=%06x bk=%d", t.rc.left, t.rc.top,
-                t.rc.right, t.rc.bottom, t.uFormat, static_cast<int>(t.nHeight),
-                static_cast<int>(t.nWeight), t.crText, t.nBkMode);
-  return CString(t.strText).ToUtf8() + " / " + CString(t.strFace).ToUtf8() + sz;
-}
-
-}  // namespace
-
-class ScreensTest : public CScreenFixture {
+class ScreensTest : public ::testing::Test {
  protected:
-  Lines Texts() {
-    Lines out;
-    for (const auto& t : Fake().Texts()) out.push_back(Describe(t));
+  static CHostOptions Options() {
+    CHostOptions options;
+    options.fnRestart = [] { return FALSE; };
+    return options;
+  }
+  // The members as the job leaves them.
+  void Set(BOOL bAsk, BOOL bSuccess, DWORD dwCopied, DWORD dwTotal, LONG nCountdown = 5) {
+    m_rig.SetState({"", bAsk, bSuccess, dwCopied, dwTotal, nCountdown});
+  }
+  // One repaint through the window system; the texts it drew, each checked to lie where its
+  // flags put it: centred across, on the top, the middle or the bottom of its rectangle.
+  Texts Paint() {
+    m_rig.Repaint();
+    Texts out;
+    for (const CDrawnText& t : m_rig.Windows().DrawnTexts(m_rig.DialogWindow())) {
+      out.push_back(Describe(t));
+      EXPECT_LE(std::abs((t.ink.left + t.ink.right) - (t.rc.left + t.rc.right)), 1) << out.back();
+      if (t.rc.bottom <= t.rc.top) continue;  // an inverted rectangle shows nothing
+      if (t.uFormat & DT_BOTTOM)
+        EXPECT_EQ(t.ink.bottom, t.rc.bottom) << out.back();
+      else if (t.uFormat & DT_VCENTER)
+        EXPECT_LE(std::abs((t.ink.top + t.ink.bottom) - (t.rc.top + t.rc.bottom)), 1) << out.back();
+      else
+        EXPECT_EQ(t.ink.top, t.rc.top) << out.back();
+    }
     return out;
   }
-  void ExpectClean() {
-    EXPECT_EQ(Fake().Violations(), Lines{});
-    EXPECT_EQ(Fake().AliveObjects(), Lines{});
-  }
+  HWND Bar() { return ::GetDlgItem(m_rig.DialogWindow(), IDC_PROGRESS); }
+  LRESULT BarPos() { return ::SendMessageW(Bar(), PBM_GETPOS, 0, 0); }
+
+  CScreenRig m_rig{Options()};
 };
 
-TEST_F(ScreensTest, QuestionScreenDrawsTitleAndQuestionAndLeavesTheBarAlone) {
-  // Whatever the other members hold, the question screen is drawn and the bar keeps its place.
-  struct {
-    BOOL bSuccess;
-    DWORD dwCopied, dwTotal;
-  } cases[] = {{FALSE, 0, 0}, {TRUE, 3, 7}, {FALSE, 37, 120}};
-  for (const auto& c : cases) {
-    Fresh();
-    SetBarRange(120);
-    ::SendMessageW(Bar(), PBM_SETPOS, 11, 0);
-    SetProgress(c.bSuccess, c.dwCopied, c.dwTotal);
-    m_pDlg->m_bAskMode = TRUE;
-    const Lines expected = Join({
-        FrameStart(Join({kClientRect, kClientRect})),
-        {
-            "CreateFontIndirectW(\"Arial\" 26 700) -> font1",
-            "SelectObject(dc2, font1) -> SYSTEM_FONT",
-            "SetBkMode(dc2, TRANSPARENT) -> OPAQUE",
-            "SetTextColor(dc2, RGB(0,0,0)) -> RGB(0,0,0)",
-            "DrawTextW(dc2, \"Orvane Emergency Recovery\", -1, (0,40,240,160), 0x11) font "
-            "\"Arial\" 26 700",
-            "CreateFontIndirectW(\"Arial\" 18 700) -> font2",
-            "SelectObject(dc2, font2) -> font1",
-            "DrawTextW(dc2, \"All user's settings will be lost, continue?\", -1, (0,80,240,160), "
-            "0x15) font \"Arial\" 18 700",
-            "BitBlt(dc1, 0, 0, 240, 320, dc2, 0, 0, SRCCOPY)",
-            // Deselected first; the question font, then the title font, then the surface.
-            "SelectObject(dc2, SYSTEM_FONT) -> font2",
-            "DeleteObject(font2)",
-            "DeleteObject(font1)",
-            "SelectObject(dc2, DEFAULT_BITMAP) -> bmp1",
-            "DeleteObject(bmp1)",
-            "DeleteDC(dc2)",
-        },
-    });
-    EXPECT_EQ(Paint(), expected) << c.dwCopied << " of " << c.dwTotal;
-    EXPECT_EQ(BarPos(), 11);
-    EXPECT_EQ(Fake().Frames().back().texts,
-              (std::vector<std::wstring>{L"Orvane Emergency Recovery",
-                                         L"All user's settings will be lost, continue?"}));
-    ExpectClean();
-  }
-}
-
-TEST_F(ScreensTest, PreparingScreenWithoutTotalDividesNothing) {
-  // A copied count with a total of 0 (the job zeroes both, then counts) must not be divided.
-  for (DWORD dwCopied : {0u, 5u}) {
-    Fresh();
-    SetProgress(FALSE, dwCopied, 0);
-    const Lines expected = Join({
-        FrameStart(kClientRect),
-        kProgressFont,
-        {"SendMessageW(dlg102/1010, PBM_SETPOS, " + std::to_string(dwCopied) + ", 0)",
-         "DrawTextW(dc2, \"Recovering....\", -1, (0,80,240,160), 0x5) font \"Arial\" 28 700"},
-        kProgressEnd,
-    });
-    EXPECT_EQ(Paint(), expected);
-    ExpectClean();
-  }
-}
-
-TEST_F(ScreensTest, CopyingScreenShowsTruncatedPercentAndMovesTheBar) {
-  struct {
-    DWORD dwCopied, dwTotal;
-    const char* pszText;
-    int nBarPos;  // on the range the job gives the bar
-  } cases[] = {
-      {3, 7, "Recovering Orvane...42%", 3},
-      {37, 120, "Recovering Orvane...30%", 37},
-      {120, 120, "Recovering Orvane...100%", 120},
-      {0, 120, "Recovering Orvane...0%", 0},
-      // Not clamped: more copied than counted shows above 100 (the bar stops at its end).
-      {130, 120, "Recovering Orvane...108%", 120},
-      {65535, 65535, "Recovering Orvane...100%", 65535},
-      // Past 16 bits the counts must not wrap: 70,000 files, half and nearly all of them copied.
-      {35000, 70000, "Recovering Orvane...50%", 32767},
-      {69999, 70000, "Recovering Orvane...99%", 65534},
-      {70000, 70000, "Recovering Orvane...100%", 65535},
-      {4000000000u, 4000000000u, "Recovering Orvane...100%", 65535},
-  };
-  for (const auto& c : cases) {
-    Fresh();
-    SetBarRange(ProgressRangeUpper(c.dwTotal));
-    SetProgress(FALSE, c.dwCopied, c.dwTotal);
-    const std::string strPos = std::to_string(ProgressBarPos(c.dwCopied, c.dwTotal));
-    const Lines expected = Join({
-        FrameStart(kClientRect),
-        kProgressFont,
-        {"SendMessageW(dlg102/1010, PBM_SETPOS, " + strPos + ", 0)",
-         std::string("DrawTextW(dc2, \"") + c.pszText +
-             "\", -1, (0,80,240,160), 0x5) font \"Arial\" 28 700"},
-        kProgressEnd,
-    });
-    EXPECT_EQ(Paint(), expected) << c.pszText;
-    EXPECT_EQ(BarPos(), c.nBarPos) << c.dwCopied << " of " << c.dwTotal;
-    ExpectClean();
-  }
-}
-
-TEST_F(ScreensTest, CompletionScreenWinsOverATotalAndShowsTheCountdown) {
-  struct {
-    DWORD dwCopied, dwTotal;
-    LONG nCountdown;
-  } cases[] = {{120, 120, 5}, {7, 120, 3}, {0, 0, 0}};
-  for (const auto& c : cases) {
-    Fresh();
-    SetBarRange(static_cast<WORD>(c.dwTotal));
-    SetProgress(TRUE, c.dwCopied, c.dwTotal, c.nCountdown);
-    const Lines expected = Join({
-        FrameStart(kClientRect),
-        kProgressFont,
-        {"SendMessageW(dlg102/1010, PBM_SETPOS, " + std::to_string(c.dwCopied) + ", 0)",
-         "DrawTextW(dc2, \"Recovery completed!\", -1, (0,80,240,160), 0x19) font \"Arial\" 28 700",
-         "DrawTextW(dc2, \"Restart in " + std::to_string(c.nCountdown) +
-             " s\", -1, (0,20,240,190), 0x19) font \"Arial\" 28 700"},
-        kProgressEnd,
-    });
-    EXPECT_EQ(Paint(), expected);
-    ExpectClean();
-  }
-}
-
-TEST_F(ScreensTest, TextsAreBlackOnTransparentCellsWithTheirFonts) {
-  struct {
-    BOOL bAsk, bSuccess;
-    DWORD dwCopied, dwTotal;
-    Lines texts;
-  } cases[] = {
+TEST_F(ScreensTest, EachScreenDrawsItsTextsInItsRectanglesWithItsFonts) {
+  // The question screen whatever the other members hold; a copied count with a total of 0 (the
+  // job zeroes both, then counts) not divided; completion over a total, with the countdown.
+  const std::tuple<BOOL, BOOL, DWORD, DWORD, LONG, Texts> cases[] = {
       {TRUE,
-       FALSE,
-       0,
-       0,
-       {"Orvane Emergency Recovery / Arial (0,40,240,160) 0x11 26 700 rgb=000000 bk=1",
-        "All user's settings will be lost, continue? / Arial (0,80,240,160) 0x15 18 700 "
-        "rgb=000000 bk=1"}},
-      {FALSE, FALSE, 0, 0, {"Recovering.... / Arial (0,80,240,160) 0x5 28 700 rgb=000000 bk=1"}},
-      {FALSE,
-       FALSE,
+       TRUE,
        3,
        7,
-       {"Recovering Orvane...42% / Arial (0,80,240,160) 0x5 28 700 rgb=000000 bk=1"}},
-      {FALSE,
-       TRUE,
-       7,
-       7,
-       {"Recovery completed! / Arial (0,80,240,160) 0x19 28 700 rgb=000000 bk=1",
-        "Restart in 4 s / Arial (0,20,240,190) 0x19 28 700 rgb=000000 bk=1"}},
+       5,
+       {"Orvane Emergency Recovery (0,40,240,160) 0x11 Arial 23 700 rgb=000000 transparent",
+        "All user's settings will be lost, continue? (0,80,240,160) 0x15 Arial 16 700 "
+        "rgb=000000 transparent"}},
+      {FALSE, FALSE, 5, 0, 5, {"Recovering...." + kProgressLine}},
+      {FALSE, FALSE, 3, 7, 5, {"Recovering Orvane...42%" + kProgressLine}},
+      {FALSE, TRUE, 7, 120, 3, {kCompleted, "Restart in 3" + kRestartLine}},
+      {FALSE, TRUE, 0, 0, 0, {kCompleted, "Restart in 0" + kRestartLine}},
   };
-  for (const auto& c : cases) {
-    Fresh();
-    SetProgress(c.bSuccess, c.dwCopied, c.dwTotal, 4);
-    m_pDlg->m_bAskMode = c.bAsk;
-    Paint();
-    EXPECT_EQ(Texts(), c.texts);
+  for (const auto& [bAsk, bSuccess, dwCopied, dwTotal, nCountdown, texts] : cases) {
+    Set(bAsk, bSuccess, dwCopied, dwTotal, nCountdown);
+    EXPECT_EQ(Paint(), texts);
   }
 }
 
-TEST_F(ScreensTest, RectanglesFollowTheClientArea) {
-  // h/2 is the client height halved toward zero; a low client area inverts the text rectangles.
-  struct {
-    int w, h;
-    Lines texts;
-  } cases[] = {
-      {320,
-       240,
-       {"Recovery completed! / Arial (0,80,320,120) 0x19 28 700 rgb=000000 bk=1",
-        "Restart in 5 s / Arial (0,20,320,150) 0x19 28 700 rgb=000000 bk=1"}},
-      {241,
-       101,
-       {"Recovery completed! / Arial (0,80,241,50) 0x19 28 700 rgb=000000 bk=1",
-        "Restart in 5 s / Arial (0,20,241,80) 0x19 28 700 rgb=000000 bk=1"}},
-  };
-  for (const auto& c : cases) {
-    Fresh();
-    ::MoveWindow(m_hDlg, 0, 0, c.w, c.h, FALSE);
-    SetProgress(TRUE, 1, 1);
-    Paint();
-    EXPECT_EQ(Texts(), c.texts);
-    EXPECT_EQ(Fake().Calls({"CreateCompatibleBitmap", "BitBlt"}).size(), 2u);
-    ExpectClean();
+TEST_F(ScreensTest, PercentageIsTruncatedAndTheBarFollowsOnTheJobsRange) {
+  // Not clamped: more copied than counted shows above 100, the bar stops at its end; past 16 bits
+  // the counts do not wrap and the bar's range is the largest 16-bit one.
+  const std::tuple<DWORD, DWORD, const char*, LRESULT> cases[] = {
+      {3, 7, "42", 3},
+      {37, 120, "30", 37},
+      {120, 120, "100", 120},
+      {0, 120, "0", 0},
+      {130, 120, "108", 120},
+      {65535, 65535, "100", 65535},
+      {35000, 70000, "50", 32767},
+      {69999, 70000, "99", 65534},
+      {70000, 70000, "100", 65535},
+      {4000000000u, 4000000000u, "100", 65535}};
+  for (const auto& [dwCopied, dwTotal, pszPercent, nBarPos] : cases) {
+    SCOPED_TRACE(pszPercent);
+    Set(FALSE, FALSE, dwCopied, dwTotal);  // the bar's range as the job sets it
+    EXPECT_EQ(Paint(),
+              Texts{"Recovering Orvane..." + std::string(pszPercent) + "%" + kProgressLine});
+    EXPECT_EQ(BarPos(), nBarPos);
+  }
+  // The question screen leaves the bar where it was.
+  m_rig.Dialog().m_bAskMode = TRUE;
+  Paint();
+  EXPECT_EQ(BarPos(), 65535);
+  // h/2 is the client height halved toward zero; a low client area inverts the rectangles.
+  for (auto [w, h, strRects] : {std::tuple{320, 240, "(0,80,320,120)|(0,20,320,150)"},
+                                {241, 101, "(0,80,241,50)|(0,20,241,80)"}}) {
+    ::MoveWindow(m_rig.DialogWindow(), 0, 0, w, h, FALSE);
+    Set(FALSE, TRUE, 1, 1);
+    std::string strDrawn;
+    for (const std::string& t : Paint())
+      strDrawn +=
+          (strDrawn.empty() ? "" : "|") + t.substr(t.find('('), t.find(')') - t.find('(') + 1);
+    EXPECT_EQ(strDrawn, strRects);
   }
 }
 
-TEST_F(ScreensTest, BarPositionIsSetUnderTheCopyMutex) {
-  // At the moment the position goes out, another thread cannot take the mutex; after the redraw
-  // it can.
-  SetProgress(FALSE, 3, 7);
-  HANDLE hMutex = m_pDlg->m_hMutex;
+TEST_F(ScreensTest, BarPositionGoesOutUnderTheCopyMutexAndAFailedWaitSkipsOnlyTheBar) {
+  // At the moment the position reaches the bar another thread cannot take the mutex.
+  CRecoveryDlg& dlg = m_rig.Dialog();
+  Set(FALSE, FALSE, 3, 7);
   std::vector<DWORD> waits;
-  Fake().SetCallObserver([&](const std::string& line) {
-    if (line.rfind("SendMessageW(dlg102/1010, PBM_SETPOS", 0) != 0) return;
+  auto* bar = qobject_cast<QProgressBar*>(m_rig.Windows().WidgetOf(Bar()));
+  QMetaObject::Connection watch = QObject::connect(bar, &QProgressBar::valueChanged, [&] {
     std::thread([&] {
-      DWORD r = WaitForSingleObject(hMutex, 0);
+      DWORD r = WaitForSingleObject(dlg.m_hMutex, 0);
       waits.push_back(r);
-      if (r == WAIT_OBJECT_0) ReleaseMutex(hMutex);
+      if (r == WAIT_OBJECT_0) ReleaseMutex(dlg.m_hMutex);
     }).join();
   });
   Paint();
-  Fake().SetCallObserver(nullptr);
-  std::thread([&] {
-    DWORD r = WaitForSingleObject(hMutex, 0);
-    waits.push_back(r);
-    if (r == WAIT_OBJECT_0) ReleaseMutex(hMutex);
-  }).join();
-  EXPECT_EQ(waits, (std::vector<DWORD>{WAIT_TIMEOUT, WAIT_OBJECT_0}));
+  QObject::disconnect(watch);
+  EXPECT_EQ(waits, std::vector<DWORD>{WAIT_TIMEOUT});
+  EXPECT_EQ(BarPos(), 3);
+  // A closed handle fails the wait: no position goes out, the frame is whole all the same.
+  CloseHandle(dlg.m_hMutex);
+  Set(FALSE, FALSE, 5, 7);
+  EXPECT_EQ(Paint(), Texts{"Recovering Orvane...71%" + kProgressLine});
+  EXPECT_EQ(BarPos(), 3);
+  dlg.m_hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY");
 }
 
-TEST_F(ScreensTest, FailedMutexWaitSkipsTheBarButDrawsTheTexts) {
-  // A closed handle fails the wait: no position goes out, the frame is complete all the same.
-  SetBarRange(7);
-  SetProgress(FALSE, 3, 7);
-  CloseHandle(m_pDlg->m_hMutex);
-  Lines calls = Paint();
-  m_pDlg->m_hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY");
-  EXPECT_EQ(Fake().Calls({"SendMessageW"}), Lines{});
-  EXPECT_EQ(Fake().Frames().back().texts, std::vector<std::wstring>{L"Recovering Orvane...42%"});
-  EXPECT_EQ(BarPos(), 0);
-  ExpectClean();
-}
-
-TEST_F(ScreensTest, NothingIsKeptBetweenRedraws) {
-  // Three redraws make and release three surfaces and three fonts; every frame is complete.
-  SetProgress(FALSE, 1, 4);
-  for (int i = 0; i < 3; ++i) Paint();
-  ExpectClean();
-  Fake().ClearCalls();
-  for (int i = 0; i < 3; ++i) Fake().Repaint();
-  EXPECT_EQ(Fake().Calls({"CreateCompatibleDC", "CreateFontIndirectW", "DeleteDC"}).size(), 9u);
-  EXPECT_EQ(Fake().Frames().size(), 6u);
-  for (const auto& f : Fake().Frames())
-    EXPECT_EQ(f.texts, std::vector<std::wstring>{L"Recovering Orvane...25%"});
-}
-
-TEST_F(ScreensTest, SurfaceOrFontFailureLeavesNoObjectBehind) {
-  struct {
-    const char* pszFail;
-    Lines screen;  // what reaches the screen
-  } cases[] = {
-      {"CreateCompatibleDC", {}},
-      {"CreateCompatibleBitmap", {}},
-      // The system font stays; the frame still reaches the screen.
-      {"CreateFontIndirectW", {"BitBlt(dc1, 0, 0, 240, 320, dc2, 0, 0, SRCCOPY)"}},
-  };
-  for (const auto& c : cases) {
-    for (BOOL bAsk : {TRUE, FALSE}) {
-      Fresh();
-      SetProgress(FALSE, 1, 2);
-      m_pDlg->m_bAskMode = bAsk;
-      Fake().FailNext(c.pszFail, 2);
-      Paint();
-      EXPECT_EQ(Canonical(Fake().Calls({"BitBlt"})), c.screen) << c.pszFail;
-      EXPECT_EQ(Fake().AliveObjects(), Lines{}) << c.pszFail;
-    }
+TEST_F(ScreensTest, WhiteFramesWithBlackTextOnlyWhereTheTextsLieAndTheSamePixelsEachTime) {
+  const size_t nObjects = m_rig.Windows().Gdi().LiveObjects();
+  const size_t nContexts = m_rig.Windows().Gdi().LiveContexts();
+  for (const CScreenState& state : ScreenStates()) {
+    SCOPED_TRACE(state.pszName);
+    m_rig.SetState(state);
+    Paint();
+    std::vector<QRect> ink;
+    for (const CDrawnText& t : m_rig.Windows().DrawnTexts(m_rig.DialogWindow()))
+      ink.push_back(
+          QRect(QPoint(t.ink.left, t.ink.top), QPoint(t.ink.right - 1, t.ink.bottom - 1)));
+    const QImage frame = m_rig.RenderFrame();
+    ASSERT_EQ(frame.size(), QSize(240, 320));
+    int nOutside = 0, nColoured = 0, nBlack = 0;
+    for (int y = 0; y < frame.height(); ++y)
+      for (int x = 0; x < frame.width(); ++x) {
+        const QRgb c = frame.pixel(x, y);
+        if ((c & 0xFFFFFF) == 0xFFFFFF) continue;
+        nColoured += qRed(c) != qGreen(c) || qGreen(c) != qBlue(c);
+        nBlack += qRed(c) < 0x20;
+        nOutside +=
+            std::none_of(ink.begin(), ink.end(), [&](const QRect& r) { return r.contains(x, y); });
+      }
+    EXPECT_EQ(std::make_tuple(nOutside, nColoured, nBlack > 100), std::make_tuple(0, 0, true));
+    m_rig.SetState(ScreenStates()[state.bAskMode ? 1 : 0]);  // another screen in between
+    m_rig.RenderFrame();
+    m_rig.SetState(state);
+    EXPECT_TRUE(frame == m_rig.RenderFrame());
   }
+  // Nothing kept between frames: no drawing object or context outlives its redraw, also when
+  // the client area is too small for a surface at all.
+  ::MoveWindow(m_rig.DialogWindow(), 0, 0, 0, 0, FALSE);
+  for (BOOL bAsk : {TRUE, FALSE}) {
+    Set(bAsk, FALSE, 1, 2);
+    EXPECT_TRUE(m_rig.RenderFrame().isNull());
+  }
+  EXPECT_EQ(m_rig.Windows().Gdi().LiveObjects(), nObjects);
+  EXPECT_EQ(m_rig.Windows().Gdi().LiveContexts(), nContexts);
 }
+
+}  // namespace

@@ -30,12 +30,14 @@ int AlignmentFlags(UINT uFormat) {
 }  // namespace
 
 int DrawTextInRect(QPainter* pPainter, const QFont& font, const RECT& rc, UINT uFormat,
-                   const QString& strText, const QColor& textColor, const QColor* pOpaqueBack) {
+                   const QString& strText, const QColor& textColor, const QColor* pOpaqueBack,
+                   QRect* pInk) {
   // An inverted rectangle lays out in no room and shows nothing, as on the device.
   QRect rect(rc.left, rc.top, std::max<LONG>(0, rc.right - rc.left),
              std::max<LONG>(0, rc.bottom - rc.top));
   int nFlags = AlignmentFlags(uFormat);
   QRect bound = QFontMetrics(font).boundingRect(rect, nFlags, strText);
+  if (pInk) *pInk = bound;
   if (pPainter && !rect.isEmpty()) {
     pPainter->save();
     pPainter->setClipRect(rect, Qt::IntersectClip);

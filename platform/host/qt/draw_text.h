@@ -13,6 +13,8 @@ class QPainter;
 // or DT_BOTTOM down (top otherwise), also for text that DT_WORDBREAK wraps at word boundaries;
 // DT_SINGLELINE keeps it on one line. pOpaqueBack fills the text's cells first (OPAQUE mode).
 // pPainter null only measures. Returns the text's height in pixels, or with DT_VCENTER or
-// DT_BOTTOM the offset from rc.top to the bottom of the text.
+// DT_BOTTOM the offset from rc.top to the bottom of the text; where the text lies (before
+// clipping) in *pInk when given.
 int DrawTextInRect(QPainter* pPainter, const QFont& font, const RECT& rc, UINT uFormat,
-                   const QString& strText, const QColor& textColor, const QColor* pOpaqueBack);
+                   const QString& strText, const QColor& textColor, const QColor* pOpaqueBack,
+                   QRect* pInk = nullptr);

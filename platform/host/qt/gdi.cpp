@@ -129,12 +129,12 @@ void CQtGdi::FillColor(HDC hdc, const RECT& rc, const QColor& color) {
   if (dc && !rect.isEmpty()) Paint(*dc, [&](QPainter& p) { p.fillRect(rect, color); });
 }
 
-std::vector<std::wstring> CQtGdi::TextsOf(HDC hdc) const {
+std::vector<CDrawnText> CQtGdi::DrawnOf(HDC hdc) const {
   const CContext* dc = Context(hdc);
   if (!dc) return {};
   if (dc->eKind != EDcKind::Memory) return dc->texts;
   const CObject* bitmap = Object(dc->hSelected[kBitmap]);
-  return bitmap ? bitmap->texts : std::vector<std::wstring>{};
+  return bitmap ? bitmap->texts : std::vector<CDrawnText>{};
 }
 
 QImage* CQtGdi::TargetImage(CContext& dc) {
@@ -144,7 +144,7 @@ QImage* CQtGdi::TargetImage(CContext& dc) {
   return bitmap && !bitmap->bStock ? &bitmap->image : nullptr;
 }
 
-std::vector<std::wstring>* CQtGdi::TextLog(CContext& dc) {
+std::vector<CDrawnText>* CQtGdi::TextLog(CContext& dc) {
   if (dc.eKind != EDcKind::Memory) return &dc.texts;
   CObject* bitmap = Object(dc.hSelected[kBitmap]);
   return bitmap && !bitmap->bStock ? &bitmap->texts : nullptr;
@@ -304,11 +304,15 @@ int CQtGdi::DrawTextW(HDC hdc, LPCWSTR pszText, int nCount, RECT* pRect, UINT uF
   QColor back = Qt::white;
   const QColor* pBack = dc->nBkMode == OPAQUE ? &back : nullptr;
   int nHeight = 0;
+  QRect ink;
   if (!Paint(*dc, [&](QPainter& p) {
-        nHeight = DrawTextInRect(&p, qfont, *pRect, uFormat, text, color, pBack);
+        nHeight = DrawTextInRect(&p, qfont, *pRect, uFormat, text, color, pBack, &ink);
       }))
-    nHeight = DrawTextInRect(nullptr, qfont, *pRect, uFormat, text, color, pBack);
-  if (auto* log = TextLog(*dc)) log->push_back(std::move(strText));
+    nHeight = DrawTextInRect(nullptr, qfont, *pRect, uFormat, text, color, pBack, &ink);
+  if (auto* log = TextLog(*dc))
+    log->push_back({std::move(strText), *pRect, uFormat, qfont.family().toStdWString(),
+                    qfont.pixelSize(), qfont.weight(), dc->crText, dc->nBkMode,
+                    RECT{ink.left(), ink.top(), ink.right() + 1, ink.bottom() + 1}});
   return nHeight;
 }
 
@@ -339,10 +343,10 @@ BOOL CQtGdi::BitBlt(HDC hdcDest, int xDest, int yDest, int nWidth, int nHeight, 
         p.drawImage(target.topLeft(), source);
       }))
     return FALSE;
-  std::vector<std::wstring>* from = TextLog(*src);
-  std::vector<std::wstring>* to = TextLog(*dest);
+  std::vector<CDrawnText>* from = TextLog(*src);
+  std::vector<CDrawnText>* to = TextLog(*dest);
   if (from && to && from != to) {
-    std::vector<std::wstring> copied = *from;
+    std::vector<CDrawnText> copied = *from;
     to->insert(to->end(), copied.begin(), copied.end());
   }
   return TRUE;

@@ -1,7 +1,7 @@
 // The device's drawing objects on Qt: device contexts over a QPainter (painting a window), over a
 // window's content image, or in memory over a bitmap (a QImage); fonts, bitmaps and the stock
 // brushes as handles. Every text drawn is logged with the pixels it went into, so the simulator
-// can tell what a frame shows. User-interface thread only.
+// and the tests can tell what a frame shows. User-interface thread only.
 #pragma once
 
 #include <QFont>
@@ -13,6 +13,19 @@
 #include "platform/winuser.h"
 
 class QPainter;
+
+// One text as a DrawTextW call drew it.
+struct CDrawnText {
+  std::wstring strText;
+  RECT rc;               // the rectangle given
+  UINT uFormat;          // the format flags given
+  std::wstring strFace;  // the font's face as asked for
+  int nPixelHeight;      // the font's em height in pixels
+  int nWeight;           // 1..1000 (700 bold)
+  COLORREF crText;
+  int nBkMode;  // TRANSPARENT or OPAQUE
+  RECT ink;     // where the text lies, laid out with the flags, before clipping
+};
 
 class CQtGdi {
  public:
@@ -33,7 +46,7 @@ class CQtGdi {
   void FillColor(HDC hdc, const RECT& rc, const QColor& color);
   // Texts drawn into the context (or, for a memory context, into its bitmap) in drawing order,
   // including those brought in by BitBlt; a fill of the whole target clears them.
-  std::vector<std::wstring> TextsOf(HDC hdc) const;
+  std::vector<CDrawnText> DrawnOf(HDC hdc) const;
 
   HDC CreateCompatibleDC(HDC hdc);
   // Colour unless the reference is a memory context holding a monochrome bitmap (its initial
@@ -74,7 +87,7 @@ class CQtGdi {
     bool bStock = false;
     QImage image;
     bool bMono = false;
-    std::vector<std::wstring> texts;  // bitmaps: what was drawn into them
+    std::vector<CDrawnText> texts;  // bitmaps: what was drawn into them
     QFont font;
     QColor color;
     bool bNullBrush = false;
@@ -87,7 +100,7 @@ class CQtGdi {
     HGDIOBJ hSelected[3] = {nullptr, nullptr, nullptr};
     int nBkMode = OPAQUE;
     COLORREF crText = RGB(0, 0, 0);
-    std::vector<std::wstring> texts;
+    std::vector<CDrawnText> texts;
   };
 
   HDC NewContext(CContext dc);
@@ -98,7 +111,7 @@ class CQtGdi {
   const CObject* Object(HGDIOBJ h) const;
   // The pixels a context draws into, or null (screen context, initial bitmap).
   QImage* TargetImage(CContext& dc);
-  std::vector<std::wstring>* TextLog(CContext& dc);
+  std::vector<CDrawnText>* TextLog(CContext& dc);
   bool IsMonoTarget(CContext& dc);
   // Runs draw with a painter on the context's target; false when it has none.
   template <class F>

@@ -147,7 +147,7 @@ void CQtWindowBackend::PaintClient(HWND hWnd, QWidget* pClient) {
     w = Find(hWnd);
     if (w) {
       w->hPaintDC = nullptr;
-      w->paintedTexts = m_gdi.TextsOf(hdc);
+      w->painted = m_gdi.DrawnOf(hdc);
     }
     m_gdi.EndPaintDC(hdc);
     painter.end();

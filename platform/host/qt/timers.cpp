@@ -44,6 +44,11 @@ BOOL CQtTimers::Kill(HWND hWnd, UINT_PTR nID) {
   return TRUE;
 }
 
+UINT CQtTimers::Period(HWND hWnd, UINT_PTR nID) const {
+  auto it = m_timers.find(CKey{hWnd, nID});
+  return it == m_timers.end() ? 0 : static_cast<UINT>(it->second.pTimer->interval());
+}
+
 void CQtTimers::KillAll(HWND hWnd) {
   for (auto it = m_timers.begin(); it != m_timers.end();)
     it = it->first.first == hWnd ? m_timers.erase(it) : std::next(it);

@@ -22,6 +22,8 @@ class CQtTimers : public QObject {
   // Every timer of the window.
   void KillAll(HWND hWnd);
   int Count() const { return static_cast<int>(m_timers.size()); }
+  // Period in milliseconds; 0 when there is no such timer.
+  UINT Period(HWND hWnd, UINT_PTR nID) const;
 
  private:
   struct CTimer {

@@ -307,9 +307,15 @@ UINT CQtWindowBackend::TemplateOf(HWND hWnd) const {
   return w && w->eKind == EKind::Dialog ? w->nTemplate : 0;
 }
 
-std::vector<std::wstring> CQtWindowBackend::PaintedTexts(HWND hWnd) const {
+std::vector<CDrawnText> CQtWindowBackend::DrawnTexts(HWND hWnd) const {
   const CWindow* w = Find(hWnd);
-  return w ? w->paintedTexts : std::vector<std::wstring>{};
+  return w ? w->painted : std::vector<CDrawnText>{};
+}
+
+std::vector<std::wstring> CQtWindowBackend::PaintedTexts(HWND hWnd) const {
+  std::vector<std::wstring> texts;
+  for (const CDrawnText& t : DrawnTexts(hWnd)) texts.push_back(t.strText);
+  return texts;
 }
 
 QWidget* CQtWindowBackend::WidgetOf(HWND hWnd) const {

@@ -100,8 +100,11 @@ class CQtWindowBackend : public IWindowBackend, public IQtWindowHost {
   void SetObserver(IQtWindowObserver* pObserver) { m_pObserver = pObserver; }
   // The template a dialog was built from; 0 for other windows.
   UINT TemplateOf(HWND hWnd) const;
-  // Texts the last paint of the window drew, in drawing order.
+  // Texts the last paint of the window drew, in drawing order, as drawn and as text only.
+  std::vector<CDrawnText> DrawnTexts(HWND hWnd) const;
   std::vector<std::wstring> PaintedTexts(HWND hWnd) const;
+  // Period in milliseconds of the window's timer; 0 when it is not set.
+  UINT TimerPeriod(HWND hWnd, UINT_PTR nIDEvent) const { return m_timers.Period(hWnd, nIDEvent); }
   // The window as it shows now (caption, client area as last painted, controls), without
   // asking the program to paint again.
   QImage RenderWindow(HWND hWnd);
@@ -157,7 +160,7 @@ class CQtWindowBackend : public IWindowBackend, public IQtWindowHost {
     int nLower = 0, nUpper = 100, nPos = 0, nStep = 10;
     std::shared_ptr<QImage> pContent;  // the client area as the program painted it
     HDC hPaintDC = nullptr;
-    std::vector<std::wstring> paintedTexts;
+    std::vector<CDrawnText> painted;
     bool bBoxShown = false;
     unsigned nChanges = 0;  // top-level windows: changes to the window or its controls
   };

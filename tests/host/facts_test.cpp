@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <new>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/cstring.h"
 #include "platform/files.h"
 #include "platform/host/device/device.h"
-#include "tests/host/image_fixture.h"
+#include "tests/support/image.h"
 
 namespace {
 
@@ -33,14 +36,7 @@ std::wstring FirstListed(CHostDevice& dev, const std::wstring& strFolder) {
 
 class HostFacts : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_image.File("src.txt", "new");
-    m_image.Folder("P");
-    m_image.File("P/f.txt", "old");
-    m_image.Folder("P/B");
-    m_image.Folder("L");
-    m_image.File("L/a.txt", "a");
-  }
+  void SetUp() override { m_image.Lay("src.txt=new P/f.txt=old P/B/ L/a.txt=a"); }
   CTempImage m_image;
 };
 

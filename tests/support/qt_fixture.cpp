@@ -1,11 +1,13 @@
-#include "tests/host/qt_fixture.h"
+#include "tests/support/qt_fixture.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QThread>
+#include <QTimer>
 #include <string>
 
 #include "platform/host/install.h"
+#include "res/resource.h"
 
 // fontconfig keeps its configuration for the life of the process, unreachable by design; under
 // LeakSanitizer that would fail every Qt test at exit.
@@ -23,12 +25,12 @@ extern "C" __attribute__((used)) const char* __tsan_default_suppressions() {
 
 void EnsureQtApplication() {
   static QApplication* s_pApp = nullptr;
-  if (s_pApp) return;
+  if (s_pApp || QApplication::instance()) return;
   static CQtEnvironment s_environment;
   std::string strError;
   ASSERT_TRUE(s_environment.Prepare(true, 320, 240, strError)) << strError;
   static int s_argc = 1;
-  static char s_name[] = "test_host";
+  static char s_name[] = "orvane-tests";
   static char* s_argv[] = {s_name, nullptr};
   s_pApp = new QApplication(s_argc, s_argv);  // lives as long as the process
   s_environment.Release();
@@ -43,6 +45,38 @@ bool PumpUntil(const std::function<bool()>& done, int nLimitMs) {
     QThread::msleep(1);
   }
   return true;
+}
+
+std::wstring WindowText(HWND hWnd) {
+  WCHAR buf[1024] = {};
+  int n = hWnd ? ::GetWindowTextW(hWnd, buf, 1024) : 0;
+  return std::wstring(buf, static_cast<size_t>(n));
+}
+
+CBoxAnswerer::CBoxAnswerer(CQtWindowBackend& backend, std::function<bool()> fnReady)
+    : m_backend(backend), m_fnReady(std::move(fnReady)) {
+  m_backend.SetObserver(this);
+}
+
+CBoxAnswerer::~CBoxAnswerer() { m_backend.SetObserver(nullptr); }
+
+void CBoxAnswerer::OnWindowPainted(HWND hWnd) {
+  if (m_backend.TemplateOf(hWnd) == IDD_MSGBOX) Answer(hWnd, ::GetDlgItem(hWnd, IDC_MSG_TEXT));
+}
+
+void CBoxAnswerer::OnMessageBoxShown(HWND hBox) { Answer(hBox, ::GetDlgItem(hBox, 0xFFFF)); }
+
+void CBoxAnswerer::Answer(HWND hBox, HWND hText) {
+  if (!m_seen.insert(hBox).second) return;
+  m_boxes.push_back({WindowText(hBox), WindowText(hText)});
+  auto* poll = new QTimer;
+  QObject::connect(poll, &QTimer::timeout, [this, poll, hBox] {
+    if (m_fnReady && !m_fnReady()) return;
+    poll->stop();
+    poll->deleteLater();
+    m_backend.ClickButton(::GetDlgItem(hBox, IDOK));
+  });
+  poll->start(1);
 }
 
 void CQtBackendTest::SetUp() {

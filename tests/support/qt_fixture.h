@@ -1,11 +1,15 @@
-// The Qt side of the host tests: one QApplication per process on Qt's offscreen platform, and a
-// window backend over a fresh display and power driver for each test.
+// The Qt side of the tests: one QApplication per process on Qt's offscreen platform, a window
+// backend over a fresh display and power driver for each test, and a user who answers boxes.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/host/device/power.h"
 #include "platform/host/qt/display.h"
@@ -23,6 +27,29 @@ void EnsureQtApplication();
 // Runs the event loop until done() holds; false when it did not within the (generous) limit,
 // which only a broken backend reaches.
 bool PumpUntil(const std::function<bool()>& done, int nLimitMs = 30000);
+
+// The window's text ("" for no window).
+std::wstring WindowText(HWND hWnd);
+
+// Notes every message box (MessageBoxW's and the program's own dialog 130) when it is first drawn
+// and presses its OK button, once fnReady (when given) allows it; observes the backend for its
+// lifetime.
+class CBoxAnswerer : public IQtWindowObserver {
+ public:
+  explicit CBoxAnswerer(CQtWindowBackend& backend, std::function<bool()> fnReady = nullptr);
+  ~CBoxAnswerer() override;
+  // (caption, text) of every box seen, in order.
+  std::vector<std::pair<std::wstring, std::wstring>> m_boxes;
+
+  void OnWindowPainted(HWND hWnd) override;
+  void OnMessageBoxShown(HWND hBox) override;
+
+ private:
+  void Answer(HWND hBox, HWND hText);
+  CQtWindowBackend& m_backend;
+  std::function<bool()> m_fnReady;
+  std::set<HWND> m_seen;
+};
 
 class CQtBackendTest : public ::testing::Test {
  protected:

@@ -1,0 +1,280 @@
+// The recovery program on the host backends: its start-up and layout, every end without a restart,
+// a complete recovery with its countdown and restart, a failed one with its box, and its tear-down.
+#include <QIcon>
+#include <QProgressBar>
+#include <QTimer>
+#include <QWidget>
+#include <condition_variable>
+#include <mutex>
+
+#include "app/recovery_app.h"
+#include "tests/app/program_fixture.h"
+
+namespace {
+
+using Texts = std::vector<std::wstring>;
+const Texts kQuestion = {L"Orvane Emergency Recovery",
+                         L"All user's settings will be lost, continue?"};
+const std::string kNavi = PathXml({{"\\SDMMC\\Backup\\Navi", "\\ResidentFlash\\Navi"}});
+
+TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
+  // The display in its normal orientation, then the shell and the dialog as the program lays
+  // them out: buttons of (width - 90) / 2 with 30-pixel margins and gap, the bar the template's
+  // 22 high, hidden.
+  const std::tuple<int, int, std::string> cases[] = {
+      {320, 240,
+       "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
+       "YES 135,140,210,190; bar 10,170,230,192 hidden"},
+      {320, 241,
+       "turned, no task bar, work area 0,0,241,320; dialog 0,0,241,320; NO 30,140,105,190; "
+       "YES 135,140,210,190; bar 10,170,231,192 hidden"},
+      {640, 480,
+       "turned, no task bar, work area 0,0,480,640; dialog 0,0,480,640; NO 30,140,225,190; "
+       "YES 255,140,450,190; bar 10,330,470,352 hidden"},
+  };
+  for (const auto& [cx, cy, strState] : cases) {
+    SCOPED_TRACE(strState);
+    m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
+    m_image.File("SDMMC/Recovery/Path.xml", kNavi);
+    const CTree before = m_image.Snapshot();
+    std::vector<std::string> lines;
+    {
+      CDiagCapture diag;
+      Start(kNavi, cx, cy);
+      lines = diag.Lines();
+    }
+    EXPECT_EQ(State(), strState);
+    auto* bar = qobject_cast<QProgressBar*>(Windows().WidgetOf(Item(IDC_PROGRESS)));
+    EXPECT_EQ(std::make_pair(bar->minimum(), bar->maximum()), std::make_pair(0, 100));
+    EXPECT_EQ(::SendMessageW(Item(IDC_PROGRESS), PBM_SETSTEP, 1, 0), 1);
+    EXPECT_FALSE(Windows().WidgetOf(Hwnd())->window()->windowIcon().isNull());
+    EXPECT_EQ(m_nRefreshPeriod, 200u);
+    EXPECT_EQ(Dlg().m_arrSrcPaths, CStringArray{L"\\SDMMC\\Backup\\Navi"});
+    EXPECT_EQ(Dlg().m_arrDstPaths, CStringArray{L"\\ResidentFlash\\Navi"});
+    EXPECT_EQ(lines.size(), 1u);  // the worker's start line
+    // A refresh tick on the question screen repaints it and nothing more.
+    EXPECT_EQ(Shown(), kQuestion);
+    EXPECT_EQ(Tick(IDT_PROGRESS), -1);
+    EXPECT_EQ(Shown(), kQuestion);
+    EXPECT_EQ(m_pUser->m_boxes.size() + m_nRestarts, 0u);
+    // Path.xml read and written back as it was; nothing else touched.
+    EXPECT_EQ(m_image.Snapshot(), before);
+    TearDown();
+    SetUp();
+  }
+}
+
+TEST_F(ProgramTest, EveryEndWithoutRestartPutsTheShellBackAndExitsWithZero) {
+  const std::tuple<const char*, std::string, int> cases[] = {
+      {"NO", kNavi, IDC_NO},
+      {"YES, first source missing",
+       PathXml({{"\\SDMMC\\Missing", "\\ResidentFlash"}, {"\\SDMMC\\Backup\\Navi", "\\x"}}),
+       IDC_YES},
+      // No entry to read: ends as a missing source does, instead of reading past the lists.
+      {"YES, empty lists", PathXml({}), IDC_YES},
+      // An empty source names no folder (it would read as the device's root).
+      {"YES, empty source text", PathXml({{"", "\\ResidentFlash"}}), IDC_YES},
+  };
+  for (const auto& [pszName, strXml, nButton] : cases) {
+    SCOPED_TRACE(pszName);
+    m_image.Lay("SDMMC/Backup/Navi/a.txt=a ResidentFlash/Navi/old.txt=o");
+    m_image.File("SDMMC/Recovery/Path.xml", strXml);
+    const CTree before = m_image.Snapshot();
+    Start(strXml);
+    EXPECT_EQ(Click(nButton), 0);
+    EXPECT_EQ(State().substr(0, 40), "normal, task bar, work area 0,0,320,214;");
+    EXPECT_EQ(m_nRestarts, 0);
+    EXPECT_FALSE(Dlg().m_bStart.load());
+    EXPECT_EQ(m_image.Snapshot(), before);
+    TearDown();
+    SetUp();
+  }
+}
+
+TEST_F(ProgramTest, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
+  m_image.Lay(
+      "SDMMC/Backup/Navi/NAVI.EXE=v2 SDMMC/Backup/Navi/data/map.dat=m "
+      "ResidentFlash/Navi/old.txt=o SDMMC/OrvaneData/AppData/state.dat=s");
+  m_image.File("SDMMC/Recovery/Path.xml", kNavi);
+  CTree expected = m_image.Snapshot();
+  for (const wchar_t* psz : {L"\\ResidentFlash\\Navi\\old.txt", L"\\SDMMC\\OrvaneData\\AppData",
+                             L"\\SDMMC\\OrvaneData\\AppData\\state.dat"})
+    expected.erase(psz);
+  expected.merge(
+      Entries("ResidentFlash/Navi/NAVI.EXE=v2 ResidentFlash/Navi/data/ "
+              "ResidentFlash/Navi/data/map.dat=m"));
+  Start(kNavi);
+  CProgram navi(m_image.Host("ResidentFlash/Navi/NAVI.EXE"));
+  // The worker's first listing waits until the progress screen has been seen.
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool bSeen = false;
+  m_pFaults->OnCall([&](const std::wstring& strCall) {
+    if (strCall.rfind(L"List ", 0) != 0) return;
+    std::unique_lock<std::mutex> lock(mutex);
+    cv.wait(lock, [&] { return bSeen; });
+  });
+  // A tap on YES: the progress screen, the buttons gone.
+  ASSERT_TRUE(Windows().ClickButton(Item(IDC_YES)));
+  EXPECT_EQ(State().substr(State().find("; NO")),
+            "; NO 30,140,105,190 hidden; YES 135,140,210,190 hidden; bar 10,170,230,192");
+  EXPECT_EQ(Shown(), Texts{L"Recovering...."});
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    bSeen = true;
+    cv.notify_all();
+  }
+  WaitForRun();
+  m_pFaults->OnCall(nullptr);
+  EXPECT_EQ(m_image.Snapshot(), expected);
+  EXPECT_FALSE(navi.Alive());
+  EXPECT_EQ(m_nRestartPeriod, 1000u);
+  EXPECT_FALSE(::IsWindowVisible(Item(IDC_PROGRESS)));
+  // The worker's range for the bar reached it: two files.
+  EXPECT_EQ(qobject_cast<QProgressBar*>(Windows().WidgetOf(Item(IDC_PROGRESS)))->maximum(), 2);
+  // The refresh tick takes the run's end; a complete run needs nothing more from it.
+  EXPECT_EQ(Tick(IDT_PROGRESS), -1);
+  EXPECT_EQ(Dlg().m_nWorkerState.load(), WORKER_IDLE);
+  // The countdown shows 5 down to 0 and restarts on the sixth tick, once, its timer stopped.
+  std::vector<Texts> screens = {Shown()};
+  for (int nTick = 1; nTick <= 5; ++nTick) {
+    EXPECT_EQ(Tick(IDT_RESTART), -1);
+    screens.push_back(Shown());
+    EXPECT_EQ(m_nRestarts, 0);
+  }
+  std::vector<Texts> countdown;
+  for (int n = 5; n >= 0; --n)
+    countdown.push_back({L"Recovery completed!", L"Restart in " + std::to_wstring(n) + L" s"});
+  EXPECT_EQ(screens, countdown);
+  EXPECT_EQ(Tick(IDT_RESTART), -1);
+  EXPECT_EQ(m_nRestarts, 1);
+  EXPECT_EQ(Windows().TimerPeriod(Hwnd(), IDT_RESTART), 0u);
+  const auto calls = Windows().Power().DriverCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(std::make_pair(calls[0].dwCode, calls[0].dwInput), std::make_pair(7u, 1u));
+  // A restart that returns leaves the screen on 0; the refresh goes on repainting it.
+  EXPECT_EQ(Tick(IDT_PROGRESS), -1);
+  EXPECT_EQ(Shown(), countdown.back());
+  EXPECT_EQ(m_pUser->m_boxes.size(), 0u);
+}
+
+TEST_F(ProgramTest, AFailedRunShowsTheBoxOnceThenRestarts) {
+  struct {
+    const char* name;
+    DWORD dwError;  // injected into the second copy; 0: d is lost after counting
+    const wchar_t* pszText;
+    const wchar_t* pszScreen;  // left behind the box
+  } cases[] = {
+      {"nothing copied, no code", 0, L"Recover failed(0)!Press OK to reboot.",
+       L"Recovering Orvane...50%"},
+      {"card full", ERROR_DISK_FULL, L"Recover failed(112)!Press OK to reboot.",
+       L"Recovering Orvane...50%"},
+      // The code is shown signed.
+      {"a code past the signed range", 0xFFFFFFFF, L"Recover failed(-1)!Press OK to reboot.",
+       L"Recovering Orvane...50%"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    m_image.Lay(
+        "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Navi/d/b.txt=b "
+        "SDMMC/OrvaneData/AppData/state.dat=s");
+    Start(kNavi);
+    if (c.dwError)
+      m_pFaults->Fail(EOp::kCopyFile, c.dwError, 2);  // one of the two copied, whichever first
+    else
+      m_pFaults->Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d");
+    // While the box shows, the dialog's refresh keeps ticking and only repaints.
+    bool bTickedInBox = false;
+    m_pUser.reset();
+    m_pUser = std::make_unique<CBoxAnswerer>(Windows(), [&] {
+      if (!bTickedInBox) bTickedInBox = Tick(IDT_PROGRESS) == -1;
+      return true;
+    });
+    EXPECT_EQ(Click(IDC_YES), -1);
+    WaitForRun();
+    EXPECT_EQ(Tick(IDT_PROGRESS), -1);
+    EXPECT_TRUE(bTickedInBox);
+    using CBoxes = std::vector<std::pair<std::wstring, std::wstring>>;
+    EXPECT_EQ(m_pUser->m_boxes, (CBoxes{{L"Recover", c.pszText}}));
+    EXPECT_EQ(m_nRestarts, 1);
+    EXPECT_EQ(Windows().Power().DriverCalls().size(), 1u);
+    EXPECT_EQ(Dlg().m_strMessage.Str(), c.pszText);
+    // Later ticks find the run handled: no second box, no second restart; the screen stays.
+    EXPECT_EQ(Tick(IDT_PROGRESS), -1);
+    EXPECT_EQ(m_pUser->m_boxes.size(), 1u);
+    EXPECT_EQ(m_nRestarts, 1);
+    EXPECT_EQ(Shown(), Texts{c.pszScreen});
+    EXPECT_EQ(m_nRestartPeriod, 0u);
+    EXPECT_EQ(m_image.Snapshot().count(L"\\SDMMC\\OrvaneData\\AppData\\state.dat"), 1u);
+    TearDown();
+    SetUp();
+  }
+}
+
+TEST_F(ProgramTest, TearDownStopsTheWorkerBeforeItClosesTheMutex) {
+  Start(kNavi);
+  const HANDLE hMutex = Dlg().m_hMutex;
+  std::vector<std::string> seen;
+  CDiagCapture diag([&](const std::string& strLine) {
+    seen.push_back(strLine.substr(0, strLine.find(']') + 1) +
+                   (LookupHandle(hMutex) ? " mutex open" : " mutex closed"));
+  });
+  const HWND hDlg = Hwnd();
+  EXPECT_TRUE(Dlg().DestroyWindow());
+  EXPECT_EQ(seen, std::vector<std::string>{"[End Thread] mutex open"});
+  EXPECT_EQ(LookupHandle(hMutex), nullptr);
+  EXPECT_EQ(Dlg().m_pWorker, nullptr);
+  EXPECT_EQ(Windows().WidgetOf(hDlg), nullptr);
+}
+
+TEST_F(ProgramTest, TheApplicationRunsTheDialogModallyAndLetsTheProgramEnd) {
+  m_image.File("SDMMC/Recovery/Path.xml", kNavi);
+  CHostOptions options;
+  options.strImageRoot = m_image.Root();
+  options.strProgramPath = L"\\SDMMC\\Recovery\\Recovery.exe";
+  options.fnRestart = [] { return FALSE; };
+  ScreenRigApplication();
+  CHostBackends backends(options);
+  CBoxAnswerer user(backends.Windows());  // none expected; none waits for ever either
+  UINT nTemplate = 0;
+  bool bIcon = false;
+  QTimer::singleShot(0, [&] {
+    const HWND hDlg = AfxGetMainWnd()->m_hWnd;
+    nTemplate = backends.Windows().TemplateOf(hDlg);
+    bIcon = !backends.Windows().WidgetOf(hDlg)->window()->windowIcon().isNull();
+    ::EndDialog(hDlg, IDCANCEL);  // the loop ends some other way than by the program
+  });
+  ASSERT_EQ(AfxGetApp(), &theApp);
+  EXPECT_EQ(theApp.InitInstance(), FALSE);
+  EXPECT_EQ(nTemplate, static_cast<UINT>(IDD_RECOVERY));
+  EXPECT_TRUE(bIcon);
+  EXPECT_EQ(theApp.m_strRegistryKey, L"Local AppWizard-Generated Applications");
+  EXPECT_EQ(AfxGetMainWnd(), nullptr);
+  EXPECT_EQ(user.m_boxes.size(), 0u);
+}
+
+TEST(ModuleDirectory, KeepsTheTrailingSeparator) {
+  CTempImage image;
+  CHostDevice dev(image.Root());
+  CDeviceScope scope(dev);
+  const std::tuple<std::wstring, BOOL, std::wstring> cases[] = {
+      {L"\\Windows\\x.exe", TRUE, L"\\Windows\\"},
+      {L"\\SDMMC\\Recovery\\Recovery.exe", TRUE, L"\\SDMMC\\Recovery\\"},
+      {L"\\x.exe", TRUE, L"\\"},
+      {L"x.exe", TRUE, L""},
+      // Too long for the buffer: it stays as it was.
+      {L"\\" + std::wstring(MAX_PATH, L'a'), FALSE, L"before"},
+  };
+  for (const auto& [strModule, bResult, strDir] : cases) {
+    SCOPED_TRACE(WideToUtf8(strModule));
+    dev.SetModuleFileName(strModule);
+    WCHAR szDir[MAX_PATH] = L"before";
+    EXPECT_EQ(CRecoveryDlg::GetModuleDirectory(szDir), bResult);
+    EXPECT_EQ(std::wstring(szDir), strDir);
+    CString str = L"before";
+    EXPECT_EQ(CRecoveryDlg::GetModuleDirectory(str), bResult);
+    EXPECT_EQ(str.Str(), strDir);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,127 @@
+// Whole-file copies on the host: contents, permission bits and modification time kept; one to a
+// new name made under that name, one over an old file written aside and renamed over it whole; a
+// copy onto the file itself refused whatever names it; a failure (the file size limit, as a full
+// disk would) leaves the destination as it was and no temporary file behind.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/cstring.h"
+#include "platform/files.h"
+#include "platform/host/device/device.h"
+#include "tests/support/image.h"
+
+namespace {
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  unsigned v = 12345;
+  for (auto& ch : s) ch = static_cast<char>((v = v * 1103515245u + 12345u) >> 16);
+  return s;
+}
+
+// What happened to the names of the folder watched by fdNotify, in order: "create f", "modify f",
+// "close f", "from f", "to f"; a name other than strName reads "~".
+std::vector<std::string> Events(int fdNotify, const std::string& strName) {
+  static const std::pair<uint32_t, const char*> kKinds[] = {{IN_CREATE, "create "},
+                                                            {IN_MODIFY, "modify "},
+                                                            {IN_CLOSE_WRITE, "close "},
+                                                            {IN_MOVED_FROM, "from "},
+                                                            {IN_MOVED_TO, "to "}};
+  std::vector<std::string> out;
+  alignas(inotify_event) char buf[4096];
+  for (ssize_t n; (n = ::read(fdNotify, buf, sizeof buf)) > 0;)
+    for (ssize_t i = 0; i < n; i += static_cast<ssize_t>(sizeof(inotify_event)) +
+                                    reinterpret_cast<const inotify_event*>(buf + i)->len) {
+      const auto* ev = reinterpret_cast<const inotify_event*>(buf + i);
+      for (const auto& [mask, what] : kKinds)
+        if (ev->mask & mask) out.push_back(what + (strName == ev->name ? strName : "~"));
+    }
+  ::close(fdNotify);
+  return out;
+}
+
+struct stat StatOf(const std::string& path) {
+  struct stat st {};
+  ::stat(path.c_str(), &st);
+  return st;
+}
+
+TEST(HostCopy, KeepsContentsModeAndTime) {
+  const std::tuple<const char*, size_t, mode_t, bool> cases[] = {
+      {"empty file to a new name", 0, 0644, false},
+      {"several megabytes over an old file", 3 << 20, 0750, true},
+      {"read-only source", 100, 0444, false},
+      {"odd size", 65537, 0600, true},
+      {"group-writable to a new name, past the file creation mask", 10, 0664, false},
+  };
+  CTempImage image;
+  image.Folder("Dst");
+  CHostDevice dev(image.Root());
+  CDeviceScope scope(dev);
+  CTree expected;
+  int n = 0;
+  for (const auto& [pszName, nSize, mode, bDestExists] : cases) {
+    SCOPED_TRACE(pszName);
+    const std::string name = "f" + std::to_string(n++);
+    const std::string src = image.Host("Src/" + name), dst = image.Host("Dst/" + name);
+    image.File("Src/" + name, Pattern(nSize), mode);
+    struct timespec times[2] = {{1000000000, 111}, {1234567890, 123456789}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, src.c_str(), times, 0), 0);
+    if (bDestExists) image.File("Dst/" + name, "old contents", 0666);
+    expected = image.Snapshot();
+    expected[L"\\Dst\\" + Utf8ToWide(name)] = expected[L"\\Src\\" + Utf8ToWide(name)];
+    const int fdNotify = ::inotify_init1(IN_NONBLOCK);
+    ::inotify_add_watch(fdNotify, image.Host("Dst").c_str(),
+                        IN_CREATE | IN_MODIFY | IN_CLOSE_WRITE | IN_MOVE);
+    EXPECT_TRUE(CopyFileW(Utf8ToWide("\\Src\\" + name).c_str(),
+                          Utf8ToWide("\\Dst\\" + name).c_str(), FALSE));
+    // A new name is written in place; an old file is replaced whole by a rename.
+    using V = std::vector<std::string>;
+    const V kNew = {"create " + name, "modify " + name, "close " + name};
+    const V kOver = {"create ~", "modify ~", "close ~", "from ~", "to " + name};
+    EXPECT_EQ(Events(fdNotify, name), (bDestExists ? kOver : nSize ? kNew : V{kNew[0], kNew[2]}));
+    const struct stat st = StatOf(dst);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(std::make_pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),
+              std::make_pair(time_t{1234567890}, 123456789L));
+    // Nothing but the copy: no temporary file stays behind.
+    EXPECT_EQ(image.Snapshot(), expected);
+  }
+}
+
+TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationAsItWas) {
+  CTempImage image;
+  CHostDevice dev(image.Root());
+  CDeviceScope scope(dev);
+  image.File("Src/a", "precious");
+  image.Folder("Dst");
+  ASSERT_EQ(::link(image.Host("Src/a").c_str(), image.Host("Dst/hard").c_str()), 0);
+  image.File("Src/big", Pattern(2 << 20));
+  image.File("Dst/old", "old", 0640);
+  const CTree before = image.Snapshot();
+  const std::tuple<const wchar_t*, const wchar_t*, DWORD> cases[] = {
+      {L"\\Src\\a", L"\\Src\\a", ERROR_SHARING_VIOLATION},
+      {L"\\Src\\a", L"/Src//a", ERROR_SHARING_VIOLATION},
+      {L"\\Dst\\..\\Src\\a", L"\\Src\\.\\a", ERROR_SHARING_VIOLATION},
+      {L"\\Src\\a", L"\\Dst\\hard", ERROR_SHARING_VIOLATION},
+      {L"\\Src\\big", L"\\Dst\\old", ERROR_DISK_FULL},
+      {L"\\Src\\big", L"\\Dst\\new", ERROR_DISK_FULL},
+  };
+  {
+    CFileSizeLimit limit(1 << 20);
+    for (const auto& [pszSource, pszDest, dwError] : cases) {
+      SCOPED_TRACE(WideToUtf8(pszDest));
+      EXPECT_FALSE(CopyFileW(pszSource, pszDest, FALSE));
+      EXPECT_EQ(GetLastError(), dwError);
+    }
+    EXPECT_FALSE(dev.ReplaceFileContents(L"\\Dst\\old", Pattern(2 << 20)));
+    EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
+  }
+  EXPECT_EQ(image.Snapshot(), before);
+  EXPECT_EQ(StatOf(image.Host("Dst/old")).st_mode & 07777, 0640u);
+}
+
+}  // namespace

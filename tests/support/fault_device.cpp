@@ -1,0 +1,219 @@
+#include "tests/support/fault_device.h"
+
+#include "platform/kernel.h"
+
+namespace {
+
+const wchar_t* const kOpNames[] = {
+    L"List",       L"GetAttributes", L"SetAttributes", L"CreateFolder", L"CopyFile",
+    L"DeleteFile", L"RemoveFolder",  L"ReadFile",      L"ReplaceFile",  L"OpenProcess"};
+
+thread_local size_t t_nLogged = 0;  // this thread's last line in the log
+
+class CImmortalProcess : public CProcessObject {
+ public:
+  BOOL Terminate(UINT) override {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  DWORD Wait(DWORD dwMilliseconds) override {
+    Sleep(dwMilliseconds == INFINITE ? 0 : dwMilliseconds);
+    return WAIT_TIMEOUT;
+  }
+};
+
+class CHidingListing : public IFolderListing {
+ public:
+  CHidingListing(std::unique_ptr<IFolderListing> inner, std::function<DWORD(const wchar_t*)> bit)
+      : m_inner(std::move(inner)), m_fnBit(std::move(bit)) {}
+  bool Next(WIN32_FIND_DATAW& data) override {
+    if (!m_inner->Next(data)) return false;
+    data.dwFileAttributes |= m_fnBit(data.cFileName);
+    return true;
+  }
+
+ private:
+  std::unique_ptr<IFolderListing> m_inner;
+  std::function<DWORD(const wchar_t*)> m_fnBit;
+};
+
+}  // namespace
+
+CFaultDevice::CFaultDevice(IDeviceBackend& device)
+    : m_device(device), m_pPrevious(InstallDeviceBackend(this)) {}
+
+CFaultDevice::~CFaultDevice() { InstallDeviceBackend(m_pPrevious); }
+
+void CFaultDevice::Fail(EOp eOp, DWORD dwError, int nAt, bool bOnward, std::wstring strPathPart) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_faults.push_back({eOp, dwError, nAt, bOnward, std::move(strPathPart)});
+}
+
+void CFaultDevice::Hide(const std::wstring& strPath) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_hidden.insert(strPath);
+}
+
+void CFaultDevice::Immortal(DWORD dwPid) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_immortal.insert(dwPid);
+}
+
+void CFaultDevice::CutAfter(int nChanges) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_nCut = nChanges;
+}
+
+int CFaultDevice::Changes() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_nChanges;
+}
+
+std::vector<std::wstring> CFaultDevice::Log() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_log;
+}
+
+void CFaultDevice::OnCall(std::function<void(const std::wstring&)> fn) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_fnOnCall = std::move(fn);
+}
+
+bool CFaultDevice::Injected(EOp eOp, const std::wstring& strLine, const std::wstring& strPath,
+                            bool bChange) {
+  const std::wstring strCall = std::wstring(kOpNames[static_cast<int>(eOp)]) + L" " + strLine;
+  std::function<void(const std::wstring&)> fn;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    fn = m_fnOnCall;
+  }
+  if (fn) fn(strCall);
+  std::lock_guard<std::mutex> lock(m_mutex);
+  t_nLogged = m_log.size();
+  m_log.push_back(strCall);
+  DWORD dwError = 0;
+  for (CFault& f : m_faults) {
+    if (f.eOp != eOp || strPath.find(f.strPathPart) == std::wstring::npos) continue;
+    ++f.nCalls;
+    if (f.nCalls == f.nAt || (f.bOnward && f.nCalls > f.nAt)) dwError = f.dwError;
+  }
+  if (bChange && !dwError) {
+    if (m_nCut >= 0 && m_nChanges >= m_nCut)
+      dwError = ERROR_GEN_FAILURE;
+    else
+      ++m_nChanges;
+  }
+  if (!dwError) return false;
+  m_log.back() += L" = " + std::to_wstring(dwError);
+  SetLastError(dwError);
+  return true;
+}
+
+BOOL CFaultDevice::Done(BOOL bResult) {
+  if (!bResult) {
+    const DWORD dwError = GetLastError();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (t_nLogged < m_log.size()) m_log[t_nLogged] += L" = " + std::to_wstring(dwError);
+    SetLastError(dwError);
+  }
+  return bResult;
+}
+
+DWORD CFaultDevice::HiddenBit(const std::wstring& strPath) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_hidden.count(strPath) ? FILE_ATTRIBUTE_HIDDEN : 0;
+}
+
+BOOL CFaultDevice::ListFolder(const std::wstring& strFolder,
+                              std::vector<WIN32_FIND_DATAW>& entries) {
+  std::unique_ptr<IFolderListing> listing = OpenListing(strFolder);
+  entries.clear();
+  for (WIN32_FIND_DATAW data; listing && listing->Next(data);) entries.push_back(data);
+  return listing != nullptr;
+}
+
+std::unique_ptr<IFolderListing> CFaultDevice::OpenListing(const std::wstring& strFolder) {
+  if (Injected(EOp::kList, strFolder, strFolder, false)) return nullptr;
+  std::unique_ptr<IFolderListing> inner = m_device.OpenListing(strFolder);
+  if (!Done(inner != nullptr)) return nullptr;
+  return std::make_unique<CHidingListing>(std::move(inner), [this, strFolder](const wchar_t* psz) {
+    return HiddenBit(strFolder + L"\\" + psz);
+  });
+}
+
+DWORD CFaultDevice::GetAttributes(const std::wstring& strPath) {
+  if (Injected(EOp::kGetAttributes, strPath, strPath, false)) return INVALID_FILE_ATTRIBUTES;
+  const DWORD dw = m_device.GetAttributes(strPath);
+  if (!Done(dw != INVALID_FILE_ATTRIBUTES)) return dw;
+  return dw | HiddenBit(strPath);
+}
+
+BOOL CFaultDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes) {
+  if (Injected(EOp::kSetAttributes, strPath + L" " + std::to_wstring(dwAttributes), strPath, true))
+    return FALSE;
+  if (!Done(m_device.SetAttributes(strPath, dwAttributes & ~FILE_ATTRIBUTE_HIDDEN))) return FALSE;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (dwAttributes & FILE_ATTRIBUTE_HIDDEN)
+    m_hidden.insert(strPath);
+  else
+    m_hidden.erase(strPath);
+  return TRUE;
+}
+
+BOOL CFaultDevice::CreateFolder(const std::wstring& strPath) {
+  return Injected(EOp::kCreateFolder, strPath, strPath, true)
+             ? FALSE
+             : Done(m_device.CreateFolder(strPath));
+}
+
+BOOL CFaultDevice::CopyFile(const std::wstring& strSource, const std::wstring& strDest,
+                            BOOL bFailIfExists) {
+  if (Injected(EOp::kCopyFile, strSource + L" -> " + strDest, strSource, true)) return FALSE;
+  // The device copies over a hidden file no more than over a read-only one.
+  if (HiddenBit(strDest)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return Done(FALSE);
+  }
+  return Done(m_device.CopyFile(strSource, strDest, bFailIfExists));
+}
+
+BOOL CFaultDevice::DeleteFile(const std::wstring& strPath) {
+  return Injected(EOp::kDeleteFile, strPath, strPath, true) ? FALSE
+                                                            : Done(m_device.DeleteFile(strPath));
+}
+
+BOOL CFaultDevice::RemoveFolder(const std::wstring& strPath) {
+  return Injected(EOp::kRemoveFolder, strPath, strPath, true)
+             ? FALSE
+             : Done(m_device.RemoveFolder(strPath));
+}
+
+BOOL CFaultDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes) {
+  return Injected(EOp::kReadFile, strPath, strPath, false)
+             ? FALSE
+             : Done(m_device.ReadWholeFile(strPath, bytes));
+}
+
+BOOL CFaultDevice::ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) {
+  return Injected(EOp::kReplaceFile, strPath, strPath, true)
+             ? FALSE
+             : Done(m_device.ReplaceFileContents(strPath, bytes));
+}
+
+std::vector<CProcessInfo> CFaultDevice::SnapshotProcesses() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_log.push_back(L"Snapshot");
+  }
+  return m_device.SnapshotProcesses();
+}
+
+std::shared_ptr<CProcessObject> CFaultDevice::OpenProcess(DWORD dwPid) {
+  const std::wstring strPid = std::to_wstring(dwPid);
+  if (Injected(EOp::kOpenProcess, strPid, strPid, false)) return nullptr;
+  std::shared_ptr<CProcessObject> process = m_device.OpenProcess(dwPid);
+  if (!Done(process != nullptr)) return nullptr;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_immortal.count(dwPid)) return std::make_shared<CImmortalProcess>();
+  return process;
+}
