@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
-#include <atomic>
-#include <string>
 #include <thread>
 
 #include "engine/copy_error.h"
