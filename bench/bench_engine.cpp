@@ -1,16 +1,18 @@
 // The engine's tree walks on the host backend against the standard tools, on the same trees in
 // /dev/shm in the same run: counting against find | wc -l, copying (CountTree and CopyTree)
-// against cp -r, deleting (DeleteTree) against rm -rf. Each round measures tool and engine, in
-// turns; the report gives medians of the wall time and of the processor time (user + system, of
-// this process for the engine and of the children for the tool, which stays meaningful on a
-// loaded machine), the ratio engine/tool per round (median and range) and the tool's own spread,
-// which is the machine's noise.
+// against cp -r, deleting (DeleteTree) against rm -rf; and against the floor (floor.c): the same
+// walks making only the system calls the device's semantics require. Each round measures tool,
+// floor and engine, in turns; the report gives medians of the wall time and of the processor time
+// (user + system, of this process for the engine and the floor and of the children for the tool,
+// which stays meaningful on a loaded machine), the ratios engine/tool and engine/floor per round
+// (median and range) and the tool's and the floor's own spread, which is the machine's noise.
 //
 // A first round of each is run and not counted: the first use of fresh memory by /dev/shm costs
 // several times what later rounds pay.
 //
 // Usage: bench_engine [rounds] [small|large]   (default 7 rounds of both trees; trees under
 // /dev/shm, removed at the end)
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/floor.h"
 #include "engine/copy_tree.h"
 #include "engine/delete_tree.h"
 #include "platform/files.h"
@@ -78,35 +81,41 @@ double Median(std::vector<double> v) {
 }
 
 struct CSeries {
-  std::vector<CTime> tool, engine;
+  std::vector<CTime> tool, floor, engine;
 };
 
-void ReportOne(const char* pszWhat, const char* pszTool, const char* pszClock,
-               const std::vector<double>& tool, const std::vector<double>& engine) {
+// "median ms (spread)" of one side's times.
+std::string Side(const std::vector<double>& v) {
+  auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+  const double dMed = Median(v);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%7.1f ms (%+4.0f%%..%+4.0f%%)", dMed * 1e3,
+                (*lo / dMed - 1) * 100, (*hi / dMed - 1) * 100);
+  return buf;
+}
+
+// "median (range)" of the per-round ratios engine/other.
+std::string Ratio(const std::vector<double>& engine, const std::vector<double>& other) {
   std::vector<double> ratios;
-  for (size_t i = 0; i < tool.size(); ++i) ratios.push_back(engine[i] / tool[i]);
-  auto [toolMin, toolMax] = std::minmax_element(tool.begin(), tool.end());
-  auto [rMin, rMax] = std::minmax_element(ratios.begin(), ratios.end());
-  double toolMed = Median(tool), engMed = Median(engine);
-  std::printf(
-      "%-11s %-11s %-4s tool %8.1f ms (%+4.0f%%..%+4.0f%%)  engine %8.1f ms  ratio %.2f "
-      "(rounds %.2f..%.2f)\n",
-      pszWhat, pszTool, pszClock, toolMed * 1e3, (*toolMin / toolMed - 1) * 100,
-      (*toolMax / toolMed - 1) * 100, engMed * 1e3, engMed / toolMed, *rMin, *rMax);
+  for (size_t i = 0; i < engine.size(); ++i) ratios.push_back(engine[i] / other[i]);
+  auto [lo, hi] = std::minmax_element(ratios.begin(), ratios.end());
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%.2f (%.2f..%.2f)", Median(ratios), *lo, *hi);
+  return buf;
 }
 
 void Report(const char* pszWhat, const char* pszTool, const CSeries& s) {
-  std::vector<double> toolWall, toolCpu, engWall, engCpu;
-  for (const CTime& t : s.tool) {
-    toolWall.push_back(t.dWall);
-    toolCpu.push_back(t.dCpu);
+  for (bool bWall : {true, false}) {
+    auto pick = [&](const std::vector<CTime>& times) {
+      std::vector<double> v;
+      for (const CTime& t : times) v.push_back(bWall ? t.dWall : t.dCpu);
+      return v;
+    };
+    const std::vector<double> tool = pick(s.tool), floor = pick(s.floor), engine = pick(s.engine);
+    std::printf("%-10s %-10s %-4s engine %s  tool %s  floor %s  engine/tool %s  engine/floor %s\n",
+                pszWhat, pszTool, bWall ? "wall" : "cpu", Side(engine).c_str(), Side(tool).c_str(),
+                Side(floor).c_str(), Ratio(engine, tool).c_str(), Ratio(engine, floor).c_str());
   }
-  for (const CTime& t : s.engine) {
-    engWall.push_back(t.dWall);
-    engCpu.push_back(t.dCpu);
-  }
-  ReportOne(pszWhat, pszTool, "wall", toolWall, engWall);
-  ReportOne(pszWhat, pszTool, "cpu", toolCpu, engCpu);
   std::fflush(stdout);
 }
 
@@ -137,6 +146,12 @@ void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
   const std::string strSrc = strRoot + "/SDMMC/src";
   const std::string strToolDst = strRoot + "/ResidentFlash/tool";
   const std::string strEngineDst = strRoot + "/ResidentFlash/engine";
+  const int fdRoot = ::open(strRoot.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  auto check = [](bool bOk, const char* pszWhat) {
+    if (bOk) return;
+    std::fprintf(stderr, "%s failed\n", pszWhat);
+    std::exit(1);
+  };
   HANDLE hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY");
   CSeries count, copy, del;
   DWORD dwCounted = 0, dwCopied = 0;
@@ -144,17 +159,26 @@ void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
     if (i == 0) count = copy = del = CSeries{};
     // Counting.
     count.tool.push_back(Tool([&] { Shell("find " + strSrc + " -type f | wc -l >/dev/null"); }));
+    count.floor.push_back(
+        Engine([&] { check(FloorCount(fdRoot, "SDMMC/src") >= 0, "floor count"); }));
     count.engine.push_back(Engine([&] {
       std::atomic<DWORD> nTotal{0};
       CountTree(L"\\*", L"\\SDMMC\\src", nTotal);
       dwCounted = nTotal;
     }));
     // Copying (the job counts first, then copies), then deleting the copy just made. Each side
-    // deletes its copy before the other copies, so both write into the same free memory, and
-    // the side that goes first changes every round.
+    // deletes its copy before the next side copies, so all write into the same free memory, and
+    // the order of the sides changes every round.
     auto tool = [&] {
       copy.tool.push_back(Tool([&] { Shell("cp -r " + strSrc + " " + strToolDst); }));
       del.tool.push_back(Tool([&] { Shell("rm -rf " + strToolDst); }));
+    };
+    auto floor = [&] {
+      copy.floor.push_back(Engine([&] {
+        check(FloorCopy(fdRoot, "SDMMC/src", "ResidentFlash/floor") >= 0, "floor copy");
+      }));
+      del.floor.push_back(
+          Engine([&] { check(FloorDelete(fdRoot, "ResidentFlash/floor") == 0, "floor delete"); }));
     };
     auto engine = [&] {
       copy.engine.push_back(Engine([&] {
@@ -172,14 +196,10 @@ void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
         std::exit(1);
       }
     };
-    if (i % 2 == 0) {
-      tool();
-      engine();
-    } else {
-      engine();
-      tool();
-    }
+    const std::function<void()> sides[] = {tool, floor, engine};
+    for (int k = 0; k < 3; ++k) sides[(k + i + 3) % 3]();
   }
+  ::close(fdRoot);
   CloseHandle(hMutex);
   std::printf("%s: %u files counted, %u copied, %d rounds\n", pszName, dwCounted, dwCopied,
               nRounds);

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cwchar>
+#include <locale>
 
 namespace {
 
@@ -53,8 +54,9 @@ void CString::Format(LPCWSTR pszFormat, ...) {
 }
 
 CString& CString::MakeUpper() {
-  for (auto& ch : m_str)
-    if (ch >= L'a' && ch <= L'z') ch = static_cast<wchar_t>(ch - L'a' + L'A');
+  // The classic locale's cases, not the host's (see _wcsupr).
+  std::use_facet<std::ctype<wchar_t>>(std::locale::classic())
+      .toupper(m_str.data(), m_str.data() + m_str.size());
   return *this;
 }
 

@@ -1,11 +1,15 @@
 #include "platform/runtime.h"
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
+#include <locale>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -116,25 +120,20 @@ void SetStatusLine(const std::string& strUtf8) {
   g_strStatus = strUtf8;
 }
 
+// The device's runtime reads and cases text as the classic locale does; the host's C locale is the
+// environment's (Qt sets it), whose notion of letters and white space takes in other scripts.
 LPWSTR _wcsupr(LPWSTR psz) {
-  if (!psz) return psz;
-  for (wchar_t* p = psz; *p; ++p)
-    if (*p >= L'a' && *p <= L'z') *p = static_cast<wchar_t>(*p - L'a' + L'A');
+  if (psz)
+    std::use_facet<std::ctype<wchar_t>>(std::locale::classic())
+        .toupper(psz, psz + std::wcslen(psz));
   return psz;
 }
 
 int _wtoi(LPCWSTR psz) {
   if (!psz) return 0;
-  const wchar_t* p = psz;
-  while (*p == L' ' || (*p >= L'\t' && *p <= L'\r')) ++p;
-  bool bNeg = false;
-  if (*p == L'+' || *p == L'-') bNeg = (*p++ == L'-');
-  long long v = 0;
-  for (; *p >= L'0' && *p <= L'9'; ++p) {
-    v = v * 10 + (*p - L'0');
-    if (v > static_cast<long long>(INT_MAX) + 1) v = static_cast<long long>(INT_MAX) + 1;
-  }
-  if (bNeg) v = -v;
-  if (v > INT_MAX) v = INT_MAX;
-  return static_cast<int>(v);
+  std::wistringstream in(psz);
+  in.imbue(std::locale::classic());
+  long long v = 0;  // past its range: its bound
+  in >> v;
+  return static_cast<int>(std::clamp<long long>(v, INT_MIN, INT_MAX));
 }

@@ -45,6 +45,3 @@ constexpr int kDialogBaseUnitX = 6;
 constexpr int kDialogBaseUnitY = 13;
 constexpr int DialogUnitsToPixelsX(int x) { return x * kDialogBaseUnitX / 4; }
 constexpr int DialogUnitsToPixelsY(int y) { return y * kDialogBaseUnitY / 8; }
-
-// The program's icon (id 128) as PNG bytes.
-std::span<const unsigned char> MainIconPng();

@@ -1,8 +1,10 @@
-// Whole-file copies on the host: contents, permission bits and modification time kept; a copy
-// onto the file itself refused whatever names it; a failure (the file size limit, as a full disk
-// would) leaves the destination as it was and no temporary file behind.
+// Whole-file copies on the host: contents, permission bits and modification time kept; one to a
+// new name made under that name, one over an old file written aside and renamed over it whole; a
+// copy onto the file itself refused whatever names it; a failure (the file size limit, as a full
+// disk would) leaves the destination as it was and no temporary file behind.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +20,21 @@ std::string Pattern(size_t n) {
   unsigned v = 12345;
   for (auto& ch : s) ch = static_cast<char>((v = v * 1103515245u + 12345u) >> 16);
   return s;
+}
+
+// The names made in the folder fdNotify watches, in order: "+f" created, ">f" renamed to; a name
+// other than strName reads "~".
+std::string Made(int fdNotify, const std::string& strName) {
+  std::string out;
+  alignas(inotify_event) char buf[4096];
+  for (ssize_t n; (n = ::read(fdNotify, buf, sizeof buf)) > 0;)
+    for (const char* p = buf; p < buf + n;
+         p += sizeof(inotify_event) + reinterpret_cast<const inotify_event*>(p)->len) {
+      const auto* ev = reinterpret_cast<const inotify_event*>(p);
+      out += (ev->mask & IN_CREATE ? "+" : ">") + (strName == ev->name ? strName : "~");
+    }
+  ::close(fdNotify);
+  return out;
 }
 
 struct stat StatOf(const std::string& path) {
@@ -50,8 +67,12 @@ TEST(HostCopy, KeepsContentsModeAndTime) {
     if (bDestExists) image.File("Dst/" + name, "old contents", 0666);
     expected = image.Snapshot();
     expected[L"\\Dst\\" + Utf8ToWide(name)] = expected[L"\\Src\\" + Utf8ToWide(name)];
+    const int fdNotify = ::inotify_init1(IN_NONBLOCK);
+    ::inotify_add_watch(fdNotify, image.Host("Dst").c_str(), IN_CREATE | IN_MOVED_TO);
     EXPECT_TRUE(CopyFileW(Utf8ToWide("\\Src\\" + name).c_str(),
                           Utf8ToWide("\\Dst\\" + name).c_str(), FALSE));
+    // A new name is written in place; an old file is replaced whole by a rename.
+    EXPECT_EQ(Made(fdNotify, name), bDestExists ? "+~>" + name : "+" + name);
     const struct stat st = StatOf(dst);
     EXPECT_EQ(st.st_mode & 07777, mode);
     EXPECT_EQ(std::make_pair(st.st_mtim.tv_sec, st.st_mtim.tv_nsec),

@@ -211,12 +211,13 @@ const CCase kCases[] = {
      L"rel_in:0x80 rel_out:0x80; error 5; error 5; error 5; x; error 5; error 5; 0x80; error 5; "
      L"error 5; x.txt:0x80",
      {}},
-    {"nothing is written out of the image through a link; a link goes as a link",
+    {"nothing is written through a link, not even one that stays inside; a link goes as a link",
      L"copy \\Links\\abs_file \\Src\\copy; copy \\Src\\x.txt \\Links\\abs_dir\\x; "
      L"mkd \\Links\\rel_dir_out\\evil; del \\Links\\abs_dir\\secret.txt; "
      L"replace \\Links\\abs_dir\\secret.txt x; set \\Links\\abs_file 1; rmd \\Links\\rel_dir_in; "
+     L"copy \\Src\\x.txt \\Links\\rel_dir_in\\y; del \\Links\\rel_dir_in\\x.txt; "
      L"del \\Links\\abs_file; del \\Links\\rel_dir_in",
-     L"error 5; error 5; error 5; error 5; error 5; ok; error 267; ok; ok",
+     L"error 5; error 5; error 5; error 5; error 5; ok; error 267; error 5; error 5; ok; ok",
      {{L"\\Links\\abs_file", std::nullopt}, {L"\\Links\\rel_dir_in", std::nullopt}}},
     {"processes: the image's programs in ascending pid, never the caller or an outsider",
      L"snap; open self; open stranger; open gone; open 0",

@@ -8,7 +8,6 @@
 
 #include <filesystem>
 #include <new>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -142,101 +141,6 @@ TEST_F(HostFacts, AListingOutlivingItsDeviceServesNoOtherDevice) {
   EXPECT_FALSE(FindNextFileW(h, &data));
   EXPECT_TRUE(FindClose(h));
   dev->~CHostDevice();
-}
-
-std::wstring Code(BOOL b) { return b ? L"ok" : L"error " + std::to_wstring(GetLastError()); }
-
-// The device calls a recovery makes on a folder, in order, with their outcomes.
-std::vector<std::wstring> Exercise(CHostDevice& dev) {
-  std::vector<std::wstring> out;
-  DWORD a = dev.GetAttributes(L"\\P\\A\\f.txt");
-  out.push_back(a == INVALID_FILE_ATTRIBUTES ? Code(FALSE) : std::to_wstring(a));
-  out.push_back(Code(dev.SetAttributes(L"\\P\\A\\ro.txt", 0)));
-  out.push_back(Code(dev.CopyFile(L"\\src.txt", L"\\P\\A\\new.txt", FALSE)));
-  out.push_back(Code(dev.CopyFile(L"\\src.txt", L"\\P\\A\\f.txt", FALSE)));
-  out.push_back(Code(dev.CreateFolder(L"\\P\\A\\Sub")));
-  out.push_back(Code(dev.ReplaceFileContents(L"\\P\\A\\g.txt", "g")));
-  std::string bytes;
-  out.push_back(Code(dev.ReadWholeFile(L"\\P\\A\\g.txt", bytes)) + Utf8ToWide(bytes));
-  out.push_back(Code(dev.DeleteFile(L"\\P\\A\\f.txt")));
-  out.push_back(Code(dev.RemoveFolder(L"\\P\\A\\Sub")));
-  return out;
-}
-
-void Fill(const CTempImage& image) {
-  image.Lay("src.txt=new P/A/f.txt=old P/A/ro.txt=ro! Q/f.txt=q");
-}
-
-// Changes made by others, written "mv from to", "cp folder to", "rm path", "mkd path" and
-// "ln path target" ($O: the outside folder), one after another.
-void Change(const CTempImage& i, const std::string& strScript, const std::string& strOut) {
-  std::istringstream in(strScript);
-  for (std::string op, a, b; in >> op >> a;) {
-    if (op != "rm" && op != "mkd") in >> b;
-    if (const size_t n = b.find("$O"); n != std::string::npos) b.replace(n, 2, strOut);
-    if (op == "mv") {
-      ASSERT_EQ(::rename(i.Host(a).c_str(), i.Host(b).c_str()), 0);
-    }
-    if (op == "cp") std::filesystem::copy(i.Host(a), i.Host(b));
-    if (op == "rm") std::filesystem::remove_all(i.Host(a));
-    if (op == "mkd") i.Folder(a);
-    if (op == "ln") i.Link(a, b);
-  }
-}
-
-// The image remembers folders it resolved. A remembered folder serves unchecked only the next two
-// calls of the thread that used it; after that, or on another thread, whatever happened to its
-// name meanwhile (moved away, removed, replaced by a folder or by a link in or out of the image,
-// the same for a folder above it), the device answers exactly as one that never saw the folder,
-// and nothing outside the image is read or touched.
-TEST(HostFolderCache, RemembersNothingThatChangedSince) {
-  CTempImage outside;
-  outside.Folder("A");
-  outside.File("A/f.txt", "secret");
-  outside.File("A/ro.txt", "secret", 0444);
-  const std::pair<const char*, const char*> cases[] = {
-      {"unchanged", ""},
-      {"folder moved away", "mv P/A P/B"},
-      {"folder replaced by another", "mv P/A P/B cp Q P/A"},
-      {"folder removed and made again", "rm P/A mkd P/A"},
-      {"folder replaced by an absolute link out", "mv P/A P/B ln P/A $O/A"},
-      {"folder replaced by a relative link out", "mv P/A P/B ln P/A ../../..$O/A"},
-      {"folder replaced by a link to itself moved", "mv P/A P/B ln P/A B"},
-      {"folder replaced by a link to another", "mv P/A P/B ln P/A ../Q"},
-      {"folder above replaced by a link out", "mv P R ln P $O"},
-      {"folder above replaced by a link to itself moved", "mv P R ln P R"},
-  };
-  const auto outsideBefore = outside.Snapshot();
-  for (const auto& [pszName, pszChange] : cases) {
-    SCOPED_TRACE(pszName);
-    // The same change and calls on a device that never resolved the folder before tell the answer.
-    CTempImage fresh;
-    Fill(fresh);
-    Change(fresh, pszChange, outside.Root());
-    CHostDevice freshDev(fresh.Root());
-    std::vector<std::wstring> expected = Exercise(freshDev);
-
-    for (bool bOtherThread : {false, true}) {
-      SCOPED_TRACE(bOtherThread ? "next call on another thread" : "after two other calls");
-      CTempImage warmed;
-      Fill(warmed);
-      CHostDevice warmedDev(warmed.Root());
-      ASSERT_NE(warmedDev.GetAttributes(L"\\P\\A\\f.txt"), INVALID_FILE_ATTRIBUTES);
-      ASSERT_NE(warmedDev.GetAttributes(L"\\P\\A\\ro.txt"), INVALID_FILE_ATTRIBUTES);
-      Change(warmed, pszChange, outside.Root());
-      std::vector<std::wstring> got;
-      if (bOtherThread) {
-        std::thread([&] { got = Exercise(warmedDev); }).join();
-      } else {
-        warmedDev.GetAttributes(L"\\Q");
-        warmedDev.GetAttributes(L"\\Q");
-        got = Exercise(warmedDev);
-      }
-      EXPECT_EQ(got, expected);
-      EXPECT_EQ(warmed.Snapshot(), fresh.Snapshot());
-      EXPECT_EQ(outside.Snapshot(), outsideBefore);
-    }
-  }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// Whole-file work on the host: copy, read and replace, each finished before it takes the
-// destination's name (a file without a name linked in, or a temporary file renamed over the
-// old one), so the name never shows a half-written file and the old contents stay whole until
-// the new ones are. A failure leaves the destination as it was and nothing behind.
+// Whole-file work on the host: copy, read and replace. A copy to a new name is written under that
+// name, as the device writes it; replacing a file goes through a temporary file renamed over it,
+// so the old contents stay whole until the new ones are. A failure leaves the destination as it
+// was and nothing behind.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -61,20 +61,6 @@ bool CopyContents(int fdIn, int fdOut, off_t nSize) {
   }
 }
 
-// Renames only when the new name is free; -1 with EEXIST when it is not.
-int RenameNoReplace(int fdParent, const std::string& strFrom, const std::string& strTo) {
-  if (::renameat2(fdParent, strFrom.c_str(), fdParent, strTo.c_str(), RENAME_NOREPLACE) == 0)
-    return 0;
-  if (errno != EINVAL) return -1;
-  // A file system that cannot be asked so: looked at first.
-  struct stat st {};
-  if (::fstatat(fdParent, strTo.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
-    errno = EEXIST;
-    return -1;
-  }
-  return ::renameat(fdParent, strFrom.c_str(), fdParent, strTo.c_str());
-}
-
 // The facts a copy uses, from a look-up made before the file was opened.
 struct stat StatOf(const struct statx& st) {
   struct stat out {};
@@ -110,10 +96,10 @@ int CHostDevice::CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError) 
   return -1;
 }
 
-int CHostDevice::OpenSource(const std::wstring& strSource, struct stat& listed, DWORD& dwError) {
+int CHostDevice::OpenSource(const CDevicePath& source, struct stat& listed, DWORD& dwError) {
   // A plain file just listed is opened where it was listed; anything else (a link to follow, a
   // name not listed a moment ago) through its path.
-  const CFact* fact = HostFacts::Find(m_nFactsOwner, strSource);
+  const CFact* fact = HostFacts::Find(m_nFactsOwner, source);
   if (fact && fact->bExists && S_ISREG(fact->st.stx_mode)) {
     int fd = ::openat(fact->Parent(), fact->strName.c_str(),
                       O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
@@ -123,19 +109,22 @@ int CHostDevice::OpenSource(const std::wstring& strSource, struct stat& listed, 
     }
   }
   listed.st_mode = 0;
-  return m_pImage->Open(strSource, O_RDONLY | O_NONBLOCK, dwError);
+  return m_pImage->Open(source, O_RDONLY | O_NONBLOCK, 0, EResolve::Read, dwError);
 }
 
 BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& strDest,
                            BOOL bFailIfExists) {
   HostFacts::NextCall();
+  CDevicePath source, dest;
+  if (!CDeviceImage::Split(strSource, source) || !CDeviceImage::Split(strDest, dest))
+    return Fail(ERROR_ACCESS_DENIED);
   DWORD dwError = 0;
   struct stat src {};
-  CUniqueFd fdSrc(OpenSource(strSource, src, dwError));
+  CUniqueFd fdSrc(OpenSource(source, src, dwError));
   if (!fdSrc.IsValid()) return Fail(dwError);
 
   for (int nTry = 0;; ++nTry) {
-    const CFact* dst = Lookup(strDest, dwError);
+    const CFact* dst = Lookup(dest, dwError);
     if (!dst) return Fail(dwError);
     if (dst->IsRoot()) return Fail(ERROR_ACCESS_DENIED);
     // A source just listed as a plain file is copied to a new name by what the listing found;
@@ -146,7 +135,7 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
     }
     if (!dst->bExists) {
       bool bAppeared = false;
-      const BOOL bOk = CopyToNew(fdSrc.Get(), src, *dst, bFailIfExists, bAppeared);
+      const BOOL bOk = CopyToNew(fdSrc.Get(), src, dest, bFailIfExists, bAppeared);
       // Made by someone else meanwhile: treated as it now stands, once.
       if (bAppeared && nTry == 0) continue;
       return bOk;
@@ -157,65 +146,64 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
     if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     if (DWORD dwRefusal = RefusalFor(dst->Parent(), dst->strName, st)) return Fail(dwRefusal);
-    bool bIgnored = false;
-    return CopyThroughTemp(fdSrc.Get(), src, *dst, true, bIgnored);
+    const auto fdParent = m_pImage->OpenParent(dest, EResolve::Change, dwError);
+    if (!fdParent) return Fail(dwError);
+    return CopyOver(fdSrc.Get(), src, fdParent->Get(), dest.strName);
   }
 }
 
-BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists,
-                            bool& bAppeared) {
+BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath& dst,
+                            BOOL bFailIfExists, bool& bAppeared) {
   const mode_t mode = src.st_mode & 0777;
-  const int fdParent = dst.Parent();
-  // Written as a file without a name and linked under the destination's name once whole: a cut
-  // power leaves neither a half-written file there nor a temporary one. A file system that
-  // cannot goes through a temporary name, as over an existing file.
-  CUniqueFd fdOut(::openat(fdParent, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode));
+  DWORD dwError = 0;
+  // Made in one call that finds its folder from the root.
+  CUniqueFd fdOut(
+      m_pImage->Open(dst, O_WRONLY | O_CREAT | O_EXCL, mode, EResolve::Change, dwError));
   if (!fdOut.IsValid()) {
-    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-      return Fail(Win32FromErrno(errno));
-    if (CopyThroughTemp(fdSrc, src, dst, false, bAppeared)) return TRUE;
-    if (bFailIfExists) bAppeared = false;  // it stays an error 80
-    return FALSE;
-  }
-  const struct timespec times[2] = {src.st_atim, src.st_mtim};
-  // The permission bits set again: the file creation mask or a folder's default access list may
-  // have taken some away.
-  if (!CopyContents(fdSrc, fdOut.Get(), src.st_size) || ::fchmod(fdOut.Get(), mode) != 0 ||
-      ::futimens(fdOut.Get(), times) != 0)
-    return Fail(Win32FromErrno(errno));
-  if (!LinkUnnamed(fdOut.Get(), fdParent, dst.strName)) {
-    const int nErrno = errno;
-    if (nErrno != EEXIST) return Fail(Win32FromErrno(nErrno));
+    if (dwError != ERROR_ALREADY_EXISTS) return Fail(dwError);
     // Made by others meanwhile: what was looked up about it is stale.
     HostFacts::FileChanged();
     bAppeared = !bFailIfExists;
     return Fail(ERROR_FILE_EXISTS);
   }
   HostFacts::FileChanged();
+  const struct timespec times[2] = {src.st_atim, src.st_mtim};
+  // The permission bits set again: the file creation mask or a folder's default access list may
+  // have taken some away.
+  struct stat made {};
+  if (!CopyContents(fdSrc, fdOut.Get(), src.st_size) || ::fchmod(fdOut.Get(), mode) != 0 ||
+      ::futimens(fdOut.Get(), times) != 0) {
+    const int nErrno = errno;
+    ::fstat(fdOut.Get(), &made);
+    RemoveMade(dst, made);
+    return Fail(Win32FromErrno(nErrno));
+  }
   if (::close(fdOut.Release()) == 0) return TRUE;
-  // What a failed close may have lost goes again, as long as the name still names the file
-  // linked here (by the size and time given to it).
+  // What a failed close may have lost: the file goes, known by the size and time given to it.
   const int nErrno = errno;
-  struct stat now {};
-  if (::fstatat(fdParent, dst.strName.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(now.st_mode) && now.st_size == src.st_size &&
-      now.st_mtim.tv_sec == src.st_mtim.tv_sec && now.st_mtim.tv_nsec == src.st_mtim.tv_nsec)
-    ::unlinkat(fdParent, dst.strName.c_str(), 0);
+  made = src;
+  made.st_ino = 0;
+  RemoveMade(dst, made);
   return Fail(Win32FromErrno(nErrno));
 }
 
-bool CHostDevice::LinkUnnamed(int fd, int fdParent, const std::string& strName) {
-  if (::linkat(fd, "", fdParent, strName.c_str(), AT_EMPTY_PATH) == 0) return true;
-  // Without the right to link by descriptor, by its name under /proc.
-  if (errno != ENOENT && errno != EPERM) return false;
-  char proc[64];
-  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
-  return ::linkat(AT_FDCWD, proc, fdParent, strName.c_str(), AT_SYMLINK_FOLLOW) == 0;
+void CHostDevice::RemoveMade(const CDevicePath& path, const struct stat& made) {
+  DWORD dwIgnored = 0;
+  const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwIgnored);
+  struct stat now {};
+  if (!fdParent ||
+      ::fstatat(fdParent->Get(), path.strName.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+      !S_ISREG(now.st_mode))
+    return;
+  const bool bOurs = made.st_ino ? now.st_dev == made.st_dev && now.st_ino == made.st_ino
+                                 : now.st_size == made.st_size &&
+                                       now.st_mtim.tv_sec == made.st_mtim.tv_sec &&
+                                       now.st_mtim.tv_nsec == made.st_mtim.tv_nsec;
+  if (bOurs) ::unlinkat(fdParent->Get(), path.strName.c_str(), 0);
 }
 
-BOOL CHostDevice::CopyThroughTemp(int fdSrc, const struct stat& src, const CFact& dst,
-                                  bool bReplace, bool& bAppeared) {
-  const int fdParent = dst.Parent();
+BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, int fdParent,
+                           const std::string& strName) {
   DWORD dwError = 0;
   std::string strTemp;
   CUniqueFd fdTemp(CreateTemp(fdParent, strTemp, dwError));
@@ -226,19 +214,17 @@ BOOL CHostDevice::CopyThroughTemp(int fdSrc, const struct stat& src, const CFact
       ::fchmod(fdTemp.Get(), src.st_mode & 0777) != 0 || ::futimens(fdTemp.Get(), times) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
-  const int r = bReplace ? ::renameat(fdParent, strTemp.c_str(), fdParent, dst.strName.c_str())
-                         : RenameNoReplace(fdParent, strTemp, dst.strName);
-  if (r != 0) {
-    bAppeared = errno == EEXIST;
-    return Abandon(fdParent, strTemp, bAppeared ? ERROR_FILE_EXISTS : Win32FromErrno(errno));
-  }
+  if (::renameat(fdParent, strTemp.c_str(), fdParent, strName.c_str()) != 0)
+    return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   return TRUE;
 }
 
 BOOL CHostDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes) {
   HostFacts::NextCall();
+  CDevicePath path;
+  if (!CDeviceImage::Split(strPath, path)) return Fail(ERROR_ACCESS_DENIED);
   DWORD dwError = 0;
-  CUniqueFd fd(m_pImage->Open(strPath, O_RDONLY | O_NONBLOCK, dwError));
+  CUniqueFd fd(m_pImage->Open(path, O_RDONLY | O_NONBLOCK, 0, EResolve::Read, dwError));
   if (!fd.IsValid()) return Fail(dwError);
   struct stat st {};
   if (::fstat(fd.Get(), &st) != 0) return Fail(Win32FromErrno(errno));
@@ -258,11 +244,13 @@ BOOL CHostDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes)
 
 BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) {
   HostFacts::NextCall();
-  CResolvedPath path;
+  CDevicePath path;
+  if (!CDeviceImage::Split(strPath, path)) return Fail(ERROR_ACCESS_DENIED);
   DWORD dwError = 0;
-  if (!m_pImage->Resolve(strPath, path, dwError)) return Fail(dwError);
+  const auto fdFolder = m_pImage->OpenParent(path, EResolve::Change, dwError);
+  if (!fdFolder) return Fail(dwError);
   if (path.IsRoot()) return Fail(ERROR_ACCESS_DENIED);
-  int fdParent = path.Parent();
+  const int fdParent = fdFolder->Get();
   struct statx st {};
   bool bExists = m_pImage->Stat(fdParent, path.strName, st, dwError);
   if (bExists) {
@@ -283,7 +271,6 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (::renameat(fdParent, strTemp.c_str(), fdParent, path.strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   HostFacts::Changed();
-  m_pImage->ForgetFolder(strPath);
   // The rename itself reaches the disk only with its folder.
   CUniqueFd fdDir(::openat(fdParent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (fdDir.IsValid()) ::fsync(fdDir.Get());

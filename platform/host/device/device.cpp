@@ -75,31 +75,19 @@ DWORD CHostDevice::RefusalFor(int fdParent, const std::string& strName,
   return 0;
 }
 
-const CFact* CHostDevice::Lookup(const std::wstring& strPath, DWORD& dwError) {
-  if (const CFact* fact = HostFacts::Find(m_nFactsOwner, strPath)) return fact;
+const CFact* CHostDevice::Lookup(const CDevicePath& path, DWORD& dwError) {
+  if (const CFact* fact = HostFacts::Find(m_nFactsOwner, path)) return fact;
   CFact fact;
-  const size_t nLeaf = HostFacts::LeafOf(strPath);
-  if (nLeaf != std::wstring::npos) {
-    // A name next to one just looked up sits in the folder already found for it.
-    if (const CFact* sibling = HostFacts::FindSibling(m_nFactsOwner, strPath, nLeaf)) {
-      fact.pFolderPart = sibling->pFolderPart;
-      fact.fdParent = sibling->fdParent;
-      fact.strLeaf = strPath.substr(nLeaf);
-      fact.strName = WideToUtf8(fact.strLeaf);
-    }
+  // A name next to one just looked up sits in the folder already found for it.
+  if (const CFact* sibling = HostFacts::FindFolder(m_nFactsOwner, path.strFolder)) {
+    fact.pFolder = sibling->pFolder;
+    fact.fdParent = sibling->fdParent;
+  } else {
+    fact.fdParent = m_pImage->OpenParent(path, EResolve::Read, dwError);
+    if (!fact.fdParent) return nullptr;
+    fact.pFolder = std::make_shared<const std::string>(path.strFolder);
   }
-  if (!fact.fdParent) {
-    CResolvedPath path;
-    if (!m_pImage->Resolve(strPath, path, dwError)) return nullptr;
-    fact.fdParent = std::move(path.fdParent);
-    fact.strName = std::move(path.strName);
-    if (nLeaf != std::wstring::npos) {
-      fact.pFolderPart = std::make_shared<const std::wstring>(strPath, 0, nLeaf);
-      fact.strLeaf = strPath.substr(nLeaf);
-    } else {
-      fact.strLeaf = strPath;
-    }
-  }
+  fact.strName = path.strName;
   fact.bExists = m_pImage->Stat(fact.Parent(), fact.strName, fact.st, dwError);
   if (!fact.bExists && dwError != ERROR_FILE_NOT_FOUND) return nullptr;
   return &HostFacts::Keep(m_nFactsOwner, std::move(fact));
@@ -127,8 +115,9 @@ BOOL CHostDevice::ListFolder(const std::wstring& strFolder,
 
 DWORD CHostDevice::GetAttributes(const std::wstring& strPath) {
   HostFacts::NextCall();
-  DWORD dwError = 0;
-  const CFact* fact = Lookup(strPath, dwError);
+  CDevicePath path;
+  DWORD dwError = ERROR_ACCESS_DENIED;
+  const CFact* fact = CDeviceImage::Split(strPath, path) ? Lookup(path, dwError) : nullptr;
   if (!fact || !fact->bExists) {
     SetLastError(fact ? ERROR_FILE_NOT_FOUND : dwError);
     return INVALID_FILE_ATTRIBUTES;
@@ -138,8 +127,9 @@ DWORD CHostDevice::GetAttributes(const std::wstring& strPath) {
 
 BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes) {
   HostFacts::NextCall();
-  DWORD dwError = 0;
-  const CFact* fact = Lookup(strPath, dwError);
+  CDevicePath path;
+  DWORD dwError = ERROR_ACCESS_DENIED;
+  const CFact* fact = CDeviceImage::Split(strPath, path) ? Lookup(path, dwError) : nullptr;
   if (!fact) return Fail(dwError);
   if (!fact->bExists) return Fail(ERROR_FILE_NOT_FOUND);
   // A link has no attributes of its own, and a volume root's word is fixed.
@@ -149,9 +139,12 @@ BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes)
   mode_t mode = fact->st.stx_mode & 07777;
   mode_t wanted = (dwAttributes & FILE_ATTRIBUTE_READONLY) ? (mode & ~0222) : (mode | S_IWUSR);
   if (wanted == mode) return TRUE;
-  if (::fchmodat(fact->Parent(), fact->strName.c_str(), wanted, 0) != 0)
-    return Fail(Win32FromErrno(errno));
   CFact changed = *fact;
+  const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
+  if (!fdParent) return Fail(dwError);
+  // Never through a link that took the name's place meanwhile.
+  if (::fchmodat(fdParent->Get(), path.strName.c_str(), wanted, AT_SYMLINK_NOFOLLOW) != 0)
+    return Fail(Win32FromErrno(errno));
   changed.st.stx_mode = static_cast<__u16>((changed.st.stx_mode & ~07777) | wanted);
   if (S_ISREG(changed.st.stx_mode))
     HostFacts::FileChanged();
@@ -163,30 +156,33 @@ BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes)
 
 BOOL CHostDevice::CreateFolder(const std::wstring& strPath) {
   HostFacts::NextCall();
-  CResolvedPath path;
+  CDevicePath path;
+  if (!CDeviceImage::Split(strPath, path)) return Fail(ERROR_ACCESS_DENIED);
   DWORD dwError = 0;
-  if (!m_pImage->Resolve(strPath, path, dwError)) return Fail(dwError);
+  const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
+  if (!fdParent) return Fail(dwError);
   if (path.IsRoot()) return Fail(ERROR_ALREADY_EXISTS);
-  if (::mkdirat(path.Parent(), path.strName.c_str(), 0777) != 0)
+  if (::mkdirat(fdParent->Get(), path.strName.c_str(), 0777) != 0)
     return Fail(Win32FromErrno(errno, true));
   HostFacts::Changed();
-  m_pImage->ForgetFolder(strPath);
   return TRUE;
 }
 
 BOOL CHostDevice::DeleteFile(const std::wstring& strPath) {
   HostFacts::NextCall();
-  DWORD dwError = 0;
-  const CFact* fact = Lookup(strPath, dwError);
+  CDevicePath path;
+  DWORD dwError = ERROR_ACCESS_DENIED;
+  const CFact* fact = CDeviceImage::Split(strPath, path) ? Lookup(path, dwError) : nullptr;
   if (!fact) return Fail(dwError);
   if (fact->IsRoot()) return Fail(ERROR_ACCESS_DENIED);
   if (!fact->bExists) return Fail(ERROR_FILE_NOT_FOUND);
   if (S_ISDIR(fact->st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (DWORD dwRefusal = RefusalFor(fact->Parent(), fact->strName, fact->st)) return Fail(dwRefusal);
   const bool bPlain = S_ISREG(fact->st.stx_mode);
-  if (::unlinkat(fact->Parent(), fact->strName.c_str(), 0) != 0) return Fail(Win32FromErrno(errno));
-  // No remembered folder is forgotten: one of this name is no folder now, which its check on use
-  // sees. A link gone may have led to folders.
+  const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
+  if (!fdParent) return Fail(dwError);
+  if (::unlinkat(fdParent->Get(), path.strName.c_str(), 0) != 0) return Fail(Win32FromErrno(errno));
+  // A link gone may have led to folders.
   if (bPlain)
     HostFacts::FileChanged();
   else
@@ -196,19 +192,20 @@ BOOL CHostDevice::DeleteFile(const std::wstring& strPath) {
 
 BOOL CHostDevice::RemoveFolder(const std::wstring& strPath) {
   HostFacts::NextCall();
-  CResolvedPath path;
+  CDevicePath path;
+  if (!CDeviceImage::Split(strPath, path)) return Fail(ERROR_ACCESS_DENIED);
   DWORD dwError = 0;
   struct statx st {};
-  if (!m_pImage->Resolve(strPath, path, dwError)) return Fail(dwError);
-  if (!m_pImage->Stat(path.Parent(), path.strName, st, dwError)) return Fail(dwError);
+  const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
+  if (!fdParent) return Fail(dwError);
+  if (!m_pImage->Stat(fdParent->Get(), path.strName, st, dwError)) return Fail(dwError);
   if (!S_ISDIR(st.stx_mode)) return Fail(ERROR_DIRECTORY);
-  DWORD dwWord = m_pImage->WordOf(path.Parent(), path.strName, st);
+  DWORD dwWord = m_pImage->WordOf(fdParent->Get(), path.strName, st);
   if (path.IsRoot() || dwWord == FILE_ATTRIBUTE_VOLUME_ROOT || (dwWord & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED);
-  if (::unlinkat(path.Parent(), path.strName.c_str(), AT_REMOVEDIR) != 0)
+  if (::unlinkat(fdParent->Get(), path.strName.c_str(), AT_REMOVEDIR) != 0)
     return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : Win32FromErrno(errno));
   HostFacts::Changed();
-  m_pImage->ForgetFolder(strPath);
   return TRUE;
 }
 

@@ -68,27 +68,27 @@ class CHostDevice : public IDeviceBackend {
   // A fresh temporary file in the folder; its name in strTemp.
   int CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError);
   // The facts about a path: this thread's recent ones, else looked up now. Null with the code
-  // when the folder holding it cannot be reached; a missing name is a fact too.
-  const CFact* Lookup(const std::wstring& strPath, DWORD& dwError);
+  // when the path climbs out or the folder holding it cannot be reached; a missing name is a
+  // fact too.
+  const CFact* Lookup(const CDevicePath& path, DWORD& dwError);
   // The source of a copy opened for reading, through the folder it was just listed in when it
   // was, with what the listing found in listed (st_mode 0 otherwise); -1 with the code.
-  int OpenSource(const std::wstring& strSource, struct stat& listed, DWORD& dwError);
-  // A copy to a missing destination; bAppeared when one was made by others meanwhile and the
-  // copy may go over it.
-  BOOL CopyToNew(int fdSrc, const struct stat& src, const CFact& dst, BOOL bFailIfExists,
+  int OpenSource(const CDevicePath& source, struct stat& listed, DWORD& dwError);
+  // A copy to a missing destination, made under its name; bAppeared when one was made by others
+  // meanwhile and the copy may go over it. A failure removes what it made.
+  BOOL CopyToNew(int fdSrc, const struct stat& src, const CDevicePath& dst, BOOL bFailIfExists,
                  bool& bAppeared);
-  // Links a file opened without a name (O_TMPFILE) as strName in the folder; false with errno.
-  static bool LinkUnnamed(int fd, int fdParent, const std::string& strName);
-  // A copy written to a temporary file and renamed to the destination, over an existing one only
-  // with bReplace; bAppeared when a destination that was to be new exists.
-  BOOL CopyThroughTemp(int fdSrc, const struct stat& src, const CFact& dst, bool bReplace,
-                       bool& bAppeared);
+  // Removes the file a failed copy made under the path, not one others put there since: made is
+  // what the copy made (by its inode; with st_ino 0, by the size and time it was given).
+  void RemoveMade(const CDevicePath& path, const struct stat& made);
+  // A copy over the existing name in the folder: written to a temporary file renamed over it.
+  BOOL CopyOver(int fdSrc, const struct stat& src, int fdParent, const std::string& strName);
 
   // Shared with the listings, which may outlive the device.
   std::shared_ptr<const CDeviceImage> m_pImage;
   const std::uint64_t m_nFactsOwner;
   std::mutex m_mutex;
   std::wstring m_strModule;
-  pid_t m_nPid;  // read once: the temporary names need it per file
+  pid_t m_nPid;  // read once, for the temporary names
   std::atomic<unsigned> m_nTempSeq{0};
 };

@@ -2,13 +2,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <string_view>
 
 namespace {
 
 std::atomic<std::uint64_t> g_nChanges{0};
 std::atomic<std::uint64_t> g_nFolderChanges{0};
-std::atomic<std::uint64_t> g_nThreads{0};
 std::atomic<std::uint64_t> g_nOwners{0};
 
 struct CSlot {
@@ -22,7 +20,6 @@ struct CSlot {
 thread_local CSlot t_slots[2];
 thread_local unsigned t_nNewest = 0;
 thread_local std::uint64_t t_nCall = 0;
-thread_local const std::uint64_t t_nThread = ++g_nThreads;
 
 // The slot's fact when it belongs to nOwner and still serves; bFolderOnly: only its folder.
 const CFact* Serving(CSlot& slot, std::uint64_t nOwner, bool bFolderOnly) {
@@ -34,21 +31,11 @@ const CFact* Serving(CSlot& slot, std::uint64_t nOwner, bool bFolderOnly) {
 
 }  // namespace
 
-bool CFact::Names(const std::wstring& strPath) const {
-  if (!pFolderPart) return strLeaf == strPath;
-  const std::wstring& folder = *pFolderPart;
-  return strPath.size() == folder.size() + strLeaf.size() &&
-         strPath.compare(folder.size(), std::wstring::npos, strLeaf) == 0 &&
-         strPath.compare(0, folder.size(), folder) == 0;
-}
-
 namespace HostFacts {
 
 std::uint64_t NewOwner() { return ++g_nOwners; }
 
 void NextCall() { ++t_nCall; }
-
-CCall CurrentCall() { return {t_nThread, t_nCall}; }
 
 const CFact& Keep(std::uint64_t nOwner, CFact fact) {
   t_nNewest ^= 1;
@@ -62,11 +49,11 @@ const CFact& Keep(std::uint64_t nOwner, CFact fact) {
   return slot.fact;
 }
 
-const CFact* Find(std::uint64_t nOwner, const std::wstring& strPath) {
+const CFact* Find(std::uint64_t nOwner, const CDevicePath& path) {
   for (unsigned i = 0; i < 2; ++i) {
     CSlot& slot = t_slots[t_nNewest ^ i];
     const CFact* fact = Serving(slot, nOwner, false);
-    if (fact && fact->Names(strPath)) {
+    if (fact && fact->Names(path)) {
       slot.nLastCall = t_nCall + kServedCalls;
       return fact;
     }
@@ -74,22 +61,11 @@ const CFact* Find(std::uint64_t nOwner, const std::wstring& strPath) {
   return nullptr;
 }
 
-size_t LeafOf(const std::wstring& strPath) {
-  const size_t nSep = strPath.rfind(L'\\');
-  if (nSep == std::wstring::npos) return std::wstring::npos;
-  const size_t nLeaf = nSep + 1;
-  const std::wstring_view leaf = std::wstring_view(strPath).substr(nLeaf);
-  if (leaf.empty() || leaf == L"." || leaf == L".." || leaf.find(L'/') != std::wstring_view::npos)
-    return std::wstring::npos;
-  return nLeaf;
-}
-
-const CFact* FindSibling(std::uint64_t nOwner, const std::wstring& strPath, size_t nLeaf) {
+const CFact* FindFolder(std::uint64_t nOwner, const std::string& strFolder) {
   for (unsigned i = 0; i < 2; ++i) {
     CSlot& slot = t_slots[t_nNewest ^ i];
     const CFact* fact = Serving(slot, nOwner, true);
-    if (fact && fact->pFolderPart && fact->pFolderPart->size() == nLeaf &&
-        strPath.compare(0, nLeaf, *fact->pFolderPart) == 0) {
+    if (fact && *fact->pFolder == strFolder) {
       slot.nLastCall = t_nCall + kServedCalls;
       return fact;
     }

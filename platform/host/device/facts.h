@@ -1,14 +1,19 @@
 // What the device learnt about one name a moment ago. A walk over a folder asks about the entry
 // it was just handed several times in a row (its attributes, clearing its bits, deleting or
 // copying it, the destination of a copy); these calls answer from the look-up already made
-// instead of making it again.
+// instead of making it again, and a name next to one just looked up is sought in the folder
+// already found for it.
 //
 // A look-up serves the caller's next two calls on the same thread, and each call that uses it
-// passes it on to the two after it. The same holds for the folders the image resolved (see
-// CDeviceImage). Anything changed through any device makes every fact stale at once. So what a
-// call relies on is never older than the caller's two calls before it: a change made by others
-// in between may be missed, as it may be missed between a look-up and its use within one call.
-// Facts are kept two at a time (a copy's source and destination).
+// passes it on to the two after it. Anything changed through any device makes every fact stale
+// at once. So what a call relies on is never older than the caller's two calls before it: a
+// change made by others in between may be missed, as it may be missed between a look-up and its
+// use within one call. Facts only tell: a change is always made in a folder resolved afresh
+// from the image root (see CDeviceImage). Facts are kept two at a time (a copy's source and
+// destination).
+//
+// Why they are kept: on 20,000 small files a deletion without them takes over twice as long and a
+// copy about a quarter longer; without a neighbour's folder a copy takes about an eighth longer.
 #pragma once
 
 #include <sys/stat.h>
@@ -17,21 +22,20 @@
 #include <memory>
 #include <string>
 
+#include "platform/host/device/image.h"
 #include "platform/host/device/unique_fd.h"
 
 struct CFact {
-  // The device path exactly as the caller spelt it: the part up to and with its last separator,
-  // shared by the facts about names in one folder, and the rest. A path whose last component is
-  // no plain name ("." or "..", or with a "/") has no folder part: it is all in strLeaf.
-  std::shared_ptr<const std::wstring> pFolderPart;
-  std::wstring strLeaf;
-  std::shared_ptr<const CUniqueFd> fdParent;  // the folder holding the name
-  std::string strName;                        // empty for "\" itself
+  std::shared_ptr<const std::string> pFolder;  // the folder holding the name, as CDevicePath
+  std::string strName;                         // empty for "\" itself
+  std::shared_ptr<const CUniqueFd> fdParent;   // that folder, opened for reading
   bool bExists = false;
   struct statx st {};
   int Parent() const { return fdParent->Get(); }
   bool IsRoot() const { return strName.empty(); }
-  bool Names(const std::wstring& strPath) const;
+  bool Names(const CDevicePath& path) const {
+    return strName == path.strName && *pFolder == path.strFolder;
+  }
 };
 
 namespace HostFacts {
@@ -43,24 +47,15 @@ constexpr unsigned kServedCalls = 2;
 std::uint64_t NewOwner();
 // A call of this thread into the device begins: older look-ups age by one call.
 void NextCall();
-// The current call, numbered across all threads' calls: a look-up made or used in call N serves
-// while the same thread's current call is at most N + kServedCalls.
-struct CCall {
-  std::uint64_t nThread;  // never 0
-  std::uint64_t nCall;
-};
-CCall CurrentCall();
 // Remembers the fact for this thread and returns where it is kept (valid until the next Keep).
 const CFact& Keep(std::uint64_t nOwner, CFact fact);
 // This thread's fact about the path when it still serves, passed on to the next call; null
 // otherwise.
-const CFact* Find(std::uint64_t nOwner, const std::wstring& strPath);
-// Where a path's plain last component starts (after its last "\\"); npos when it has none.
-size_t LeafOf(const std::wstring& strPath);
-// This thread's fact, still serving, about another name in the folder a path names by the same
-// folder part (nLeaf from LeafOf); passed on to the next call like a fact about the path itself.
-// Only its folder is to be used: a change to a file since has made the rest stale.
-const CFact* FindSibling(std::uint64_t nOwner, const std::wstring& strPath, size_t nLeaf);
+const CFact* Find(std::uint64_t nOwner, const CDevicePath& path);
+// This thread's fact, still serving, about any name in the folder (as CDevicePath), passed on to
+// the next call like a fact about the path itself. Only its folder is to be used: a change to a
+// file since has made the rest stale.
+const CFact* FindFolder(std::uint64_t nOwner, const std::string& strFolder);
 // Something was changed: every thread's facts are stale from now on.
 void Changed();
 // A plain file was made, changed or removed: every thread's facts are stale, but the folders they

@@ -13,44 +13,26 @@
 
 #include "platform/cstring.h"
 #include "platform/host/device/errors.h"
-#include "platform/host/device/facts.h"
 
 namespace {
 
-// Components of a path in UTF-8 (the separators are single bytes there), by the rules of Split.
-bool SplitViews(std::string_view path, std::vector<std::string_view>& parts) {
-  parts.clear();
-  size_t nStart = 0;
-  for (size_t i = 0; i <= path.size(); ++i) {
-    if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
-    std::string_view part = path.substr(nStart, i - nStart);
-    nStart = i + 1;
-    if (part == "..") {
-      if (parts.empty()) return false;
-      parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-  }
-  return true;
-}
+// The separators are single bytes in the host's names.
+bool IsSeparator(char ch) { return ch == '\\' || ch == '/'; }
 
-template <class Part>
-std::string Join(const std::vector<Part>& parts, size_t n) {
-  std::string out;
-  for (size_t i = 0; i < n; ++i) {
-    if (i) out += '/';
-    out.append(parts[i]);
-  }
-  return out.empty() ? std::string(".") : out;
-}
-
-// A confinement refusal reads as access denied; a missing or non-folder step as path not found.
-DWORD ParentError(int nErrno) {
-  return nErrno == ENOENT ? ERROR_PATH_NOT_FOUND : Win32FromErrno(nErrno, true);
+// A missing or non-folder step reads as path not found; a link a change may not follow and a way
+// out of the image as access denied.
+DWORD ResolveError(int nErrno, EResolve eResolve) {
+  if (nErrno == ENOENT) return ERROR_PATH_NOT_FOUND;
+  if (nErrno == ELOOP && eResolve == EResolve::Change) return ERROR_ACCESS_DENIED;
+  return Win32FromErrno(nErrno, true);
 }
 
 }  // namespace
+
+std::string CDevicePath::Rel() const {
+  if (strName.empty()) return strFolder;
+  return strFolder == "." ? strName : strFolder + '/' + strName;
+}
 
 CDeviceImage::CDeviceImage(const std::string& strRoot, std::vector<std::string> volumes)
     : m_strRoot(strRoot.empty() ? std::string("/") : strRoot), m_arrVolumes(std::move(volumes)) {
@@ -66,21 +48,41 @@ CDeviceImage::CDeviceImage(const std::string& strRoot, std::vector<std::string> 
   }
 }
 
-bool CDeviceImage::Split(const std::wstring& strPath, std::vector<std::string>& parts) {
-  std::vector<std::string_view> views;
-  const std::string utf8 = WideToUtf8(strPath);
-  if (!SplitViews(utf8, views)) return false;
-  parts.assign(views.begin(), views.end());
+bool CDeviceImage::Split(const std::wstring& strPath, CDevicePath& out) {
+  const std::string host = WideToUtf8(strPath);
+  // The whole path is gathered in the folder's string, then its last component taken off.
+  std::string& rel = out.strFolder;
+  rel.clear();
+  rel.reserve(host.size());
+  size_t nStart = 0;
+  for (size_t i = 0; i <= host.size(); ++i) {
+    if (i < host.size() && !IsSeparator(host[i])) continue;
+    const std::string_view part(host.data() + nStart, i - nStart);
+    nStart = i + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (rel.empty()) return false;
+      const size_t nSlash = rel.rfind('/');
+      rel.erase(nSlash == std::string::npos ? 0 : nSlash);
+      continue;
+    }
+    if (!rel.empty()) rel += '/';
+    rel += part;
+  }
+  const size_t nSlash = rel.rfind('/');
+  out.strName.assign(rel, nSlash == std::string::npos ? 0 : nSlash + 1);
+  rel.resize(nSlash == std::string::npos ? 0 : nSlash);
+  if (rel.empty()) rel = ".";
   return true;
 }
 
 std::string CDeviceImage::HostPathOf(const std::wstring& strPath) const {
-  std::vector<std::string> parts;
-  if (!Split(strPath, parts)) return {};
+  CDevicePath path;
+  if (!Split(strPath, path)) return {};
   std::string base = m_strRealRoot.empty() ? m_strRoot : m_strRealRoot;
-  if (parts.empty()) return base;
+  if (path.IsRoot()) return base;
   if (base.back() != '/') base += '/';
-  return base + Join(parts, parts.size());
+  return base + path.Rel();
 }
 
 std::wstring CDeviceImage::DevicePathOf(const std::string& strHostPath) const {
@@ -101,129 +103,46 @@ std::wstring CDeviceImage::DevicePathOf(const std::string& strHostPath) const {
   return Utf8ToWide(rel);
 }
 
-int CDeviceImage::OpenBeneath(int fdDir, const std::string& strRel, int nFlags) const {
+int CDeviceImage::OpenBeneath(const std::string& strRel, int nFlags, mode_t mode,
+                              EResolve eResolve) const {
+  if (!m_fdRoot->IsValid()) {
+    errno = ENOENT;
+    return -1;
+  }
   struct open_how how {};
   how.flags = static_cast<unsigned long long>(nFlags | O_CLOEXEC);
-  how.resolve = RESOLVE_NO_MAGICLINKS | (m_bWholeHost ? 0 : RESOLVE_BENEATH);
+  how.mode = mode;
+  // With the whole host as the image nothing lies outside it.
+  how.resolve = RESOLVE_NO_MAGICLINKS;
+  if (!m_bWholeHost)
+    how.resolve |= RESOLVE_BENEATH | (eResolve == EResolve::Change ? RESOLVE_NO_SYMLINKS : 0);
   long fd;
   do {
-    fd = ::syscall(SYS_openat2, fdDir, strRel.c_str(), &how, sizeof how);
+    fd = ::syscall(SYS_openat2, m_fdRoot->Get(), strRel.c_str(), &how, sizeof how);
   } while (fd < 0 && (errno == EAGAIN || errno == EINTR));
   return static_cast<int>(fd);
 }
 
-std::shared_ptr<const CUniqueFd> CDeviceImage::OpenFolder(const std::string& strRel) const {
-  if (strRel == ".") return m_fdRoot;
-  const HostFacts::CCall call = HostFacts::CurrentCall();
-  const std::uint64_t nServesUntil = call.nCall + HostFacts::kServedCalls;
-  std::shared_ptr<const CUniqueFd> known;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  {
-    std::lock_guard<std::mutex> lock(m_knownMutex);
-    for (CKnownFolder& k : m_arrKnown) {
-      if (k.strRel != strRel) continue;
-      if (k.nThread == call.nThread && call.nCall <= k.nServesUntil) {
-        k.nServesUntil = nServesUntil;
-        return k.fd;
-      }
-      known = k.fd;
-      dev = k.dev;
-      ino = k.ino;
-      break;
-    }
+std::shared_ptr<const CUniqueFd> CDeviceImage::OpenParent(const CDevicePath& path,
+                                                          EResolve eResolve, DWORD& dwError) const {
+  const int fd = OpenBeneath(path.strFolder, O_PATH | O_DIRECTORY, 0, eResolve);
+  if (fd < 0) {
+    dwError = ResolveError(errno, eResolve);
+    return nullptr;
   }
-  if (known) {
-    // The name must still be the very folder resolved before, itself and not a link: one that was
-    // removed, moved away or replaced since (by anyone) is resolved afresh, confined again.
-    struct stat st {};
-    if (::fstatat(m_fdRoot->Get(), strRel.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISDIR(st.st_mode) && st.st_dev == dev && st.st_ino == ino) {
-      Remember(CKnownFolder{strRel, known, dev, ino, call.nThread, nServesUntil});
-      return known;
-    }
-  }
-  int fdRaw = OpenBeneath(m_fdRoot->Get(), strRel, O_PATH | O_DIRECTORY);
-  if (fdRaw < 0) return nullptr;
-  auto fd = std::make_shared<const CUniqueFd>(fdRaw);
-  struct stat st {};
-  if (::fstat(fdRaw, &st) != 0) return fd;
-  Remember(CKnownFolder{strRel, fd, st.st_dev, st.st_ino, call.nThread, nServesUntil});
-  return fd;
+  return std::make_shared<const CUniqueFd>(fd);
 }
 
-void CDeviceImage::Remember(CKnownFolder entry) const {
-  std::lock_guard<std::mutex> lock(m_knownMutex);
-  for (CKnownFolder& k : m_arrKnown) {
-    if (k.strRel == entry.strRel) {
-      k = std::move(entry);
-      return;
-    }
-  }
-  if (m_arrKnown.size() < kKnownFolders) {
-    m_arrKnown.push_back(std::move(entry));
-  } else {
-    m_arrKnown[m_nNextKnown] = std::move(entry);
-    m_nNextKnown = (m_nNextKnown + 1) % kKnownFolders;
-  }
-}
-
-void CDeviceImage::ForgetFolder(const std::wstring& strPath) const {
-  std::vector<std::string> parts;
-  std::string rel = Split(strPath, parts) && !parts.empty() ? Join(parts, parts.size()) : ".";
-  std::lock_guard<std::mutex> lock(m_knownMutex);
-  if (rel == ".") {
-    m_arrKnown.clear();
-  } else {
-    std::erase_if(m_arrKnown, [&](const CKnownFolder& k) {
-      return k.strRel == rel ||
-             (k.strRel.size() > rel.size() && k.strRel.compare(0, rel.size(), rel) == 0 &&
-              k.strRel[rel.size()] == '/');
-    });
-  }
-  m_nNextKnown = 0;
-}
-
-BOOL CDeviceImage::Resolve(const std::wstring& strPath, CResolvedPath& out, DWORD& dwError) const {
-  const std::string utf8 = WideToUtf8(strPath);
-  std::vector<std::string_view> parts;
-  if (!SplitViews(utf8, parts)) {
-    dwError = ERROR_ACCESS_DENIED;
-    return FALSE;
-  }
-  if (!m_fdRoot->IsValid()) {
-    dwError = ERROR_PATH_NOT_FOUND;
-    return FALSE;
-  }
-  out.strName = parts.empty() ? std::string() : std::string(parts.back());
-  size_t nParent = parts.empty() ? 0 : parts.size() - 1;
-  out.fdParent = OpenFolder(Join(parts, nParent));
-  if (!out.fdParent) {
-    dwError = ParentError(errno);
-    return FALSE;
-  }
-  return TRUE;
-}
-
-int CDeviceImage::Open(const std::wstring& strPath, int nFlags, DWORD& dwError) const {
-  std::vector<std::string> parts;
-  if (!Split(strPath, parts)) {
-    dwError = ERROR_ACCESS_DENIED;
-    return -1;
-  }
-  if (!m_fdRoot->IsValid()) {
-    dwError = ERROR_PATH_NOT_FOUND;
-    return -1;
-  }
-  int fd = OpenBeneath(m_fdRoot->Get(), Join(parts, parts.size()), nFlags);
+int CDeviceImage::Open(const CDevicePath& path, int nFlags, mode_t mode, EResolve eResolve,
+                       DWORD& dwError) const {
+  const int fd = OpenBeneath(path.Rel(), nFlags, mode, eResolve);
   if (fd >= 0) return fd;
-  int nErrno = errno;
+  const int nErrno = errno;
   if (nErrno == ENOENT) {
-    CResolvedPath parent;
-    DWORD dwParent = 0;
-    dwError = Resolve(strPath, parent, dwParent) ? ERROR_FILE_NOT_FOUND : dwParent;
+    // The last component or a folder on the way: the folder tells.
+    dwError = OpenParent(path, eResolve, dwError) ? ERROR_FILE_NOT_FOUND : dwError;
   } else {
-    dwError = ParentError(nErrno);
+    dwError = ResolveError(nErrno, eResolve);
   }
   return -1;
 }

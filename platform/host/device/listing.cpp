@@ -51,8 +51,13 @@ bool ReadNames(int fd, std::vector<std::string>& names) {
 std::unique_ptr<CHostListing> CHostListing::Open(std::shared_ptr<const CDeviceImage> pImage,
                                                  std::uint64_t nOwner,
                                                  const std::wstring& strFolder, DWORD& dwError) {
-  auto fd =
-      std::make_shared<const CUniqueFd>(pImage->Open(strFolder, O_RDONLY | O_DIRECTORY, dwError));
+  CDevicePath path;
+  if (!CDeviceImage::Split(strFolder, path)) {
+    dwError = ERROR_ACCESS_DENIED;
+    return nullptr;
+  }
+  auto fd = std::make_shared<const CUniqueFd>(
+      pImage->Open(path, O_RDONLY | O_DIRECTORY, 0, EResolve::Read, dwError));
   if (!fd->IsValid()) {
     if (dwError == ERROR_FILE_NOT_FOUND) dwError = ERROR_PATH_NOT_FOUND;
     return nullptr;
@@ -63,15 +68,15 @@ std::unique_ptr<CHostListing> CHostListing::Open(std::shared_ptr<const CDeviceIm
     return nullptr;
   }
   return std::unique_ptr<CHostListing>(
-      new CHostListing(std::move(pImage), nOwner, strFolder, std::move(fd), std::move(names)));
+      new CHostListing(std::move(pImage), nOwner, path.Rel(), std::move(fd), std::move(names)));
 }
 
 CHostListing::CHostListing(std::shared_ptr<const CDeviceImage> pImage, std::uint64_t nOwner,
-                           const std::wstring& strFolder, std::shared_ptr<const CUniqueFd> fd,
+                           std::string strFolder, std::shared_ptr<const CUniqueFd> fd,
                            std::vector<std::string> names)
     : m_pImage(std::move(pImage)),
       m_nOwner(nOwner),
-      m_pPrefix(std::make_shared<const std::wstring>(strFolder + L"\\")),
+      m_pFolder(std::make_shared<const std::string>(std::move(strFolder))),
       m_fd(std::move(fd)),
       m_names(std::move(names)) {}
 
@@ -88,13 +93,12 @@ bool CHostListing::Next(WIN32_FIND_DATAW& data) {
     data.ftLastAccessTime = FileTimeOf(fact.st.stx_atime);
     data.nFileSizeHigh = static_cast<DWORD>(fact.st.stx_size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(fact.st.stx_size & 0xFFFFFFFF);
-    std::wstring wide = Utf8ToWide(name);
+    const std::wstring wide = Utf8ToWide(name);
     size_t n = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
     std::wmemcpy(data.cFileName, wide.c_str(), n);
     data.cFileName[n] = L'\0';
     // The caller's next calls name the entry by its folder's path and the listed name.
-    fact.pFolderPart = m_pPrefix;
-    fact.strLeaf = std::move(wide);
+    fact.pFolder = m_pFolder;
     fact.fdParent = m_fd;
     fact.strName = std::move(name);
     fact.bExists = true;

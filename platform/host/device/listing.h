@@ -23,12 +23,12 @@ class CHostListing : public IFolderListing {
 
  private:
   CHostListing(std::shared_ptr<const CDeviceImage> pImage, std::uint64_t nOwner,
-               const std::wstring& strFolder, std::shared_ptr<const CUniqueFd> fd,
+               std::string strFolder, std::shared_ptr<const CUniqueFd> fd,
                std::vector<std::string> names);
 
   std::shared_ptr<const CDeviceImage> m_pImage;
   std::uint64_t m_nOwner;
-  std::shared_ptr<const std::wstring> m_pPrefix;  // the folder's path and a separator
+  std::shared_ptr<const std::string> m_pFolder;  // the folder listed, as CDevicePath has it
   std::shared_ptr<const CUniqueFd> m_fd;
   std::vector<std::string> m_names;
   size_t m_nNext = 0;

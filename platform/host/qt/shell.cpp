@@ -5,6 +5,16 @@
 #include "platform/kernel.h"
 #include "res/resource.h"
 
+// The icon is a resource of this static library: registered before its first use. Outside any
+// namespace, as the registration function it names is.
+static void RegisterIcon() {
+  static const bool bRegistered = [] {
+    Q_INIT_RESOURCE(icon);
+    return true;
+  }();
+  (void)bRegistered;
+}
+
 HICON CQtWindowBackend::LoadIconW(UINT nIDResource) {
   return OnUi([&]() -> HICON {
     if (auto it = m_iconIds.find(nIDResource); it != m_iconIds.end()) return it->second;
@@ -12,9 +22,9 @@ HICON CQtWindowBackend::LoadIconW(UINT nIDResource) {
       SetLastError(ERROR_FILE_NOT_FOUND);
       return nullptr;
     }
-    std::span<const unsigned char> png = MainIconPng();
-    QImage image;
-    if (!image.loadFromData(png.data(), static_cast<int>(png.size()), "PNG")) return nullptr;
+    RegisterIcon();
+    QImage image(QStringLiteral(":/res/icon128.png"));
+    if (image.isNull()) return nullptr;
     HICON hIcon = reinterpret_cast<HICON>(m_nNextHandle);
     m_nNextHandle += 4;
     m_icons[hIcon] = image;

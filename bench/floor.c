@@ -1,0 +1,173 @@
+/* The floor of the engine's tree walks. What the device's semantics need, per call of the walk:
+ * - a listing opens its folder inside the image and looks each entry up (statx): the attribute
+ *   word carries the read-only bit, which readdir cannot tell;
+ * - the attributes of a name a walk asks about: one statx in a folder already held;
+ * - every change (a folder made, a file made or removed) is resolved from the image root with no
+ *   link followed: openat2 makes a new file in the same call; an unlink needs the folder opened
+ *   and closed around it;
+ * - a copy keeps contents (copy_file_range), permission bits (fchmod) and times (futimens). */
+#define _GNU_SOURCE
+#include "bench/floor.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+struct names {
+  char* buf; /* getdents64 records */
+  size_t len;
+};
+
+static int open_beneath(int root, const char* rel, int flags, mode_t mode, int change) {
+  struct open_how how;
+  memset(&how, 0, sizeof how);
+  how.flags = (unsigned long long)(flags | O_CLOEXEC);
+  how.mode = mode;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS | (change ? RESOLVE_NO_SYMLINKS : 0);
+  return (int)syscall(SYS_openat2, root, rel, &how, sizeof how);
+}
+
+/* The folder's entries as the kernel gives them; the folder stays open in *fd. */
+static int list(int root, const char* rel, int* fd, struct names* out) {
+  size_t cap = 1 << 16;
+  *fd = open_beneath(root, rel, O_RDONLY | O_DIRECTORY, 0, 0);
+  if (*fd < 0) return -1;
+  out->buf = malloc(cap);
+  out->len = 0;
+  for (;;) {
+    if (cap - out->len < 4096) out->buf = realloc(out->buf, cap *= 2);
+    long n = syscall(SYS_getdents64, *fd, out->buf + out->len, cap - out->len);
+    if (n < 0) return -1;
+    if (n == 0) return 0;
+    out->len += (size_t)n;
+  }
+}
+
+#define FOR_EACH(names, ent)                                 \
+  for (struct dirent64* ent = (struct dirent64*)(names).buf; \
+       (char*)ent < (names).buf + (names).len;               \
+       ent = (struct dirent64*)((char*)ent + ent->d_reclen)) \
+    if (!(ent->d_name[0] == '.' &&                           \
+          (ent->d_name[1] == 0 || (ent->d_name[1] == '.' && ent->d_name[2] == 0))))
+
+static const unsigned kMask = STATX_TYPE | STATX_MODE | STATX_SIZE | STATX_ATIME | STATX_MTIME;
+
+long FloorCount(int root, const char* rel) {
+  int fd;
+  struct names names;
+  long n = 0;
+  if (list(root, rel, &fd, &names) != 0) return -1;
+  FOR_EACH(names, ent) {
+    struct statx st;
+    if (statx(fd, ent->d_name, AT_SYMLINK_NOFOLLOW, kMask, &st) != 0) continue;
+    if (!S_ISDIR(st.stx_mode)) {
+      ++n;
+      continue;
+    }
+    char child[4096];
+    snprintf(child, sizeof child, "%s/%s", rel, ent->d_name);
+    long k = FloorCount(root, child);
+    if (k < 0) return -1;
+    n += k;
+  }
+  free(names.buf);
+  close(fd);
+  return n;
+}
+
+/* Runs op on the folder holding rel's last component, opened from the root for a change. */
+static int in_parent(int root, const char* rel, int (*op)(int, const char*, int), int flags) {
+  const char* slash = strrchr(rel, '/');
+  char parent[4096];
+  snprintf(parent, sizeof parent, "%.*s", (int)(slash - rel), rel);
+  int fd = open_beneath(root, parent, O_PATH | O_DIRECTORY, 0, 1);
+  if (fd < 0) return -1;
+  int r = op(fd, slash + 1, flags);
+  close(fd);
+  return r;
+}
+
+static int make_folder(int fd, const char* name, int flags) {
+  return mkdirat(fd, name, (mode_t)flags);
+}
+
+static int copy_file(int fdSrc, const char* name, const struct statx* st, int root, const char* dst,
+                     int fdDst) {
+  struct statx probe;
+  if (statx(fdDst, name, AT_SYMLINK_NOFOLLOW, kMask, &probe) == 0) return -1; /* new names only */
+  int in = openat(fdSrc, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return -1;
+  char path[4096];
+  snprintf(path, sizeof path, "%s/%s", dst, name);
+  const mode_t mode = st->stx_mode & 0777;
+  int out = open_beneath(root, path, O_WRONLY | O_CREAT | O_EXCL, mode, 1);
+  int ok = out >= 0;
+  for (loff_t done = 0; ok && done < (loff_t)st->stx_size;) {
+    ssize_t n = copy_file_range(in, &done, out, NULL, 1 << 30, 0);
+    if (n <= 0) ok = 0;
+  }
+  const struct timespec times[2] = {{st->stx_atime.tv_sec, st->stx_atime.tv_nsec},
+                                    {st->stx_mtime.tv_sec, st->stx_mtime.tv_nsec}};
+  ok = ok && fchmod(out, mode) == 0 && futimens(out, times) == 0;
+  if (out >= 0) close(out);
+  close(in);
+  return ok ? 0 : -1;
+}
+
+static long copy_tree(int root, const char* src, const char* dst) {
+  int fd;
+  struct names names;
+  long n = 0;
+  if (in_parent(root, dst, make_folder, 0777) != 0) return -1;
+  if (list(root, src, &fd, &names) != 0) return -1;
+  int fdDst = open_beneath(root, dst, O_PATH | O_DIRECTORY, 0, 0);
+  FOR_EACH(names, ent) {
+    struct statx st;
+    if (statx(fd, ent->d_name, AT_SYMLINK_NOFOLLOW, kMask, &st) != 0) return -1;
+    if (S_ISDIR(st.stx_mode)) {
+      char from[4096], to[4096];
+      snprintf(from, sizeof from, "%s/%s", src, ent->d_name);
+      snprintf(to, sizeof to, "%s/%s", dst, ent->d_name);
+      long k = copy_tree(root, from, to);
+      if (k < 0) return -1;
+      n += k;
+    } else {
+      if (copy_file(fd, ent->d_name, &st, root, dst, fdDst) != 0) return -1;
+      ++n;
+    }
+  }
+  close(fdDst);
+  free(names.buf);
+  close(fd);
+  return n;
+}
+
+long FloorCopy(int root, const char* src, const char* dst) {
+  if (FloorCount(root, src) < 0) return -1;
+  return copy_tree(root, src, dst);
+}
+
+static int unlink_in(int fd, const char* name, int flags) { return unlinkat(fd, name, flags); }
+
+int FloorDelete(int root, const char* rel) {
+  int fd;
+  struct names names;
+  if (list(root, rel, &fd, &names) != 0) return -1;
+  FOR_EACH(names, ent) {
+    struct statx st;
+    if (statx(fd, ent->d_name, AT_SYMLINK_NOFOLLOW, kMask, &st) != 0) return -1;
+    char child[4096];
+    snprintf(child, sizeof child, "%s/%s", rel, ent->d_name);
+    if (S_ISDIR(st.stx_mode) ? FloorDelete(root, child) : in_parent(root, child, unlink_in, 0))
+      return -1;
+  }
+  free(names.buf);
+  close(fd);
+  return in_parent(root, rel, unlink_in, AT_REMOVEDIR);
+}
