@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
   DWORD dwAttributes =
       CHostDevice(options.strImage).GetAttributes(strFolder.empty() ? L"\\" : strFolder);
   if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return Refuse("the image has no folder " + WideToUtf8(strFolder) + " for the program");
+    return Refuse("the image has no folder " + WideToText(strFolder) + " for the program");
   if (options.bWindow && !HostHasDisplay())
     return Refuse("--window needs a display (DISPLAY or WAYLAND_DISPLAY)");
   if (!options.strScreenshots.empty()) {

@@ -202,7 +202,7 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
       {paths("Backup"), "no", 0, "cancelled by NO" + exited, {}},
       {paths("None"), "yes", 0, "nothing restored: the first source is missing" + exited, {}},
       {"<Paths><Entry n=", "yes", 0, "configuration error" + exited, {}},
-      {paths("Empty"), "yes", 3, "failed with code 0" + restarted, 0},
+      {paths("Empty"), "yes", 3, "failed with code 18" + restarted, 18},
       {paths("Backup"), "yes", 3, "restored" + restarted, {}},
   };
   CImageTree logs;

@@ -167,7 +167,7 @@ TEST_F(SimEndToEnd, FailedRecoveryShowsTheBoxAndRestartsWhenItIsAcknowledged) {
   QJsonObject report = ReadReport(Report());
   EXPECT_EQ(run.nStatus, 3) << run.strErr;
   EXPECT_EQ(report["outcome"].toString(), "restart");
-  EXPECT_EQ(BoxesOf(report), (CBoxes{{"Recover", "Recover failed(0)!Press OK to reboot."}}));
+  EXPECT_EQ(BoxesOf(report), (CBoxes{{"Recover", "Recover failed(18)!Press OK to reboot."}}));
   EXPECT_TRUE(report["restart"].toObject()["pwr1_called"].toBool(false));
 }
 

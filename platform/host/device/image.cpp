@@ -17,30 +17,35 @@
 
 namespace {
 
-// Components of a path in UTF-8 (the separators are single bytes there), by the rules of Split.
-bool SplitViews(std::string_view path, std::vector<std::string_view>& parts) {
+// Components of a device path, by the rules of Split. Split before the names become host bytes:
+// a "\" inside a name (U+DC5C) is a byte of that name there, never a separator.
+bool SplitViews(std::wstring_view path, std::vector<std::wstring_view>& parts) {
   parts.clear();
   size_t nStart = 0;
   for (size_t i = 0; i <= path.size(); ++i) {
-    if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
-    std::string_view part = path.substr(nStart, i - nStart);
+    if (i < path.size() && path[i] != L'\\' && path[i] != L'/') continue;
+    std::wstring_view part = path.substr(nStart, i - nStart);
     nStart = i + 1;
-    if (part == "..") {
+    if (part == L"..") {
       if (parts.empty()) return false;
       parts.pop_back();
-    } else if (!part.empty() && part != ".") {
+    } else if (!part.empty() && part != L".") {
       parts.push_back(part);
     }
   }
   return true;
 }
 
+void AppendPart(std::string& out, const std::string& part) { out += part; }
+void AppendPart(std::string& out, std::wstring_view part) { out += WideToUtf8(part); }
+
+// Host path, relative to the root, of the first n components.
 template <class Part>
 std::string Join(const std::vector<Part>& parts, size_t n) {
   std::string out;
   for (size_t i = 0; i < n; ++i) {
     if (i) out += '/';
-    out.append(parts[i]);
+    AppendPart(out, parts[i]);
   }
   return out.empty() ? std::string(".") : out;
 }
@@ -67,10 +72,10 @@ CDeviceImage::CDeviceImage(const std::string& strRoot, std::vector<std::string> 
 }
 
 bool CDeviceImage::Split(const std::wstring& strPath, std::vector<std::string>& parts) {
-  std::vector<std::string_view> views;
-  const std::string utf8 = WideToUtf8(strPath);
-  if (!SplitViews(utf8, views)) return false;
-  parts.assign(views.begin(), views.end());
+  std::vector<std::wstring_view> views;
+  if (!SplitViews(strPath, views)) return false;
+  parts.clear();
+  for (std::wstring_view view : views) parts.push_back(WideToUtf8(view));
   return true;
 }
 
@@ -97,8 +102,9 @@ std::wstring CDeviceImage::DevicePathOf(const std::string& strHostPath) const {
   } else {
     return {};
   }
-  std::replace(rel.begin(), rel.end(), '/', '\\');
-  return Utf8ToWide(rel);
+  std::wstring wide = HostNameToWide(rel);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return wide;
 }
 
 int CDeviceImage::OpenBeneath(int fdDir, const std::string& strRel, int nFlags) const {
@@ -185,9 +191,8 @@ void CDeviceImage::ForgetFolder(const std::wstring& strPath) const {
 }
 
 BOOL CDeviceImage::Resolve(const std::wstring& strPath, CResolvedPath& out, DWORD& dwError) const {
-  const std::string utf8 = WideToUtf8(strPath);
-  std::vector<std::string_view> parts;
-  if (!SplitViews(utf8, parts)) {
+  std::vector<std::wstring_view> parts;
+  if (!SplitViews(strPath, parts)) {
     dwError = ERROR_ACCESS_DENIED;
     return FALSE;
   }
@@ -195,7 +200,7 @@ BOOL CDeviceImage::Resolve(const std::wstring& strPath, CResolvedPath& out, DWOR
     dwError = ERROR_PATH_NOT_FOUND;
     return FALSE;
   }
-  out.strName = parts.empty() ? std::string() : std::string(parts.back());
+  out.strName = parts.empty() ? std::string() : WideToUtf8(parts.back());
   size_t nParent = parts.empty() ? 0 : parts.size() - 1;
   out.fdParent = OpenFolder(Join(parts, nParent));
   if (!out.fdParent) {
