@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/recovery_app.h"
+#include "platform/host/device/run_lock.h"
 #include "platform/host/install.h"
 #include "platform/run_log.h"
 #include "platform/runtime.h"
@@ -64,6 +65,11 @@ int main(int argc, char** argv) {
   if (!IsFolder(options.strImage))
     return Refuse("the device image " + options.strImage + " is not a folder");
   options.strImage = std::filesystem::absolute(options.strImage).lexically_normal().string();
+  if (!LockDeviceRoot(options.strImage, strError)) {
+    ErrorPrintA("orvane-sim: %s", strError.c_str());
+    CloseRunLog(1);
+    return 1;
+  }
   std::wstring strFolder = DeviceFolderOf(options.strProgram);
   DWORD dwAttributes =
       CHostDevice(options.strImage).GetAttributes(strFolder.empty() ? L"\\" : strFolder);

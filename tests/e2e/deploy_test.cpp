@@ -246,12 +246,16 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
       << unlogged.strErr;
 }
 
+// While one runs, a second instance on the same device root (the other program, then the same)
+// says so in one line and exits with 1 before it reads Path.xml or touches a file.
 TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
   // Path.xml lies where only the program path given finds it, not in the default folder.
   const std::string program = "'\\SDMMC\\Tools\\Recovery.exe'";
-  const std::pair<std::string, int> cases[] = {
-      {"orvane-sim", SIGTERM}, {"orvane-sim", SIGINT}, {"orvane-recovery", SIGTERM}};
-  for (const auto& [strProgram, nSignal] : cases) {
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"orvane-sim", SIGTERM, "orvane-recovery"},
+      {"orvane-sim", SIGINT, "orvane-sim"},
+      {"orvane-recovery", SIGTERM, "orvane-sim"}};
+  for (const auto& [strProgram, nSignal, strSecond] : cases) {
     SCOPED_TRACE(strProgram + " " + std::to_string(nSignal));
     CImageTree image;
     image.File("SDMMC/Tools/Path.xml", "<Paths><E n=\"0\"/></Paths>");
@@ -274,6 +278,19 @@ TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
                         ::poll(&pfd, 1, 60000) == 1 && (n = ::read(fds[0], buf, sizeof buf)) > 0;)
       out.append(buf, static_cast<size_t>(n));
     EXPECT_NE(out.find("[Start Thread]"), std::string::npos) << "Path.xml not read";
+    const auto before = image.Snapshot();
+    struct stat xml {}, xmlAfter {};  // a write-back would rename a new Path.xml into place
+    ::stat(image.Host("SDMMC/Tools/Path.xml").c_str(), &xml);
+    CSimRun second = Sh("env -u DISPLAY -u WAYLAND_DISPLAY ORVANE_DEVICE_ROOT=" + image.Root() +
+                        " ORVANE_PROGRAM=" + program + " " + kBin + "/" + strSecond +
+                        (strSecond == "orvane-sim" ? " --tap yes --image " + image.Root() : ""));
+    EXPECT_EQ(second.nStatus, 1);
+    EXPECT_EQ(second.strErr, strSecond + ": another recovery is running on the device root " +
+                                 image.Root() + "\n");
+    EXPECT_EQ(second.strOut, "");
+    EXPECT_EQ(image.Snapshot(), before);
+    ::stat(image.Host("SDMMC/Tools/Path.xml").c_str(), &xmlAfter);
+    EXPECT_EQ(xmlAfter.st_ino, xml.st_ino);
     ::kill(pid, nSignal);
     EXPECT_EQ(Wait(pid), -nSignal) << out;
     ::close(fds[0]);
