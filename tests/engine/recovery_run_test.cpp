@@ -211,6 +211,21 @@ TEST(RecoveryRun, AHostNameIsNeverAPath) {
   }
 }
 
+// "Recovery completed!" means on the medium: every destination's file system flushed before the
+// data folder goes, and its deletion flushed too (before the countdown: see the table above).
+TEST(RecoveryRun, EveryDestinationIsFlushedBeforeTheDataFolderGoesAndItsDeletionAfter) {
+  CWorld world;
+  world.m_image.Lay(kFiles);
+  ASSERT_EQ(RunOnce(world, kTwo).bSuccess, TRUE);
+  std::vector<std::wstring> order;
+  for (const std::wstring& line : world.m_dev.Log())
+    if (line.starts_with(L"Flush") || line.starts_with(L"RemoveFolder")) order.push_back(line);
+  EXPECT_EQ(order, (std::vector<std::wstring>{L"Flush \\ResidentFlash\\Navi",
+                                              L"Flush \\ResidentFlash\\Voice",
+                                              L"RemoveFolder \\SDMMC\\OrvaneData\\AppData",
+                                              L"Flush \\SDMMC\\OrvaneData\\AppData"}));
+}
+
 // A failure in a nested folder: nothing after it is copied or counted, at any level.
 TEST(RecoveryRun, AFailedCopyStopsTheEntryAtEveryLevel) {
   CWorld world;
