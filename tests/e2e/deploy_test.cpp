@@ -281,7 +281,8 @@ TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
     const auto before = image.Snapshot();
     struct stat xml {}, xmlAfter {};  // a write-back would rename a new Path.xml into place
     ::stat(image.Host("SDMMC/Tools/Path.xml").c_str(), &xml);
-    CSimRun second = Sh("env -u DISPLAY -u WAYLAND_DISPLAY ORVANE_DEVICE_ROOT=" + image.Root() +
+    // Bounded: without the lock the program would wait for a tap.
+    CSimRun second = Sh("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY ORVANE_DEVICE_ROOT=" + image.Root() +
                         " ORVANE_PROGRAM=" + program + " " + kBin + "/" + strSecond +
                         (strSecond == "orvane-sim" ? " --tap yes --image " + image.Root() : ""));
     EXPECT_EQ(second.nStatus, 1);

@@ -183,7 +183,7 @@ TEST(RecoveryRun, AHostNameIsNeverAPath) {
   const std::pair<std::string, std::string> cases[] = {
       {"..\\SDMMC", "..\\x5CSDMMC"},
       {"..\\SDMMC\\Photos\\x.txt", "..\\x5CSDMMC\\x5CPhotos\\x5Cx.txt"},
-      {"\xC0\xAE\xC0\xAE\xC0\xAF", "\\xC0\\xAE\\xC0\\xAE\\xC0\\xAF"},
+      {"\xC0\xAE\xC0\xAE\xE0\x80\xAF", "\\xC0\\xAE\\xC0\\xAE\\xE0\\x80\\xAF"},
       {"n\xFF\xE2\x82", "n\\xFF\\xE2\\x82"},
       {"\xED\xB2\x80\x80", "\\xED\\xB2\\x80\\x80"},  // a surrogate's bytes, then the byte
       {"\xF4\x90\x80\x80\xE5\xAF\xBC", "\\xF4\\x90\\x80\\x80\xE5\xAF\xBC"},
