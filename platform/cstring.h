@@ -46,7 +46,9 @@ class CString {
     m_str += ch;
     return *this;
   }
-  friend CString operator+(const CString& a, const CString& b) { return CString(a.m_str + b.m_str); }
+  friend CString operator+(const CString& a, const CString& b) {
+    return CString(a.m_str + b.m_str);
+  }
   friend CString operator+(const CString& a, LPCWSTR b) { return CString(a.m_str + (b ? b : L"")); }
   friend CString operator+(LPCWSTR a, const CString& b) { return CString((a ? a : L"") + b.m_str); }
   friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }

@@ -8,9 +8,9 @@
 #include <string>
 
 #include "app/recovery_app.h"
-#include "platform/host/install.h"
 #include "platform/host/device/run_lock.h"
 #include "platform/host/device/termination.h"
+#include "platform/host/install.h"
 #include "platform/run_log.h"
 #include "platform/runtime.h"
 #include "platform/version.h"

@@ -101,7 +101,8 @@ TEST_F(PathListTest, TheWriteBackKeepsTheModeAndLeavesALinkAsItIs) {
       m_image.File("ResidentFlash/" + strTarget, strXml, mode);
       m_image.Link("ResidentFlash/Path.xml", strTarget);
     }
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ::lstat(strHost.c_str(), &before);
     const CTree tree = m_image.Snapshot();
     CStringArray arrSrc, arrDst;

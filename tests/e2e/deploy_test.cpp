@@ -279,12 +279,14 @@ TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
       out.append(buf, static_cast<size_t>(n));
     EXPECT_NE(out.find("[Start Thread]"), std::string::npos) << "Path.xml not read";
     const auto before = image.Snapshot();
-    struct stat xml {}, xmlAfter {};  // a write-back would rename a new Path.xml into place
+    struct stat xml {
+    }, xmlAfter{};  // a write-back would rename a new Path.xml into place
     ::stat(image.Host("SDMMC/Tools/Path.xml").c_str(), &xml);
     // Bounded: without the lock the program would wait for a tap.
-    CSimRun second = Sh("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY ORVANE_DEVICE_ROOT=" + image.Root() +
-                        " ORVANE_PROGRAM=" + program + " " + kBin + "/" + strSecond +
-                        (strSecond == "orvane-sim" ? " --tap yes --image " + image.Root() : ""));
+    CSimRun second =
+        Sh("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY ORVANE_DEVICE_ROOT=" + image.Root() +
+           " ORVANE_PROGRAM=" + program + " " + kBin + "/" + strSecond +
+           (strSecond == "orvane-sim" ? " --tap yes --image " + image.Root() : ""));
     EXPECT_EQ(second.nStatus, 1);
     EXPECT_EQ(second.strErr, strSecond + ": another recovery is running on the device root " +
                                  image.Root() + "\n");

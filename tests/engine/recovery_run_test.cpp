@@ -192,9 +192,9 @@ TEST(RecoveryRun, AHostNameIsNeverAPath) {
     SCOPED_TRACE(strShown);
     CWorld world;
     // The same name as a folder in the flash, a file in the source, a folder deeper in it.
-    world.m_image.Lay("ResidentFlash/" + strName + "/old.txt=o SDMMC/Photos/x.txt=p SDMMC/x.txt=q " +
-                      "SDMMC/Backup/Navi/" + strName + "=f SDMMC/Backup/Navi/d/" + strName +
-                      "/g.txt=g" + kData);
+    world.m_image.Lay("ResidentFlash/" + strName +
+                      "/old.txt=o SDMMC/Photos/x.txt=p SDMMC/x.txt=q " + "SDMMC/Backup/Navi/" +
+                      strName + "=f SDMMC/Backup/Navi/d/" + strName + "/g.txt=g" + kData);
     CTree expected = world.m_image.Snapshot();
     std::erase_if(expected, [](const auto& e) {
       return e.first.rfind(L"\\ResidentFlash\\", 0) == 0 ||
@@ -204,8 +204,8 @@ TEST(RecoveryRun, AHostNameIsNeverAPath) {
                            "=f ResidentFlash/Navi/d/ ResidentFlash/Navi/d/" + strName +
                            "/ ResidentFlash/Navi/d/" + strName + "/g.txt=g"));
     CRun run = RunOnce(world, kNavi);
-    EXPECT_EQ(Text(run.lines), "dele main:\\ResidentFlash\\" + strShown + "\r\n" + kFlashEmptied +
-                                   kDataDeleted);
+    EXPECT_EQ(Text(run.lines),
+              "dele main:\\ResidentFlash\\" + strShown + "\r\n" + kFlashEmptied + kDataDeleted);
     EXPECT_EQ(Describe(run), "restored, 2 of 2");
     EXPECT_EQ(world.m_image.Snapshot(), expected);
   }

@@ -4,9 +4,10 @@
 
 namespace {
 
-const wchar_t* const kOpNames[] = {
-    L"List",       L"GetAttributes", L"SetAttributes", L"CreateFolder", L"CopyFile",
-    L"DeleteFile", L"RemoveFolder",  L"ReadFile",      L"ReplaceFile",  L"OpenProcess", L"Flush"};
+const wchar_t* const kOpNames[] = {L"List",         L"GetAttributes", L"SetAttributes",
+                                   L"CreateFolder", L"CopyFile",      L"DeleteFile",
+                                   L"RemoveFolder", L"ReadFile",      L"ReplaceFile",
+                                   L"OpenProcess",  L"Flush"};
 
 thread_local size_t t_nLogged = 0;  // this thread's last line in the log
 
