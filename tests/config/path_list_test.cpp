@@ -244,23 +244,15 @@ TEST_F(PathListTest, EntitiesAndDtdsNeverReachOutsideTheFile) {
                "<!ENTITY src \"TOPSECRET\"><!ATTLIST E n CDATA \"1\" a CDATA \"TOPSECRET\">");
   const std::string strOut = outside.Root();
   const std::string strRel = "../../" + strOut.substr(strOut.rfind('/') + 1);
-  const std::string strXml =
-      "<?xml version=\"1.0\"?>\n"
-      "<!DOCTYPE Paths SYSTEM \"" +
-      strOut +
-      "/paths.dtd\" [\n"
-      "  <!ENTITY secret SYSTEM \"file://" +
-      strOut +
-      "/secret.txt\">\n"
-      "  <!ENTITY rel SYSTEM \"" +
-      strRel +
-      "/secret.txt\">\n"
-      "  <!ENTITY % ext SYSTEM \"" +
-      strOut +
-      "/paths.dtd\"> %ext;\n"
-      "  <!ATTLIST E z CDATA \"TOPSECRET\">\n"
-      "]>\n"
+  // $O: the outside folder; $R: the same, relative to Path.xml's folder.
+  std::string strXml =
+      "<?xml version=\"1.0\"?>\n<!DOCTYPE Paths SYSTEM \"$O/paths.dtd\" [\n"
+      "  <!ENTITY secret SYSTEM \"file://$O/secret.txt\">\n  <!ENTITY rel SYSTEM "
+      "\"$R/secret.txt\">\n"
+      "  <!ENTITY % ext SYSTEM \"$O/paths.dtd\"> %ext;\n  <!ATTLIST E z CDATA \"TOPSECRET\">\n]>\n"
       "<Paths><E n=\"3\" a=\"&secret;\" b=\"&rel;\" c=\"&src;\" d=\"A&amp;\"/></Paths>\n";
+  for (size_t n; (n = strXml.find('$')) != std::string::npos;)
+    strXml.replace(n, 2, strXml[n + 1] == 'O' ? strOut : strRel);
   Put(strXml);
   CStringArray arrSrc, arrDst;
   ReadPathList(kPathXml, arrSrc, arrDst);

@@ -3,8 +3,6 @@
 // cpack, dpkg-deb, the program and the simulator on device images, started by /bin/sh.
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QJsonArray>
@@ -13,12 +11,9 @@
 #include <fstream>
 #include <map>
 #include <regex>
-#include <sstream>
 
 #include "platform/version.h"
 #include "tests/e2e/sim_runner.h"
-
-extern char** environ;
 
 namespace {
 
@@ -28,55 +23,12 @@ const std::string kBin = ORVANE_BIN_DIR;
 const std::string kDoc = "share/doc/orvane-recovery/";
 const std::string kVersion = kOrvaneVersion;
 
-std::string ReadFile(const std::string& strPath) {
-  std::ostringstream out;
-  out << std::ifstream(strPath, std::ios::binary).rdbuf();
-  return out.str();
-}
-
-CLines Lines(const std::string& s) {
-  CLines lines;
-  std::istringstream in(s);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// Starts the shell command with its standard output and error on the descriptors.
-pid_t Start(const std::string& strCommand, int fdOut, int fdErr) {
-  const char* argv[] = {"/bin/sh", "-c", strCommand.c_str(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, fdOut, 1);
-  posix_spawn_file_actions_adddup2(&actions, fdErr, 2);
-  pid_t pid = -1;
-  posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-// The exit status, or minus the signal that ended the process.
-int Wait(pid_t pid) {
-  int nStatus = 0;
-  ::waitpid(pid, &nStatus, 0);
-  return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -WTERMSIG(nStatus);
-}
-
-CSimRun Sh(const std::string& strCommand) {
-  CImageTree files;
-  const std::string out = files.Root() + "/out", err = files.Root() + "/err";
-  CSimRun run;
-  run.nStatus = Wait(Start("{ " + strCommand + "; } >" + out + " 2>" + err, 1, 2));
-  run.strOut = ReadFile(out);
-  run.strErr = ReadFile(err);
-  return run;
-}
-
 // Every file under the folder by relative path, with its contents (programs by name only).
 std::map<std::string, std::string> Files(const std::string& strRoot) {
   std::map<std::string, std::string> files;
   for (const auto& entry : fs::recursive_directory_iterator(strRoot))
     if (const std::string rel = fs::relative(entry.path(), strRoot); entry.is_regular_file())
-      files[rel] = rel.starts_with("bin/") ? "" : ReadFile(entry.path());
+      files[rel] = rel.starts_with("bin/") ? "" : ReadHostFile(entry.path());
   return files;
 }
 
@@ -87,11 +39,11 @@ void ExpectInstalledTree(const std::string& strRoot, const std::string& strPrefi
   const std::string src = std::string(ORVANE_SOURCE_DIR) + "/examples/device";
   for (const auto& [rel, contents] : Files(src))
     expected[kDoc + "examples/device/" + rel] = contents;
-  expected[kDoc + "examples/Path.xml"] = ReadFile(src + "/SDMMC/Recovery/Path.xml");
+  expected[kDoc + "examples/Path.xml"] = ReadHostFile(src + "/SDMMC/Recovery/Path.xml");
   expected["bin/orvane-recovery"] = expected["bin/orvane-sim"] = "";
   for (const std::string font : {"fonts-liberation2", "fonts-wqy-microhei"})
     expected[kDoc + "fonts/" + font + ".copyright"] =
-        ReadFile("/usr/share/doc/" + font + "/copyright");
+        ReadHostFile("/usr/share/doc/" + font + "/copyright");
   for (const char* generated : {"deploying.txt", "examples/orvane-recovery.service"})
     expected[kDoc + generated] = actual[kDoc + generated];
   EXPECT_EQ(actual, expected);
@@ -106,7 +58,7 @@ void ExpectInstalledTree(const std::string& strRoot, const std::string& strPrefi
 
 TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
   CImageTree prefix;
-  CSimRun install = Sh("cmake --install " + kBin + "/.. --prefix " + prefix.Root());
+  CSimRun install = RunShell("cmake --install " + kBin + "/.. --prefix " + prefix.Root());
   ASSERT_EQ(install.nStatus, 0) << install.strErr;
   ExpectInstalledTree(prefix.Root(), prefix.Root());
 
@@ -130,7 +82,7 @@ TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
   };
   for (const CCase& c : cases) {
     SCOPED_TRACE(c.strCommand);
-    CSimRun run = Sh("cd " + prefix.Root() + "/bin && timeout 60 env " + c.strCommand);
+    CSimRun run = RunShell("cd " + prefix.Root() + "/bin && timeout 60 env " + c.strCommand);
     EXPECT_EQ(run.nStatus, c.nStatus);
     const std::string& strShown = c.nStatus == 0 ? run.strOut : run.strErr;
     EXPECT_TRUE(c.nStatus == 0 ? strShown.starts_with(c.strShown) : strShown == c.strShown)
@@ -142,33 +94,35 @@ TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
   CImageTree image;
   fs::copy(prefix.Root() + "/" + kDoc + "examples/device", image.Root(),
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
-  CSimRun sim = Sh(prefix.Root() + "/bin/orvane-sim --image " + image.Root());
+  CSimRun sim = RunShell(prefix.Root() + "/bin/orvane-sim --image " + image.Root());
   EXPECT_EQ(sim.nStatus, 3) << sim.strErr;
   EXPECT_TRUE(fs::exists(image.Root() + "/ResidentFlash/NaviApp/Voices/german.vpk"));
 }
 
 TEST(Deploy, DebianPackageHoldsTheInstallUnderUsrWithItsDependencies) {
-  if (Sh("command -v dpkg-deb && command -v dpkg-shlibdeps").nStatus != 0)
+  if (RunShell("command -v dpkg-deb && command -v dpkg-shlibdeps").nStatus != 0)
     GTEST_SKIP() << "no dpkg-deb or dpkg-shlibdeps here";
   CImageTree out;
-  CSimRun cpack = Sh("cpack -G DEB --config " + kBin + "/../CPackConfig.cmake -B " + out.Root());
+  CSimRun cpack =
+      RunShell("cpack -G DEB --config " + kBin + "/../CPackConfig.cmake -B " + out.Root());
   ASSERT_EQ(cpack.nStatus, 0) << cpack.strOut << cpack.strErr;
-  const std::string arch = Sh("dpkg --print-architecture").strOut;
+  const std::string arch = RunShell("dpkg --print-architecture").strOut;
   const std::string deb =
       out.Root() + "/orvane-recovery_" + kVersion + "_" + Lines(arch)[0] + ".deb";
-  EXPECT_EQ(Sh("dpkg-deb -f " + deb + " Package Version Architecture Section").strOut,
+  EXPECT_EQ(RunShell("dpkg-deb -f " + deb + " Package Version Architecture Section").strOut,
             "Package: orvane-recovery\nVersion: " + kVersion + "\nArchitecture: " + arch +
                 "Section: admin\n");
-  const std::string depends = Sh("dpkg-deb -f " + deb + " Depends").strOut;
+  const std::string depends = RunShell("dpkg-deb -f " + deb + " Depends").strOut;
   for (const char* package :
        {"fonts-liberation2, ", "fonts-wqy-microhei, ", "libc6 (", "libqt6widgets6 (",
         "libqt6gui6 (", "libqt6core6 (", "libpugixml1v5 ("})
     EXPECT_NE(depends.find(package), std::string::npos) << package << " in " << depends;
 
-  ASSERT_EQ(Sh("dpkg-deb -x " + deb + " " + out.Root() + "/root").nStatus, 0);
+  ASSERT_EQ(RunShell("dpkg-deb -x " + deb + " " + out.Root() + "/root").nStatus, 0);
   ExpectInstalledTree(out.Root() + "/root/usr", "/usr");
   for (const char* program : {"orvane-recovery", "orvane-sim"})
-    EXPECT_EQ(ReadFile(out.Root() + "/root/usr/bin/" + program).find(".symtab"), std::string::npos)
+    EXPECT_EQ(ReadHostFile(out.Root() + "/root/usr/bin/" + program).find(".symtab"),
+              std::string::npos)
         << program << " is not stripped";
 }
 
@@ -195,15 +149,17 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
     int nStatus;
     std::string strOutcome;  // the closing line after "orvane-sim <version> ended: "
     QJsonValue errorCode;
+    std::string strBox;  // the last message box's caption and text
   };
   const std::string exited = ", the program exited with code 0; exit status 0";
   const std::string restarted = ", the device restarted; exit status 3";
   const CCase cases[] = {
-      {paths("Backup"), "no", 0, "cancelled by NO" + exited, {}},
-      {paths("None"), "yes", 0, "nothing restored: the first source is missing" + exited, {}},
-      {"<Paths><Entry n=", "yes", 0, "configuration error" + exited, {}},
-      {paths("Empty"), "yes", 3, "failed with code 18" + restarted, 18},
-      {paths("Backup"), "yes", 3, "restored" + restarted, {}},
+      {paths("Backup"), "no", 0, "cancelled by NO" + exited, {}, ""},
+      {paths("None"), "yes", 0, "nothing restored: the first source is missing" + exited, {}, ""},
+      {"<Paths><Entry n=", "yes", 0, "configuration error" + exited, {}, ":XML ERROR!"},
+      {paths("Empty"), "yes", 3, "failed with code 18" + restarted, 18,
+       "Recover:Recover failed(18)!Press OK to reboot."},
+      {paths("Backup"), "yes", 3, "restored" + restarted, {}, ""},
   };
   CImageTree logs;
   const std::string report = logs.Root() + "/report.json";
@@ -217,7 +173,7 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
     image.File("ResidentFlash/Navi/old.log", "old");
     image.Folder("SDMMC/Empty");
     CSimRun sim =
-        Sh(run + " --image " + image.Root() + " --tap " + c.strTap + " --report " + report);
+        RunShell(run + " --image " + image.Root() + " --tap " + c.strTap + " --report " + report);
     EXPECT_EQ(sim.nStatus, c.nStatus) << sim.strErr;
     QJsonObject json = ReadReport(report);
     EXPECT_EQ(json["version"].toString().toStdString(), kVersion);
@@ -225,13 +181,19 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
     EXPECT_EQ(json["image"].toString().toStdString(), image.Root());
     EXPECT_EQ(json["program"].toString().toStdString(), "\\SDMMC\\Recovery\\Recovery.exe");
     EXPECT_GT(json["duration_ms"].toInteger(-1), 0);
+    const auto boxes = BoxesOf(json);
+    EXPECT_EQ(boxes.empty() ? "" : boxes.back().first + ":" + boxes.back().second, c.strBox);
+    // The shell put back on every end without a restart; a restart asks the power driver.
+    EXPECT_EQ(json["orientation"].toInt(-1) == 0 && json["taskbar_visible"].toBool(),
+              c.nStatus == 0);
+    EXPECT_EQ(json["restart"].toObject()["pwr1_called"].toBool(), c.nStatus == 3);
     for (std::string line : Lines(sim.strOut + sim.strErr))
       expected.push_back(line.ends_with('\r') ? line.substr(0, line.size() - 1) : line);
     expectedClosings.push_back("orvane-sim " + kVersion + " ended: " + c.strOutcome);
     expected.push_back(expectedClosings.back());
   }
   // Every line of every run, after its timestamp; the closing lines in the order of the runs.
-  CLines logged = Untimed(ReadFile(logs.Root() + "/device.log"));
+  CLines logged = Untimed(ReadHostFile(logs.Root() + "/device.log"));
   for (const std::string& line : logged)
     if (line.starts_with("orvane-sim " + kVersion + " ended: ")) closings.push_back(line);
   EXPECT_EQ(closings, expectedClosings);
@@ -239,8 +201,8 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(logged, expected);
 
-  CSimRun unlogged = Sh("ORVANE_LOG=/proc/none/device.log " + kBin + "/orvane-sim --image " +
-                        logs.Root() + " --program '\\Recovery.exe'");
+  CSimRun unlogged = RunShell("ORVANE_LOG=/proc/none/device.log " + kBin + "/orvane-sim --image " +
+                              logs.Root() + " --program '\\Recovery.exe'");
   EXPECT_EQ(unlogged.nStatus, 0);
   EXPECT_TRUE(unlogged.strErr.starts_with("orvane-sim: cannot open the log /proc/none/device.log"))
       << unlogged.strErr;
@@ -268,7 +230,7 @@ TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
           " --image " + image.Root() + " --program " + program + " --tap none --report " + report;
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
-    pid_t pid = Start(command, fds[1], 2);
+    pid_t pid = StartShell(command, fds[1], 2);
     ::close(fds[1]);
     // The worker's start line: the dialog has read Path.xml and waits for a tap.
     std::string out;
@@ -279,8 +241,9 @@ TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
       out.append(buf, static_cast<size_t>(n));
     EXPECT_NE(out.find("[Start Thread]"), std::string::npos) << "Path.xml not read";
     const auto before = image.Snapshot();
-    struct stat xml {
-    }, xmlAfter{};  // a write-back would rename a new Path.xml into place
+    // A write-back would rename a new Path.xml into place.
+    struct stat xml {};
+    struct stat xmlAfter {};
     ::stat(image.Host("SDMMC/Tools/Path.xml").c_str(), &xml);
     // Bounded: without the lock the program would wait for a tap.
     CSimRun second =
@@ -295,9 +258,9 @@ TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
     ::stat(image.Host("SDMMC/Tools/Path.xml").c_str(), &xmlAfter);
     EXPECT_EQ(xmlAfter.st_ino, xml.st_ino);
     ::kill(pid, nSignal);
-    EXPECT_EQ(Wait(pid), -nSignal) << out;
+    EXPECT_EQ(WaitFor(pid), -nSignal) << out;
     ::close(fds[0]);
-    CLines logged = Untimed(ReadFile(log));
+    CLines logged = Untimed(ReadHostFile(log));
     ASSERT_FALSE(logged.empty());
     EXPECT_EQ(logged.back(),
               strProgram + " " + kVersion + " ended: did not finish, interrupted by signal " +

@@ -5,7 +5,6 @@
 #include <QJsonArray>
 #include <filesystem>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -39,13 +38,6 @@ void MakeDevice(const CImageTree& image, const std::string& strPathXml = kPathXm
   image.File("ResidentFlash/UserSettings/user.ini", "volume=9\n");
   image.File("SDMMC/OrvaneData/AppData/cache.bin", "cache");
   image.Folder("SDMMC/OrvaneData/AppData/Empty");
-}
-
-std::vector<std::string> Lines(const std::string& s) {
-  std::vector<std::string> lines;
-  std::istringstream in(s);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 class SimEndToEnd : public ::testing::Test {
@@ -154,35 +146,6 @@ TEST_F(SimEndToEnd, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
   std::vector<std::string> lines = Lines(run.strOut);
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines[0].rfind("[Start Thread] HANDLE->", 0), 0u);
-}
-
-TEST_F(SimEndToEnd, FailedRecoveryShowsTheBoxAndRestartsWhenItIsAcknowledged) {
-  MakeDevice(m_image,
-             "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-             "<Paths>\n"
-             "  <Entry n=\"1\" src=\"\\SDMMC\\Backup\\Empty\" dst=\"\\ResidentFlash\\Navi\"/>\n"
-             "</Paths>\n");
-  m_image.Folder("SDMMC/Backup/Empty");
-  CSimRun run = Run({"--tap", "yes"});
-  QJsonObject report = ReadReport(Report());
-  EXPECT_EQ(run.nStatus, 3) << run.strErr;
-  EXPECT_EQ(report["outcome"].toString(), "restart");
-  EXPECT_EQ(BoxesOf(report), (CBoxes{{"Recover", "Recover failed(18)!Press OK to reboot."}}));
-  EXPECT_TRUE(report["restart"].toObject()["pwr1_called"].toBool(false));
-}
-
-TEST_F(SimEndToEnd, UnreadableConfigurationEndsWithItsNoticesAndExitZero) {
-  MakeDevice(m_image, "<Paths><Entry n=\"1\"");
-  CSimRun run = Run({"--tap", "yes"});
-  QJsonObject report = ReadReport(Report());
-  EXPECT_EQ(run.nStatus, 0) << run.strErr;
-  EXPECT_EQ(report["outcome"].toString(), "exit");
-  EXPECT_EQ(ScreensOf(report), CScreens{});
-  CBoxes boxes = BoxesOf(report);
-  ASSERT_FALSE(boxes.empty());
-  EXPECT_EQ(boxes.back(), (std::pair<std::string, std::string>{"", "XML ERROR!"}));
-  EXPECT_EQ(report["orientation"].toInt(-1), 0);
-  EXPECT_TRUE(report["taskbar_visible"].toBool(false));
 }
 
 TEST_F(SimEndToEnd, NoTapTimesOutWith124) {

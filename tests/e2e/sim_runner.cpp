@@ -1,15 +1,13 @@
 #include "tests/e2e/sim_runner.h"
 
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 extern char** environ;
@@ -28,37 +26,51 @@ std::map<std::string, std::string> CImageTree::Snapshot() const {
   return tree;
 }
 
-CSimRun RunSimulator(const std::vector<std::string>& args) {
-  CSimRun run;
-  char outName[] = "/tmp/orvane-e2e-out-XXXXXX";
-  char errName[] = "/tmp/orvane-e2e-err-XXXXXX";
-  int fdOut = ::mkstemp(outName);
-  int fdErr = ::mkstemp(errName);
-  std::string strProgram = std::string(ORVANE_BIN_DIR) + "/orvane-sim";
-  std::vector<char*> argv;
-  argv.push_back(strProgram.data());
-  std::vector<std::string> copies = args;
-  for (std::string& a : copies) argv.push_back(a.data());
-  argv.push_back(nullptr);
+pid_t StartShell(const std::string& strCommand, int fdOut, int fdErr) {
+  const char* argv[] = {"/bin/sh", "-c", strCommand.c_str(), nullptr};
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, fdOut, 1);
   posix_spawn_file_actions_adddup2(&actions, fdErr, 2);
-  pid_t pid = 0;
-  if (posix_spawn(&pid, strProgram.c_str(), &actions, nullptr, argv.data(), environ) == 0) {
-    int nStatus = 0;
-    while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(nStatus)) run.nStatus = WEXITSTATUS(nStatus);
-  }
+  pid_t pid = -1;
+  posix_spawn(&pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ);
   posix_spawn_file_actions_destroy(&actions);
-  ::close(fdOut);
-  ::close(fdErr);
-  run.strOut = ReadHostFile(outName);
-  run.strErr = ReadHostFile(errName);
-  ::unlink(outName);
-  ::unlink(errName);
+  return pid;
+}
+
+int WaitFor(pid_t pid) {
+  int nStatus = 0;
+  while (::waitpid(pid, &nStatus, 0) < 0 && errno == EINTR) {
+  }
+  return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -WTERMSIG(nStatus);
+}
+
+CSimRun RunShell(const std::string& strCommand) {
+  CImageTree files;
+  const std::string out = files.Root() + "/out", err = files.Root() + "/err";
+  CSimRun run;
+  run.nStatus = WaitFor(StartShell("{ " + strCommand + "; } >" + out + " 2>" + err, 1, 2));
+  run.strOut = ReadHostFile(out);
+  run.strErr = ReadHostFile(err);
   return run;
+}
+
+CSimRun RunSimulator(const std::vector<std::string>& args) {
+  std::string strCommand = "exec " ORVANE_BIN_DIR "/orvane-sim";
+  for (std::string a : args) {
+    for (size_t n = 0; (n = a.find('\'', n)) != std::string::npos; n += 4) a.replace(n, 1, "'\\''");
+    strCommand += " '" + a + "'";
+  }
+  CSimRun run = RunShell(strCommand);
+  run.nStatus = std::max(run.nStatus, -1);
+  return run;
+}
+
+std::vector<std::string> Lines(const std::string& s) {
+  std::vector<std::string> lines;
+  std::istringstream in(s);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 QJsonObject ReadReport(const std::string& strPath) {

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <functional>
 #include <new>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -163,17 +163,25 @@ std::vector<std::wstring> Exercise(CHostDevice& dev) {
   return out;
 }
 
-struct CCase {
-  const char* pszName;
-  std::function<void(const CTempImage& image, const std::string& strOutside)> change;
-};
-
 void Fill(const CTempImage& image) {
   image.Lay("src.txt=new P/A/f.txt=old P/A/ro.txt=ro! Q/f.txt=q");
 }
 
-void Rename(const CTempImage& image, const char* from, const char* to) {
-  ASSERT_EQ(::rename(image.Host(from).c_str(), image.Host(to).c_str()), 0);
+// Changes made by others, written "mv from to", "cp folder to", "rm path", "mkd path" and
+// "ln path target" ($O: the outside folder), one after another.
+void Change(const CTempImage& i, const std::string& strScript, const std::string& strOut) {
+  std::istringstream in(strScript);
+  for (std::string op, a, b; in >> op >> a;) {
+    if (op != "rm" && op != "mkd") in >> b;
+    if (const size_t n = b.find("$O"); n != std::string::npos) b.replace(n, 2, strOut);
+    if (op == "mv") {
+      ASSERT_EQ(::rename(i.Host(a).c_str(), i.Host(b).c_str()), 0);
+    }
+    if (op == "cp") std::filesystem::copy(i.Host(a), i.Host(b));
+    if (op == "rm") std::filesystem::remove_all(i.Host(a));
+    if (op == "mkd") i.Folder(a);
+    if (op == "ln") i.Link(a, b);
+  }
 }
 
 // The image remembers folders it resolved. A remembered folder serves unchecked only the next two
@@ -186,60 +194,25 @@ TEST(HostFolderCache, RemembersNothingThatChangedSince) {
   outside.Folder("A");
   outside.File("A/f.txt", "secret");
   outside.File("A/ro.txt", "secret", 0444);
-  const std::string outRoot = outside.Root();
-  const std::string outRel = "../../.." + outRoot;  // from <image>/P/A's place to the outside
-  const CCase cases[] = {
-      {"unchanged", [](const CTempImage&, const std::string&) {}},
-      {"folder moved away",
-       [](const CTempImage& i, const std::string&) { Rename(i, "P/A", "P/B"); }},
-      {"folder replaced by another",
-       [](const CTempImage& i, const std::string&) {
-         Rename(i, "P/A", "P/B");
-         std::filesystem::copy(i.Host("Q"), i.Host("P/A"));
-       }},
-      {"folder removed and made again",
-       [](const CTempImage& i, const std::string&) {
-         std::filesystem::remove_all(i.Host("P/A"));
-         i.Folder("P/A");
-       }},
-      {"folder replaced by an absolute link out",
-       [](const CTempImage& i, const std::string& o) {
-         Rename(i, "P/A", "P/B");
-         i.Link("P/A", o + "/A");
-       }},
-      {"folder replaced by a relative link out",
-       [&](const CTempImage& i, const std::string&) {
-         Rename(i, "P/A", "P/B");
-         i.Link("P/A", outRel + "/A");
-       }},
-      {"folder replaced by a link to itself moved",
-       [](const CTempImage& i, const std::string&) {
-         Rename(i, "P/A", "P/B");
-         i.Link("P/A", "B");
-       }},
-      {"folder replaced by a link to another",
-       [](const CTempImage& i, const std::string&) {
-         Rename(i, "P/A", "P/B");
-         i.Link("P/A", "../Q");
-       }},
-      {"folder above replaced by a link out",
-       [](const CTempImage& i, const std::string& o) {
-         Rename(i, "P", "R");
-         i.Link("P", o);
-       }},
-      {"folder above replaced by a link to itself moved",
-       [](const CTempImage& i, const std::string&) {
-         Rename(i, "P", "R");
-         i.Link("P", "R");
-       }},
+  const std::pair<const char*, const char*> cases[] = {
+      {"unchanged", ""},
+      {"folder moved away", "mv P/A P/B"},
+      {"folder replaced by another", "mv P/A P/B cp Q P/A"},
+      {"folder removed and made again", "rm P/A mkd P/A"},
+      {"folder replaced by an absolute link out", "mv P/A P/B ln P/A $O/A"},
+      {"folder replaced by a relative link out", "mv P/A P/B ln P/A ../../..$O/A"},
+      {"folder replaced by a link to itself moved", "mv P/A P/B ln P/A B"},
+      {"folder replaced by a link to another", "mv P/A P/B ln P/A ../Q"},
+      {"folder above replaced by a link out", "mv P R ln P $O"},
+      {"folder above replaced by a link to itself moved", "mv P R ln P R"},
   };
   const auto outsideBefore = outside.Snapshot();
-  for (const CCase& c : cases) {
-    SCOPED_TRACE(c.pszName);
+  for (const auto& [pszName, pszChange] : cases) {
+    SCOPED_TRACE(pszName);
     // The same change and calls on a device that never resolved the folder before tell the answer.
     CTempImage fresh;
     Fill(fresh);
-    c.change(fresh, outRoot);
+    Change(fresh, pszChange, outside.Root());
     CHostDevice freshDev(fresh.Root());
     std::vector<std::wstring> expected = Exercise(freshDev);
 
@@ -250,7 +223,7 @@ TEST(HostFolderCache, RemembersNothingThatChangedSince) {
       CHostDevice warmedDev(warmed.Root());
       ASSERT_NE(warmedDev.GetAttributes(L"\\P\\A\\f.txt"), INVALID_FILE_ATTRIBUTES);
       ASSERT_NE(warmedDev.GetAttributes(L"\\P\\A\\ro.txt"), INVALID_FILE_ATTRIBUTES);
-      c.change(warmed, outRoot);
+      Change(warmed, pszChange, outside.Root());
       std::vector<std::wstring> got;
       if (bOtherThread) {
         std::thread([&] { got = Exercise(warmedDev); }).join();
