@@ -247,9 +247,9 @@ TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
     ::stat(image.Host("SDMMC/Tools/Path.xml").c_str(), &xml);
     // Bounded: without the lock the program would wait for a tap.
     CSimRun second =
-        Sh("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY ORVANE_DEVICE_ROOT=" + image.Root() +
-           " ORVANE_PROGRAM=" + program + " " + kBin + "/" + strSecond +
-           (strSecond == "orvane-sim" ? " --tap yes --image " + image.Root() : ""));
+        RunShell("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY ORVANE_DEVICE_ROOT=" + image.Root() +
+                 " ORVANE_PROGRAM=" + program + " " + kBin + "/" + strSecond +
+                 (strSecond == "orvane-sim" ? " --tap yes --image " + image.Root() : ""));
     EXPECT_EQ(second.nStatus, 1);
     EXPECT_EQ(second.strErr, strSecond + ": another recovery is running on the device root " +
                                  image.Root() + "\n");
