@@ -11,7 +11,7 @@
 // several times what later rounds pay.
 //
 // Usage: bench_engine [rounds] [small|large]   (default 7 rounds of both trees; trees under
-// /dev/shm, removed at the end)
+// /dev/shm or ORVANE_BENCH_DIR, removed at the end)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -153,10 +153,10 @@ void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
     std::exit(1);
   };
   HANDLE hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY");
-  CSeries count, copy, del;
+  CSeries count, copy, flush, del;
   DWORD dwCounted = 0, dwCopied = 0;
   for (int i = -1; i < nRounds; ++i) {
-    if (i == 0) count = copy = del = CSeries{};
+    if (i == 0) count = copy = flush = del = CSeries{};
     // Counting.
     count.tool.push_back(Tool([&] { Shell("find " + strSrc + " -type f | wc -l >/dev/null"); }));
     count.floor.push_back(
@@ -171,6 +171,7 @@ void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
     // the order of the sides changes every round.
     auto tool = [&] {
       copy.tool.push_back(Tool([&] { Shell("cp -r " + strSrc + " " + strToolDst); }));
+      flush.tool.push_back(Tool([&] { Shell("sync -f " + strToolDst); }));
       del.tool.push_back(Tool([&] { Shell("rm -rf " + strToolDst); }));
     };
     auto floor = [&] {
@@ -190,6 +191,8 @@ void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
         }
         dwCopied = nCopied;
       }));
+      // What a run adds before it may report success: its destination's file system flushed.
+      flush.engine.push_back(Engine([&] { FlushFileSystemOf(L"\\ResidentFlash\\engine"); }));
       del.engine.push_back(Engine([&] { DeleteTree(L"\\ResidentFlash\\engine"); }));
       if (fs::exists(strEngineDst)) {
         std::fprintf(stderr, "delete left the tree behind\n");
@@ -205,6 +208,7 @@ void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
               nRounds);
   Report("count", "find|wc -l", count);
   Report("count+copy", "cp -r", copy);
+  Report("flush", "sync -f", flush);
   Report("delete", "rm -rf", del);
 }
 
@@ -230,7 +234,10 @@ void BenchLock(int nFiles) {
 int main(int argc, char** argv) {
   int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   const std::string strOnly = argc > 2 ? argv[2] : "";
-  fs::path root = fs::path("/dev/shm") / ("orvane-bench-" + std::to_string(::getpid()));
+  // ORVANE_BENCH_DIR puts the trees on another file system (a disk, to see what flushing costs).
+  const char* pszDir = std::getenv("ORVANE_BENCH_DIR");
+  fs::path root = fs::path(pszDir && *pszDir ? pszDir : "/dev/shm") /
+                  ("orvane-bench-" + std::to_string(::getpid()));
   fs::create_directories(root / "ResidentFlash");
   fs::create_directories(root / "SDMMC");
   CHostDevice device(root.string());

@@ -47,20 +47,31 @@ BOOL CopyOneFile(const CString& strName, const CString& strSource, const CString
   return TRUE;
 }
 
+// A folder that lists nothing: TRUE when it holds no entry; a folder that cannot be listed would
+// pass its files over as missing, so that fails with its code kept.
+BOOL EmptyListing() {
+  const DWORD dwError = GetLastError();
+  if (dwError == ERROR_NO_MORE_FILES) return TRUE;
+  g_dwLastCopyError = dwError;
+  return FALSE;
+}
+
 }  // namespace
 
-void CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles) {
+BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles) {
   WIN32_FIND_DATAW data;
   HANDLE hFind = FindFirstFileW(strFolder + pszSuffix, &data);
-  if (hFind == INVALID_HANDLE_VALUE) return;
+  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing();
+  BOOL bOk = TRUE;
   do {
     if (ThreadStopRequested()) break;
     if (!IsFolder(data))
       nFiles.fetch_add(1);
     else if (!IsDotEntry(data))
-      CountTree(pszSuffix, strFolder + L"\\" + data.cFileName, nFiles);
-  } while (FindNextFileW(hFind, &data));
+      bOk = CountTree(pszSuffix, strFolder + L"\\" + data.cFileName, nFiles);
+  } while (bOk && FindNextFileW(hFind, &data));
   FindClose(hFind);
+  return bOk;
 }
 
 BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDest, HANDLE& hLock,
@@ -75,7 +86,7 @@ BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDes
   CreateDirectoryW(strDest, nullptr);
   WIN32_FIND_DATAW data;
   HANDLE hFind = FindFirstFileW(strSearch, &data);
-  if (hFind == INVALID_HANDLE_VALUE) return TRUE;
+  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing();
   BOOL bOk = TRUE;
   do {
     if (ThreadStopRequested()) {

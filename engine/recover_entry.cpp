@@ -16,8 +16,7 @@ void CRecoveryDlg::RecoverEntry() {
   }
   m_nFilesTotal = 0;
   m_nFilesCopied = 0;
-  CountTree(kListSuffix, strSource, m_nFilesTotal);
-  if (ThreadStopRequested()) return;
+  if (!CountTree(kListSuffix, strSource, m_nFilesTotal) || ThreadStopRequested()) return;
   m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, ProgressRangeUpper(m_nFilesTotal)));
   m_nFilesCopied = 0;
   if (!CopyTree(kListSuffix, strSource, strDest, m_hMutex, m_nFilesCopied)) return;

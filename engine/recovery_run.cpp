@@ -1,7 +1,9 @@
 #include "engine/recovery_run.h"
 
 #include "app/recovery_dlg.h"
+#include "engine/copy_error.h"
 #include "engine/delete_tree.h"
+#include "engine/entry_check.h"
 #include "platform/files.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
@@ -10,12 +12,23 @@ namespace {
 
 constexpr LONG kCountdownSeconds = 5;
 
+// The file system holding the path flushed; FALSE with the code kept when it could not be.
+BOOL FlushedOrFailed(const CString& strPath) {
+  if (FlushFileSystemOf(strPath)) return TRUE;
+  g_dwLastCopyError = GetLastError();
+  return FALSE;
+}
+
 }  // namespace
 
 BOOL SourceHasEntries(const CString& strFolder) {
   WIN32_FIND_DATAW data;
   HANDLE hFind = FindFirstFileW(strFolder + kListSuffix, &data);
-  if (hFind == INVALID_HANDLE_VALUE) return FALSE;
+  if (hFind == INVALID_HANDLE_VALUE) {
+    // 18 (no more files) for an empty folder, 3 for a missing one: the cause, not 0.
+    g_dwLastCopyError = GetLastError();
+    return FALSE;
+  }
   FindClose(hFind);
   return TRUE;
 }
@@ -30,6 +43,10 @@ BOOL BeginRecoveryRun(CRecoveryDlg& dlg) {
   dlg.m_bSuccess = FALSE;
   dlg.m_nEntriesRestored = 0;
   if (dlg.m_arrSrcPaths.empty()) return FALSE;
+  if (!EntriesAllowed(dlg.m_arrSrcPaths, dlg.m_arrDstPaths)) {
+    g_dwLastCopyError = ERROR_BAD_PATHNAME;
+    return FALSE;
+  }
   // Emptying the flash with nothing to restore from would lose the device's software for
   // nothing, so every source is probed first.
   for (const CString& strSource : dlg.m_arrSrcPaths) {
@@ -56,7 +73,12 @@ void EndRecoveryRun(CRecoveryDlg& dlg) {
   if (ThreadStopRequested() || !dlg.m_bSourceOk ||
       dlg.m_nEntriesRestored != dlg.m_arrSrcPaths.size())
     return;
+  // "Recovery completed!" means the files are on the medium, and a restart right after the
+  // countdown must not bring the data folder back.
+  for (const CString& strDest : dlg.m_arrDstPaths)
+    if (!FlushedOrFailed(strDest)) return;
   DeleteTree(kAppDataFolder);
+  if (!FlushedOrFailed(kAppDataFolder)) return;
   dlg.m_progress.ShowWindow(SW_HIDE);
   dlg.m_nCountdown = kCountdownSeconds;
   dlg.SetTimer(IDT_RESTART, kRestartPeriodMs, nullptr);

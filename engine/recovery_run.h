@@ -13,20 +13,24 @@ inline constexpr LPCWSTR kAppDataFolder = L"\\SDMMC\\OrvaneData\\AppData";
 // Appended to a folder to list it.
 inline constexpr LPCWSTR kListSuffix = L"\\*";
 
-// TRUE when strFolder + "\*" lists at least one entry.
+// TRUE when strFolder + "\*" lists at least one entry; otherwise FALSE with the listing's code
+// in g_dwLastCopyError (18 empty, 3 missing).
 BOOL SourceHasEntries(const CString& strFolder);
 // Says on standard error that the source folder is missing or empty, whichever it is.
 void ReportUnusableSource(const CString& strFolder);
 
-// Starts a run: clears the run's outcome, probes every entry's source and, only when each lists
-// something, empties the flash. FALSE (m_bSourceOk FALSE for a missing or empty source, nothing
-// touched) when there is nothing to restore from.
+// Starts a run: clears the run's outcome, checks every entry against the path rules, probes
+// every entry's source and, only when all passed, empties the flash. FALSE with nothing touched
+// when an entry breaks a rule (g_dwLastCopyError 161) or there is nothing to restore from
+// (m_bSourceOk FALSE, the source's code in g_dwLastCopyError).
 BOOL BeginRecoveryRun(CRecoveryDlg& dlg);
 
 // One whole run: BeginRecoveryRun, RecoverEntry for every entry in order with m_nIndex naming it
 // (every entry is attempted; a stop request ends the loop), EndRecoveryRun.
 void RunRecovery(CRecoveryDlg& dlg);
 
-// Ends a run: when every entry was restored completely, deletes the data folder, hides the bar,
-// arms the countdown (5 s, IDT_RESTART) and only then sets m_bSuccess. Otherwise leaves all as is.
+// Ends a run: when every entry was restored completely, flushes each destination's file system,
+// deletes the data folder and flushes that, hides the bar, arms the countdown (5 s,
+// IDT_RESTART) and only then sets m_bSuccess. A failed flush ends it there with its code in
+// g_dwLastCopyError. Otherwise leaves all as is.
 void EndRecoveryRun(CRecoveryDlg& dlg);

@@ -78,66 +78,108 @@ CString CString::Mid(int nFirst) const {
 
 std::string CString::ToUtf8() const { return WideToUtf8(m_str); }
 
-std::string WideToUtf8(const std::wstring& w) {
-  std::string out;
-  out.reserve(w.size());
-  for (wchar_t wc : w) {
-    auto c = static_cast<char32_t>(wc);
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+namespace {
+
+// Host name bytes that are no valid UTF-8, and "\", which the device never has in a name, map
+// to lone low surrogates: valid text never decodes to one, so every name comes back byte for byte.
+constexpr char32_t kEscapeBase = 0xDC00;
+constexpr char32_t kEscapedSeparator = kEscapeBase + '\\';
+
+bool IsEscape(char32_t c) {
+  return (c >= kEscapeBase + 0x80 && c <= kEscapeBase + 0xFF) || c == kEscapedSeparator;
+}
+
+// Length of the valid UTF-8 sequence at s[i] with its code point in cp; 0 when it is none
+// (overlong forms, surrogates and code points above U+10FFFF are not valid).
+size_t DecodeOne(std::string_view s, size_t i, char32_t& cp) {
+  const auto b = static_cast<unsigned char>(s[i]);
+  if (b < 0x80) {
+    cp = b;
+    return 1;
+  }
+  size_t len = 0;
+  char32_t min = 0;
+  if (b >= 0xC2 && b <= 0xDF) {
+    len = 2, cp = b & 0x1F, min = 0x80;
+  } else if ((b & 0xF0) == 0xE0) {
+    len = 3, cp = b & 0x0F, min = 0x800;
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    len = 4, cp = b & 0x07, min = 0x10000;
+  } else {
+    return 0;
+  }
+  if (i + len > s.size()) return 0;
+  for (size_t k = 1; k < len; ++k) {
+    const auto cb = static_cast<unsigned char>(s[i + k]);
+    if ((cb & 0xC0) != 0x80) return 0;
+    cp = (cp << 6) | (cb & 0x3F);
+  }
+  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+std::wstring Decode(std::string_view s, bool bEscapeSeparator) {
+  std::wstring out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    char32_t cp = 0;
+    const size_t n = DecodeOne(s, i, cp);
+    if (n == 0) {
+      out += static_cast<wchar_t>(kEscapeBase + static_cast<unsigned char>(s[i++]));
     } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
+      out += static_cast<wchar_t>(bEscapeSeparator && cp == '\\' ? kEscapedSeparator : cp);
+      i += n;
     }
   }
   return out;
 }
 
-std::wstring Utf8ToWide(const std::string& s) {
-  std::wstring out;
-  size_t i = 0;
-  while (i < s.size()) {
-    auto b = static_cast<unsigned char>(s[i]);
-    char32_t c = 0xFFFD;
-    size_t len = 1;
-    if (b < 0x80) {
-      c = b;
-    } else if ((b & 0xE0) == 0xC0) {
-      len = 2;
-      c = b & 0x1F;
-    } else if ((b & 0xF0) == 0xE0) {
-      len = 3;
-      c = b & 0x0F;
-    } else if ((b & 0xF8) == 0xF0) {
-      len = 4;
-      c = b & 0x07;
-    } else {
-      ++i;
-      out += L'\xFFFD';
+void AppendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// bText: an escaped byte is shown as "\xNN" instead of given back.
+std::string Encode(std::wstring_view w, bool bText) {
+  std::string out;
+  out.reserve(w.size());
+  for (wchar_t wc : w) {
+    auto c = static_cast<char32_t>(wc);
+    if (IsEscape(c)) {
+      const unsigned nByte = c - kEscapeBase;
+      if (!bText) {
+        out += static_cast<char>(nByte);
+        continue;
+      }
+      const char kHex[] = "0123456789ABCDEF";
+      out += {'\\', 'x', kHex[nByte >> 4], kHex[nByte & 0xF]};
       continue;
     }
-    if (i + len > s.size()) {
-      out += L'\xFFFD';
-      break;
-    }
-    bool ok = true;
-    for (size_t k = 1; k < len; ++k) {
-      auto cb = static_cast<unsigned char>(s[i + k]);
-      if ((cb & 0xC0) != 0x80) ok = false;
-      c = (c << 6) | (cb & 0x3F);
-    }
-    out += ok ? static_cast<wchar_t>(c) : L'\xFFFD';
-    i += ok ? len : 1;
+    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
+    AppendUtf8(out, c);
   }
   return out;
 }
+
+}  // namespace
+
+std::string WideToUtf8(std::wstring_view w) { return Encode(w, false); }
+
+std::wstring Utf8ToWide(std::string_view s) { return Decode(s, false); }
+
+std::wstring HostNameToWide(std::string_view s) { return Decode(s, true); }
+
+std::string WideToText(std::wstring_view w) { return Encode(w, true); }

@@ -3,6 +3,7 @@
 
 #include <cstdarg>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/wintypes.h"
@@ -45,7 +46,9 @@ class CString {
     m_str += ch;
     return *this;
   }
-  friend CString operator+(const CString& a, const CString& b) { return CString(a.m_str + b.m_str); }
+  friend CString operator+(const CString& a, const CString& b) {
+    return CString(a.m_str + b.m_str);
+  }
   friend CString operator+(const CString& a, LPCWSTR b) { return CString(a.m_str + (b ? b : L"")); }
   friend CString operator+(LPCWSTR a, const CString& b) { return CString((a ? a : L"") + b.m_str); }
   friend bool operator==(const CString& a, const CString& b) { return a.m_str == b.m_str; }
@@ -61,5 +64,15 @@ using CStringArray = std::vector<CString>;
 // Wide formatting with the device's conventions (%s and %c wide); used by CString::Format and
 // the wide diagnostic print.
 std::wstring FormatWideV(LPCWSTR pszFormat, va_list args);
-std::string WideToUtf8(const std::wstring& w);
-std::wstring Utf8ToWide(const std::string& s);
+
+// Host bytes and wide strings, one to one. Strict UTF-8 (overlong forms, surrogates and code
+// points above U+10FFFF are invalid); each byte of an invalid sequence becomes U+DC80..U+DCFF, a
+// code unit valid text never gives, and goes back to the same byte. U+DC5C is a "" inside a
+// name. Other code units that no text has go out as U+FFFD.
+std::string WideToUtf8(std::wstring_view w);
+// Text such as a device path in the environment: "" stays a separator.
+std::wstring Utf8ToWide(std::string_view s);
+// A host file name: also its "" bytes become U+DC5C, so that no name reads as a path.
+std::wstring HostNameToWide(std::string_view s);
+// For people (diagnostic and error lines): as WideToUtf8, but an escaped byte shows as "\xNN".
+std::string WideToText(std::wstring_view w);

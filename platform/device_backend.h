@@ -50,9 +50,12 @@ class IDeviceBackend {
   // folder, unreadable.
   virtual BOOL ReadWholeFile(const std::wstring& strPath, std::string& bytes) = 0;
   // Replaces a file as one step: written to a temporary file in the same folder, synced, renamed
-  // over the original, whose permission bits it keeps. On failure the original is untouched and
-  // no temporary file is left.
+  // over the original, whose permission bits it keeps; a symbolic link is refused (5) and stays.
+  // On failure the original is untouched and no temporary file is left.
   virtual BOOL ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) = 0;
+  // Writes what is cached for the file system holding the path (the nearest existing folder
+  // above it when it is missing) to its medium; FALSE with the code when that fails.
+  virtual BOOL FlushFileSystem(const std::wstring& strPath) = 0;
   // Device path of the program file, or empty when it cannot be told.
   virtual std::wstring ModuleFileName() = 0;
 

@@ -167,6 +167,11 @@ BOOL RemoveDirectoryW(LPCWSTR pszPath) {
   return dev ? dev->RemoveFolder(pszPath) : FALSE;
 }
 
+BOOL FlushFileSystemOf(LPCWSTR pszPath) {
+  IDeviceBackend* dev = Checked(pszPath);
+  return dev ? dev->FlushFileSystem(pszPath) : FALSE;
+}
+
 DWORD GetModuleFileNameW(void*, LPWSTR pszBuffer, DWORD nSize) {
   IDeviceBackend* dev = g_pDevice.load();
   std::wstring name = dev ? dev->ModuleFileName() : std::wstring();

@@ -22,5 +22,8 @@ BOOL CopyFileW(LPCWSTR pszSource, LPCWSTR pszDest, BOOL bFailIfExists);
 BOOL DeleteFileW(LPCWSTR pszPath);
 // Fails on a folder that still holds entries.
 BOOL RemoveDirectoryW(LPCWSTR pszPath);
+// The file system holding the path (or the nearest existing folder above it) written to its
+// medium: what was written there survives a power cut from now on. FALSE with the code.
+BOOL FlushFileSystemOf(LPCWSTR pszPath);
 // Full device path of the program file into a buffer of nSize characters; the length, or 0.
 DWORD GetModuleFileNameW(void* hModule, LPWSTR pszBuffer, DWORD nSize);

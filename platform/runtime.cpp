@@ -89,7 +89,7 @@ void DiagPrintW(LPCWSTR pszFormat, ...) {
   va_start(args, pszFormat);
   std::wstring text = FormatWideV(pszFormat, args);
   va_end(args);
-  Emit(WideToUtf8(text));
+  Emit(WideToText(text));
 }
 
 void SetDiagSink(PFN_DIAG_SINK pfnSink) {
@@ -110,7 +110,7 @@ void ErrorPrintW(LPCWSTR pszFormat, ...) {
   va_start(args, pszFormat);
   std::wstring text = FormatWideV(pszFormat, args);
   va_end(args);
-  EmitError(WideToUtf8(text));
+  EmitError(WideToText(text));
 }
 
 void SetStatusLine(const std::string& strUtf8) {

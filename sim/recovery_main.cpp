@@ -8,8 +8,9 @@
 #include <string>
 
 #include "app/recovery_app.h"
-#include "platform/host/install.h"
+#include "platform/host/device/run_lock.h"
 #include "platform/host/device/termination.h"
+#include "platform/host/install.h"
 #include "platform/run_log.h"
 #include "platform/runtime.h"
 #include "platform/version.h"
@@ -86,6 +87,10 @@ int main(int argc, char** argv) {
   if (!CHostDevice::ProgramFromEnvironment(strProgram, strError)) {
     ErrorPrintA("orvane-recovery: %s", strError.c_str());
     EndProcess(kBadUsage);
+  }
+  if (!LockDeviceRoot(CHostDevice::RootFromEnvironment(), strError)) {
+    ErrorPrintA("orvane-recovery: %s", strError.c_str());
+    EndProcess(1);
   }
   OnTerminationSignal([](int nSignal) {
     CloseRunLog(128 + nSignal, "interrupted by signal " + std::to_string(nSignal));

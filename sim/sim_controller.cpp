@@ -141,7 +141,7 @@ void CSimController::ShowProgress(HWND hDlg, const std::vector<std::wstring>& te
   std::wstring strTexts;
   for (const std::wstring& t : texts) strTexts += (strTexts.empty() ? L"" : L" / ") + t;
   if (strTexts.size() > kProgressTextChars) strTexts = strTexts.substr(0, kProgressTextChars);
-  std::string line = "orvane-sim: " + WideToUtf8(strTexts);
+  std::string line = "orvane-sim: " + WideToText(strTexts);
   auto* pBar =
       qobject_cast<QProgressBar*>(m_backends.Windows().WidgetOf(::GetDlgItem(hDlg, IDC_PROGRESS)));
   if (pBar && pBar->isVisible() && pBar->maximum() > pBar->minimum())

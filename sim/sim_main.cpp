@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/recovery_app.h"
+#include "platform/host/device/run_lock.h"
 #include "platform/host/install.h"
 #include "platform/run_log.h"
 #include "platform/runtime.h"
@@ -64,11 +65,16 @@ int main(int argc, char** argv) {
   if (!IsFolder(options.strImage))
     return Refuse("the device image " + options.strImage + " is not a folder");
   options.strImage = std::filesystem::absolute(options.strImage).lexically_normal().string();
+  if (!LockDeviceRoot(options.strImage, strError)) {
+    ErrorPrintA("orvane-sim: %s", strError.c_str());
+    CloseRunLog(1);
+    return 1;
+  }
   std::wstring strFolder = DeviceFolderOf(options.strProgram);
   DWORD dwAttributes =
       CHostDevice(options.strImage).GetAttributes(strFolder.empty() ? L"\\" : strFolder);
   if (dwAttributes == INVALID_FILE_ATTRIBUTES || !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-    return Refuse("the image has no folder " + WideToUtf8(strFolder) + " for the program");
+    return Refuse("the image has no folder " + WideToText(strFolder) + " for the program");
   if (options.bWindow && !HostHasDisplay())
     return Refuse("--window needs a display (DISPLAY or WAYLAND_DISPLAY)");
   if (!options.strScreenshots.empty()) {

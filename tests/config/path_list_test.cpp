@@ -86,6 +86,34 @@ TEST_F(PathListTest, ReadsPairsByAttributePositionAndWritesTheSameDocumentBack) 
   }
 }
 
+// The write-back keeps what it found: a file its mode, a link itself (read through, not rewritten).
+TEST_F(PathListTest, TheWriteBackKeepsTheModeAndLeavesALinkAsItIs) {
+  const std::string strXml = Doc(R"(<E n="1" a="A" b="B"/>)");
+  const std::string strHost = m_image.Host("ResidentFlash/Path.xml");
+  const std::pair<std::string, mode_t> cases[] = {
+      {"", 0644}, {"", 0600}, {"Path.real", 0640}, {"../SDMMC/p.xml", 0644}};
+  for (const auto& [strTarget, mode] : cases) {
+    SCOPED_TRACE(strTarget + " " + std::to_string(mode));
+    std::filesystem::remove(strHost);
+    if (strTarget.empty()) {
+      Put(strXml, mode);
+    } else {
+      m_image.File("ResidentFlash/" + strTarget, strXml, mode);
+      m_image.Link("ResidentFlash/Path.xml", strTarget);
+    }
+    struct stat before {
+    }, after{};
+    ::lstat(strHost.c_str(), &before);
+    const CTree tree = m_image.Snapshot();
+    CStringArray arrSrc, arrDst;
+    ReadPathList(kPathXml, arrSrc, arrDst);
+    EXPECT_EQ(Pairs(arrSrc, arrDst), L"A>B");
+    ::lstat(strHost.c_str(), &after);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(m_image.Snapshot(), tree);
+  }
+}
+
 TEST_F(PathListTest, ListsAreBoundedInEntriesAndInText) {
   const std::vector<std::pair<std::string, size_t>> cases = {
       {"4095", 4095}, {"4096", 4096}, {"4097", 4096}, {"100000", 4096}, {"99999999999999", 4096}};

@@ -157,8 +157,8 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
       {paths("Backup"), "no", 0, "cancelled by NO" + exited, {}, ""},
       {paths("None"), "yes", 0, "nothing restored: the first source is missing" + exited, {}, ""},
       {"<Paths><Entry n=", "yes", 0, "configuration error" + exited, {}, ":XML ERROR!"},
-      {paths("Empty"), "yes", 3, "failed with code 0" + restarted, 0,
-       "Recover:Recover failed(0)!Press OK to reboot."},
+      {paths("Empty"), "yes", 3, "failed with code 18" + restarted, 18,
+       "Recover:Recover failed(18)!Press OK to reboot."},
       {paths("Backup"), "yes", 3, "restored" + restarted, {}, ""},
       {paths("Backup"),
        "none --timeout 1.5",
@@ -221,12 +221,16 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
       << unlogged.strErr;
 }
 
+// While one runs, a second instance on the same device root (the other program, then the same)
+// says so in one line and exits with 1 before it reads Path.xml or touches a file.
 TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
   // Path.xml lies where only the program path given finds it, not in the default folder.
   const std::string program = "'\\SDMMC\\Tools\\Recovery.exe'";
-  const std::pair<std::string, int> cases[] = {
-      {"orvane-sim", SIGTERM}, {"orvane-sim", SIGINT}, {"orvane-recovery", SIGTERM}};
-  for (const auto& [strProgram, nSignal] : cases) {
+  const std::tuple<std::string, int, std::string> cases[] = {
+      {"orvane-sim", SIGTERM, "orvane-recovery"},
+      {"orvane-sim", SIGINT, "orvane-sim"},
+      {"orvane-recovery", SIGTERM, "orvane-sim"}};
+  for (const auto& [strProgram, nSignal, strSecond] : cases) {
     SCOPED_TRACE(strProgram + " " + std::to_string(nSignal));
     CImageTree image;
     image.File("SDMMC/Tools/Path.xml", "<Paths><E n=\"0\"/></Paths>");
@@ -249,6 +253,23 @@ TEST(Termination, SigtermOrSigintEndsTheRunWithItsReportAndClosingLine) {
                         ::poll(&pfd, 1, 60000) == 1 && (n = ::read(fds[0], buf, sizeof buf)) > 0;)
       out.append(buf, static_cast<size_t>(n));
     EXPECT_NE(out.find("[Start Thread]"), std::string::npos) << "Path.xml not read";
+    const auto before = image.Snapshot();
+    // A write-back would rename a new Path.xml into place.
+    struct stat xml {};
+    struct stat xmlAfter {};
+    ::stat(image.Host("SDMMC/Tools/Path.xml").c_str(), &xml);
+    // Bounded: without the lock the program would wait for a tap.
+    CSimRun second =
+        RunShell("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY ORVANE_DEVICE_ROOT=" + image.Root() +
+                 " ORVANE_PROGRAM=" + program + " " + kBin + "/" + strSecond +
+                 (strSecond == "orvane-sim" ? " --tap yes --image " + image.Root() : ""));
+    EXPECT_EQ(second.nStatus, 1);
+    EXPECT_EQ(second.strErr, strSecond + ": another recovery is running on the device root " +
+                                 image.Root() + "\n");
+    EXPECT_EQ(second.strOut, "");
+    EXPECT_EQ(image.Snapshot(), before);
+    ::stat(image.Host("SDMMC/Tools/Path.xml").c_str(), &xmlAfter);
+    EXPECT_EQ(xmlAfter.st_ino, xml.st_ino);
     ::kill(pid, nSignal);
     EXPECT_EQ(WaitFor(pid), -nSignal) << out;
     ::close(fds[0]);

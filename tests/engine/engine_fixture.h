@@ -117,7 +117,7 @@ inline CRun RunOnce(CWorld& world, const CEntries& entries) {
 inline bool CopiedBefore(const std::string& strSrc, const std::wstring& strDst,
                          const std::string& strStop, CTree& tree) {
   for (const auto& e : std::filesystem::directory_iterator(strSrc)) {
-    const std::wstring strTo = strDst + L"\\" + Utf8ToWide(e.path().filename());
+    const std::wstring strTo = strDst + L"\\" + HostNameToWide(e.path().filename().string());
     if (e.path().filename() == strStop) return false;
     if (!e.is_directory()) {
       tree[strTo] = File(ReadHostFile(e.path()));

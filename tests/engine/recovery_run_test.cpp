@@ -20,6 +20,13 @@ const std::string kFlashWasEmpty = "ignore dir:\\ResidentFlash\r\ndele null:\\Re
 const std::string kDataDeleted = "dele main:\\SDMMC\\OrvaneData\\AppData\r\n";
 const char kKeep[] = "-";  // the flash as it was
 
+const std::string kFiles = "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v" + kData;
+const char kRefused[] = "not restored, 0 of 0, error 161";
+// The first entry as it always is, then the one to check.
+CEntries Later(const wchar_t* pszSource, const wchar_t* pszDest) {
+  return {kNavi.front(), {pszSource, pszDest}};
+}
+
 enum class EProgram { kNone, kRuns, kWillNotDie };  // NAVI.EXE in the flash
 
 std::string Describe(const CRun& r) {
@@ -64,13 +71,29 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        "ResidentFlash/Navi/ ResidentFlash/Navi/NAVI.EXE=v2 ResidentFlash/Navi/data/ "
        "ResidentFlash/Navi/data/map.dat=m2!"},
       {"a missing source: nothing touched", EProgram::kRuns, "ResidentFlash/keep.bin=k" + kData,
-       nullptr, kNavi, "", "not restored, no source, 0 of 0", kKeep},
+       nullptr, kNavi, "", "not restored, no source, 0 of 0, error 3", kKeep},
       {"an empty source: nothing touched", EProgram::kRuns,
        "SDMMC/Backup/Navi/ ResidentFlash/keep.bin=k" + kData, nullptr, kNavi, "",
-       "not restored, no source, 0 of 0", kKeep},
+       "not restored, no source, 0 of 0, error 18", kKeep},
       {"a later entry's missing source: probed before anything is deleted", EProgram::kRuns,
        "SDMMC/Backup/Navi/a.txt=a ResidentFlash/keep.bin=k" + kData, nullptr, kTwo, "",
-       "not restored, no source, 0 of 0", kKeep},
+       "not restored, no source, 0 of 0, error 3", kKeep},
+      {"a later entry's source in the flash: refused, nothing touched", EProgram::kRuns, kFiles,
+       nullptr, Later(L"\\ResidentFlash\\Navi", L"\\ResidentFlash\\Navi"), "", kRefused, kKeep},
+      {"the flash itself as a source, in another case and spelling", EProgram::kRuns, kFiles,
+       nullptr, Later(L"/residentflash/./", L"\\ResidentFlash\\Voice"), "", kRefused, kKeep},
+      {"an empty source or destination", EProgram::kRuns, kFiles, nullptr,
+       Later(L"", L"\\ResidentFlash\\Voice"), "", kRefused, kKeep},
+      {"a destination below its source", EProgram::kRuns, kFiles, nullptr,
+       Later(L"\\SDMMC\\Backup", L"\\sdmmc\\backup\\\\Navi\\x"), "", kRefused, kKeep},
+      {"a destination equal to its source", EProgram::kRuns, kFiles, nullptr,
+       Later(L"\\SDMMC\\Backup\\Navi", L"\\SDMMC\\Backup\\Navi"), "", kRefused, kKeep},
+      {"a destination in the data folder", EProgram::kRuns, kFiles, nullptr,
+       Later(L"\\SDMMC\\Backup\\Navi", L"\\SDMMC\\OrvaneData\\AppData\\n"), "", kRefused, kKeep},
+      {"the data folder as a source", EProgram::kRuns, kFiles, nullptr,
+       Later(L"\\SDMMC\\OrvaneData\\appdata", L"\\ResidentFlash\\Voice"), "", kRefused, kKeep},
+      {"a \"..\" component, never resolved", EProgram::kRuns, kFiles, nullptr,
+       Later(L"\\SDMMC\\x\\..\\ResidentFlash", L"\\ResidentFlash\\Voice"), "", kRefused, kKeep},
       {"no entry at all: nothing to restore from",
        EProgram::kRuns,
        "ResidentFlash/keep.bin=k",
@@ -79,12 +102,27 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        "",
        "not restored, 0 of 0",
        kKeep},
-      {"a subfolder that lists nothing when copied: fewer copied than counted, no code",
-       EProgram::kNone, "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Navi/d/b.txt=b" + kData,
+      {"a subfolder that cannot be listed when copied: the copy fails with its code",
+       EProgram::kNone, "SDMMC/Backup/Navi/d/b.txt=b" + kData,
        // The first listing of d counts it; the second, to copy it, fails.
        [](CFaultDevice& dev) { dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d"); },
-       kNavi, kFlashWasEmpty, "not restored, 1 of 2",
-       "ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a ResidentFlash/Navi/d/"},
+       kNavi, kFlashWasEmpty, "not restored, 0 of 1, error 5",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/d/"},
+      {"a subfolder that cannot be listed when counted: nothing copied, the code kept",
+       EProgram::kNone, "SDMMC/Backup/Navi/d/b.txt=b" + kData,
+       [](CFaultDevice& dev) { dev.Fail(EOp::kList, ERROR_GEN_FAILURE, 1, false, L"Navi\\d"); },
+       kNavi, kFlashWasEmpty, "not restored, 0 of 0, error 31", ""},
+      {"a flush of a destination that fails: the data folder kept, the run failed with its code",
+       EProgram::kNone, "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v" + kData,
+       [](CFaultDevice& dev) { dev.Fail(EOp::kFlush, ERROR_GEN_FAILURE, 1, false, L"Voice"); },
+       kTwo, kFlashWasEmpty, "not restored, 1 of 1, error 31",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a ResidentFlash/Voice/ "
+       "ResidentFlash/Voice/v.txt=v"},
+      {"a flush after the data folder's deletion that fails: no countdown, its code",
+       EProgram::kNone, "SDMMC/Backup/Navi/a.txt=a",
+       [](CFaultDevice& dev) { dev.Fail(EOp::kFlush, ERROR_GEN_FAILURE, 1, false, L"AppData"); },
+       kNavi, kFlashWasEmpty + "dele null:\\SDMMC\\OrvaneData\\AppData\r\n",
+       "not restored, 1 of 1, error 31", "ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a"},
       {"two entries, both complete: the flash emptied once, one countdown", EProgram::kNone,
        "ResidentFlash/keep.bin=k SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v "
        "SDMMC/Backup/Voice/w.txt=w" +
@@ -139,6 +177,55 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
   }
 }
 
+// Names that Linux allows and the device never has: each deleted, copied and shown under its own
+// bytes, none read as a path (a "\" inside a name, an overlong "../", bytes that are no UTF-8).
+TEST(RecoveryRun, AHostNameIsNeverAPath) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"..\\SDMMC", "..\\x5CSDMMC"},
+      {"..\\SDMMC\\Photos\\x.txt", "..\\x5CSDMMC\\x5CPhotos\\x5Cx.txt"},
+      {"\xC0\xAE\xC0\xAE\xE0\x80\xAF", "\\xC0\\xAE\\xC0\\xAE\\xE0\\x80\\xAF"},
+      {"n\xFF\xE2\x82", "n\\xFF\\xE2\\x82"},
+      {"\xED\xB2\x80\x80", "\\xED\\xB2\\x80\\x80"},  // a surrogate's bytes, then the byte
+      {"\xF4\x90\x80\x80\xE5\xAF\xBC", "\\xF4\\x90\\x80\\x80\xE5\xAF\xBC"},
+  };
+  for (const auto& [strName, strShown] : cases) {
+    SCOPED_TRACE(strShown);
+    CWorld world;
+    // The same name as a folder in the flash, a file in the source, a folder deeper in it.
+    world.m_image.Lay("ResidentFlash/" + strName +
+                      "/old.txt=o SDMMC/Photos/x.txt=p SDMMC/x.txt=q " + "SDMMC/Backup/Navi/" +
+                      strName + "=f SDMMC/Backup/Navi/d/" + strName + "/g.txt=g" + kData);
+    CTree expected = world.m_image.Snapshot();
+    std::erase_if(expected, [](const auto& e) {
+      return e.first.rfind(L"\\ResidentFlash\\", 0) == 0 ||
+             e.first.rfind(L"\\SDMMC\\OrvaneData\\AppData", 0) == 0;
+    });
+    expected.merge(Entries("ResidentFlash/Navi/ ResidentFlash/Navi/" + strName +
+                           "=f ResidentFlash/Navi/d/ ResidentFlash/Navi/d/" + strName +
+                           "/ ResidentFlash/Navi/d/" + strName + "/g.txt=g"));
+    CRun run = RunOnce(world, kNavi);
+    EXPECT_EQ(Text(run.lines),
+              "dele main:\\ResidentFlash\\" + strShown + "\r\n" + kFlashEmptied + kDataDeleted);
+    EXPECT_EQ(Describe(run), "restored, 2 of 2");
+    EXPECT_EQ(world.m_image.Snapshot(), expected);
+  }
+}
+
+// "Recovery completed!" means on the medium: every destination's file system flushed before the
+// data folder goes, and its deletion flushed too (before the countdown: see the table above).
+TEST(RecoveryRun, EveryDestinationIsFlushedBeforeTheDataFolderGoesAndItsDeletionAfter) {
+  CWorld world;
+  world.m_image.Lay(kFiles);
+  ASSERT_EQ(RunOnce(world, kTwo).bSuccess, TRUE);
+  std::vector<std::wstring> order;
+  for (const std::wstring& line : world.m_dev.Log())
+    if (line.starts_with(L"Flush") || line.starts_with(L"RemoveFolder")) order.push_back(line);
+  EXPECT_EQ(order, (std::vector<std::wstring>{L"Flush \\ResidentFlash\\Navi",
+                                              L"Flush \\ResidentFlash\\Voice",
+                                              L"RemoveFolder \\SDMMC\\OrvaneData\\AppData",
+                                              L"Flush \\SDMMC\\OrvaneData\\AppData"}));
+}
+
 // A failure in a nested folder: nothing after it is copied or counted, at any level.
 TEST(RecoveryRun, AFailedCopyStopsTheEntryAtEveryLevel) {
   CWorld world;
@@ -177,8 +264,8 @@ TEST(RecoveryRun, CountsAreThirtyTwoBit) {
     ::close(::open(strFile.c_str(), O_CREAT | O_WRONLY, 0644));
   }
   world.m_image.Lay(kData);
-  // The last folder is lost after it was counted.
-  world.m_dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d65");
+  // The last folder is emptied after it was counted.
+  world.m_dev.Fail(EOp::kList, ERROR_NO_MORE_FILES, 2, false, L"Navi\\d65");
   CRun run = RunOnce(world, kNavi);
   EXPECT_EQ(Describe(run), "not restored, 65000 of 65537");
   EXPECT_EQ(run.nBarMaximum, 65535);

@@ -4,9 +4,10 @@
 
 namespace {
 
-const wchar_t* const kOpNames[] = {
-    L"List",       L"GetAttributes", L"SetAttributes", L"CreateFolder", L"CopyFile",
-    L"DeleteFile", L"RemoveFolder",  L"ReadFile",      L"ReplaceFile",  L"OpenProcess"};
+const wchar_t* const kOpNames[] = {L"List",         L"GetAttributes", L"SetAttributes",
+                                   L"CreateFolder", L"CopyFile",      L"DeleteFile",
+                                   L"RemoveFolder", L"ReadFile",      L"ReplaceFile",
+                                   L"OpenProcess",  L"Flush"};
 
 thread_local size_t t_nLogged = 0;  // this thread's last line in the log
 
@@ -198,6 +199,11 @@ BOOL CFaultDevice::ReplaceFileContents(const std::wstring& strPath, const std::s
   return Injected(EOp::kReplaceFile, strPath, strPath, true)
              ? FALSE
              : Done(m_device.ReplaceFileContents(strPath, bytes));
+}
+
+BOOL CFaultDevice::FlushFileSystem(const std::wstring& strPath) {
+  return Injected(EOp::kFlush, strPath, strPath, false) ? FALSE
+                                                        : Done(m_device.FlushFileSystem(strPath));
 }
 
 std::vector<CProcessInfo> CFaultDevice::SnapshotProcesses() {

@@ -22,7 +22,8 @@ enum class EOp {
   kRemoveFolder,
   kReadFile,
   kReplaceFile,
-  kOpenProcess
+  kOpenProcess,
+  kFlush
 };
 
 class CFaultDevice : public IDeviceBackend {
@@ -64,6 +65,7 @@ class CFaultDevice : public IDeviceBackend {
   BOOL RemoveFolder(const std::wstring& strPath) override;
   BOOL ReadWholeFile(const std::wstring& strPath, std::string& bytes) override;
   BOOL ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) override;
+  BOOL FlushFileSystem(const std::wstring& strPath) override;
   std::wstring ModuleFileName() override { return m_device.ModuleFileName(); }
   std::vector<CProcessInfo> SnapshotProcesses() override;
   std::shared_ptr<CProcessObject> OpenProcess(DWORD dwPid) override;

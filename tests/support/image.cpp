@@ -83,7 +83,7 @@ void ForEachEntry(const std::string& strEntries, F fn) {
 }
 
 std::wstring DevicePath(const std::string& strRel) {
-  std::wstring dev = L"\\" + Utf8ToWide(strRel);
+  std::wstring dev = L"\\" + HostNameToWide(strRel);
   for (auto& ch : dev)
     if (ch == L'/') ch = L'\\';
   return dev;

@@ -254,7 +254,8 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   struct statx st {};
   bool bExists = m_pImage->Stat(fdParent, path.strName, st, dwError);
   if (bExists) {
-    if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
+    // A link is left as it is: renaming a new file over it would replace the link, not its file.
+    if (S_ISDIR(st.stx_mode) || S_ISLNK(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (DWORD dwRefusal = RefusalFor(fdParent, path.strName, st)) return Fail(dwRefusal);
   } else if (dwError != ERROR_FILE_NOT_FOUND) {
     return Fail(dwError);
@@ -263,7 +264,7 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   std::string strTemp;
   CUniqueFd fdTemp(CreateTemp(fdParent, strTemp, dwError));
   if (!fdTemp.IsValid()) return Fail(dwError);
-  mode_t mode = bExists ? (st.stx_mode & 0777) : 0644;
+  mode_t mode = bExists ? (st.stx_mode & 07777) : 0644;
   if (!WriteAll(fdTemp.Get(), bytes.data(), bytes.size()) || ::fsync(fdTemp.Get()) != 0 ||
       ::fchmod(fdTemp.Get(), mode) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));

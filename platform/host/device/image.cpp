@@ -16,8 +16,8 @@
 
 namespace {
 
-// The separators are single bytes in the host's names.
-bool IsSeparator(char ch) { return ch == '\\' || ch == '/'; }
+// The device's separators; a "\\" inside a host name never reads as one (it is U+DC5C).
+bool IsSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
 
 // A missing or non-folder step reads as path not found; a link a change may not follow and a way
 // out of the image as access denied.
@@ -49,25 +49,25 @@ CDeviceImage::CDeviceImage(const std::string& strRoot, std::vector<std::string> 
 }
 
 bool CDeviceImage::Split(const std::wstring& strPath, CDevicePath& out) {
-  const std::string host = WideToUtf8(strPath);
-  // The whole path is gathered in the folder's string, then its last component taken off.
+  // The whole path is gathered in the folder's string, then its last component taken off. It is
+  // split before its names become host bytes: a "\" inside a name is a byte of that name there.
   std::string& rel = out.strFolder;
   rel.clear();
-  rel.reserve(host.size());
+  rel.reserve(strPath.size());
   size_t nStart = 0;
-  for (size_t i = 0; i <= host.size(); ++i) {
-    if (i < host.size() && !IsSeparator(host[i])) continue;
-    const std::string_view part(host.data() + nStart, i - nStart);
+  for (size_t i = 0; i <= strPath.size(); ++i) {
+    if (i < strPath.size() && !IsSeparator(strPath[i])) continue;
+    const std::wstring_view part(strPath.data() + nStart, i - nStart);
     nStart = i + 1;
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
+    if (part.empty() || part == L".") continue;
+    if (part == L"..") {
       if (rel.empty()) return false;
       const size_t nSlash = rel.rfind('/');
       rel.erase(nSlash == std::string::npos ? 0 : nSlash);
       continue;
     }
     if (!rel.empty()) rel += '/';
-    rel += part;
+    rel += WideToUtf8(part);
   }
   const size_t nSlash = rel.rfind('/');
   out.strName.assign(rel, nSlash == std::string::npos ? 0 : nSlash + 1);
@@ -99,8 +99,9 @@ std::wstring CDeviceImage::DevicePathOf(const std::string& strHostPath) const {
   } else {
     return {};
   }
-  std::replace(rel.begin(), rel.end(), '/', '\\');
-  return Utf8ToWide(rel);
+  std::wstring wide = HostNameToWide(rel);
+  std::replace(wide.begin(), wide.end(), L'/', L'\\');
+  return wide;
 }
 
 int CDeviceImage::OpenBeneath(const std::string& strRel, int nFlags, mode_t mode,

@@ -93,7 +93,7 @@ bool CHostListing::Next(WIN32_FIND_DATAW& data) {
     data.ftLastAccessTime = FileTimeOf(fact.st.stx_atime);
     data.nFileSizeHigh = static_cast<DWORD>(fact.st.stx_size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(fact.st.stx_size & 0xFFFFFFFF);
-    const std::wstring wide = Utf8ToWide(name);
+    const std::wstring wide = HostNameToWide(name);
     size_t n = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
     std::wmemcpy(data.cFileName, wide.c_str(), n);
     data.cFileName[n] = L'\0';

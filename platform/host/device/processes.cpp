@@ -102,7 +102,7 @@ std::vector<CProcessInfo> SnapshotHostProcesses(const CDeviceImage& image) {
     std::string program = ProgramFileOf(pid);
     if (program.empty() || image.DevicePathOf(program).empty()) return;
     std::string name = program.substr(program.rfind('/') + 1);
-    out.push_back(CProcessInfo{static_cast<DWORD>(pid), Utf8ToWide(name)});
+    out.push_back(CProcessInfo{static_cast<DWORD>(pid), HostNameToWide(name)});
   });
   std::sort(out.begin(), out.end(),
             [](const CProcessInfo& a, const CProcessInfo& b) { return a.dwPid < b.dwPid; });
