@@ -48,11 +48,13 @@ BOOL CopyOneFile(const CString& strName, const CString& strSource, const CString
 }
 
 // A folder that lists nothing: TRUE when it holds no entry; a folder that cannot be listed would
-// pass its files over as missing, so that fails with its code kept.
-BOOL EmptyListing() {
+// pass its files over as missing, so that fails with its code kept and said.
+BOOL EmptyListing(const CString& strFolder) {
   const DWORD dwError = GetLastError();
   if (dwError == ERROR_NO_MORE_FILES) return TRUE;
   g_dwLastCopyError = dwError;
+  ErrorPrintW(L"orvane-recovery: cannot list %s: %s (code %u)", strFolder.GetString(),
+              ErrorText(dwError).c_str(), static_cast<unsigned>(dwError));
   return FALSE;
 }
 
@@ -61,7 +63,7 @@ BOOL EmptyListing() {
 BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles) {
   WIN32_FIND_DATAW data;
   HANDLE hFind = FindFirstFileW(strFolder + pszSuffix, &data);
-  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing();
+  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strFolder);
   BOOL bOk = TRUE;
   do {
     if (ThreadStopRequested()) break;
@@ -86,7 +88,7 @@ BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDes
   CreateDirectoryW(strDest, nullptr);
   WIN32_FIND_DATAW data;
   HANDLE hFind = FindFirstFileW(strSearch, &data);
-  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing();
+  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strSource);
   BOOL bOk = TRUE;
   do {
     if (ThreadStopRequested()) {

@@ -55,8 +55,10 @@ BOOL EntriesAllowed(const CStringArray& arrSources, const CStringArray& arrDests
   for (size_t i = 0; i < arrSources.size() && i < arrDests.size(); ++i) {
     const CString strRule = EntryRuleBroken(arrSources[i], arrDests[i]);
     if (strRule.IsEmpty()) continue;
-    ErrorPrintW(L"recovery refused: entry %u (\"%s\" to \"%s\"): %s", static_cast<unsigned>(i),
-                arrSources[i].GetString(), arrDests[i].GetString(), strRule.GetString());
+    // Numbered as Path.xml's attributes are (Src1, Dst1, ...).
+    ErrorPrintW(L"orvane-recovery: recovery refused: entry %u (\"%s\" to \"%s\"): %s",
+                static_cast<unsigned>(i + 1), arrSources[i].GetString(), arrDests[i].GetString(),
+                strRule.GetString());
     return FALSE;
   }
   return TRUE;

@@ -4,6 +4,7 @@
 #include "engine/copy_error.h"
 #include "engine/delete_tree.h"
 #include "engine/entry_check.h"
+#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
@@ -16,6 +17,8 @@ constexpr LONG kCountdownSeconds = 5;
 BOOL FlushedOrFailed(const CString& strPath) {
   if (FlushFileSystemOf(strPath)) return TRUE;
   g_dwLastCopyError = GetLastError();
+  ErrorPrintW(L"orvane-recovery: cannot flush %s to its medium: %s (code %u)", strPath.GetString(),
+              ErrorText(g_dwLastCopyError).c_str(), static_cast<unsigned>(g_dwLastCopyError));
   return FALSE;
 }
 
@@ -42,7 +45,10 @@ void ReportUnusableSource(const CString& strFolder) {
 BOOL BeginRecoveryRun(CRecoveryDlg& dlg) {
   dlg.m_bSuccess = FALSE;
   dlg.m_nEntriesRestored = 0;
-  if (dlg.m_arrSrcPaths.empty()) return FALSE;
+  if (dlg.m_arrSrcPaths.empty()) {
+    ErrorPrintW(L"orvane-recovery: Path.xml names no folder to restore");
+    return FALSE;
+  }
   if (!EntriesAllowed(dlg.m_arrSrcPaths, dlg.m_arrDstPaths)) {
     g_dwLastCopyError = ERROR_BAD_PATHNAME;
     return FALSE;

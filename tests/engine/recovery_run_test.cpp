@@ -162,7 +162,10 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
                  : std::next(it);
       expected.merge(Entries(c.strFlash));
     }
+    ::testing::internal::CaptureStderr();
     CRun run = RunOnce(world, c.entries);
+    // A run that failed says why on standard error; a complete one says nothing there.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr().empty(), bSuccess);
     EXPECT_EQ(Text(run.lines), c.strLines);
     EXPECT_EQ(Describe(run), c.strOutcome);
     // Only a complete run hides the bar and arms the countdown, and it reads as restored last.
