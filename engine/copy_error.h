@@ -6,3 +6,7 @@
 #include "platform/wintypes.h"
 
 extern std::atomic<DWORD> g_dwLastCopyError;
+
+// Keeps dwError for the failure box and says on standard error what failed:
+// "orvane-recovery: WHAT: REASON (code N)".
+void KeepCopyError(DWORD dwError, LPCWSTR pszWhat);

@@ -2,7 +2,6 @@
 
 #include "engine/copy_error.h"
 #include "engine/kill_process.h"
-#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
@@ -22,9 +21,7 @@ bool IsFolder(const WIN32_FIND_DATAW& data) {
 
 // The code the failure box will show, and the line that tells the person what it was about.
 void KeepCopyError(DWORD dwError, const CString& strSource, const CString& strDest) {
-  g_dwLastCopyError = dwError;
-  ErrorPrintW(L"orvane-recovery: cannot copy %s to %s: %s (code %u)", strSource.GetString(),
-              strDest.GetString(), ErrorText(dwError).c_str(), static_cast<unsigned>(dwError));
+  KeepCopyError(dwError, L"cannot copy " + strSource + L" to " + strDest);
 }
 
 // One file: FALSE (with the code kept) when it cannot be copied.
@@ -52,9 +49,7 @@ BOOL CopyOneFile(const CString& strName, const CString& strSource, const CString
 BOOL EmptyListing(const CString& strFolder) {
   const DWORD dwError = GetLastError();
   if (dwError == ERROR_NO_MORE_FILES) return TRUE;
-  g_dwLastCopyError = dwError;
-  ErrorPrintW(L"orvane-recovery: cannot list %s: %s (code %u)", strFolder.GetString(),
-              ErrorText(dwError).c_str(), static_cast<unsigned>(dwError));
+  KeepCopyError(dwError, L"cannot list " + strFolder);
   return FALSE;
 }
 

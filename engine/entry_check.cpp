@@ -11,14 +11,13 @@ namespace {
 using CParts = std::vector<std::wstring>;
 
 // The components, upper-cased; none when a ".." is among them.
-std::optional<CParts> PartsOf(const CString& strPath) {
+std::optional<CParts> PartsOf(CString strPath) {
   CParts parts;
   std::wstring part;
-  const std::wstring& str = strPath.Str();
+  const std::wstring& str = strPath.MakeUpper().Str();
   for (size_t i = 0; i <= str.size(); ++i) {
     if (i < str.size() && str[i] != L'\\' && str[i] != L'/') {
-      const wchar_t ch = str[i];
-      part += (ch >= L'a' && ch <= L'z') ? static_cast<wchar_t>(ch - L'a' + L'A') : ch;
+      part += str[i];
       continue;
     }
     if (part == L"..") return std::nullopt;

@@ -10,7 +10,6 @@ void CRecoveryDlg::RecoverEntry() {
   const CString strSource = m_arrSrcPaths[m_nIndex];
   const CString strDest = m_arrDstPaths[m_nIndex];
   if (!SourceHasEntries(strSource)) {
-    ReportUnusableSource(strSource);
     m_bSourceOk = FALSE;
     return;
   }

@@ -4,7 +4,6 @@
 #include "engine/copy_error.h"
 #include "engine/delete_tree.h"
 #include "engine/entry_check.h"
-#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
@@ -16,9 +15,7 @@ constexpr LONG kCountdownSeconds = 5;
 // The file system holding the path flushed; FALSE with the code kept when it could not be.
 BOOL FlushedOrFailed(const CString& strPath) {
   if (FlushFileSystemOf(strPath)) return TRUE;
-  g_dwLastCopyError = GetLastError();
-  ErrorPrintW(L"orvane-recovery: cannot flush %s to its medium: %s (code %u)", strPath.GetString(),
-              ErrorText(g_dwLastCopyError).c_str(), static_cast<unsigned>(g_dwLastCopyError));
+  KeepCopyError(GetLastError(), L"cannot flush " + strPath + L" to its medium");
   return FALSE;
 }
 
@@ -30,16 +27,13 @@ BOOL SourceHasEntries(const CString& strFolder) {
   if (hFind == INVALID_HANDLE_VALUE) {
     // 18 (no more files) for an empty folder, 3 for a missing one: the cause, not 0.
     g_dwLastCopyError = GetLastError();
+    const bool bMissing = GetFileAttributesW(strFolder) == INVALID_FILE_ATTRIBUTES;
+    ErrorPrintW(L"orvane-recovery: the source folder '%s' is %s", strFolder.GetString(),
+                bMissing ? L"missing" : L"empty");
     return FALSE;
   }
   FindClose(hFind);
   return TRUE;
-}
-
-void ReportUnusableSource(const CString& strFolder) {
-  const bool bMissing = GetFileAttributesW(strFolder) == INVALID_FILE_ATTRIBUTES;
-  ErrorPrintW(L"orvane-recovery: the source folder '%s' is %s", strFolder.GetString(),
-              bMissing ? L"missing" : L"empty");
 }
 
 BOOL BeginRecoveryRun(CRecoveryDlg& dlg) {
@@ -57,7 +51,6 @@ BOOL BeginRecoveryRun(CRecoveryDlg& dlg) {
   // nothing, so every source is probed first.
   for (const CString& strSource : dlg.m_arrSrcPaths) {
     if (!SourceHasEntries(strSource)) {
-      ReportUnusableSource(strSource);
       dlg.m_bSourceOk = FALSE;
       return FALSE;
     }

@@ -14,10 +14,8 @@ inline constexpr LPCWSTR kAppDataFolder = L"\\SDMMC\\OrvaneData\\AppData";
 inline constexpr LPCWSTR kListSuffix = L"\\*";
 
 // TRUE when strFolder + "\*" lists at least one entry; otherwise FALSE with the listing's code
-// in g_dwLastCopyError (18 empty, 3 missing).
+// in g_dwLastCopyError (18 empty, 3 missing) and a line on standard error saying which.
 BOOL SourceHasEntries(const CString& strFolder);
-// Says on standard error that the source folder is missing or empty, whichever it is.
-void ReportUnusableSource(const CString& strFolder);
 
 // Starts a run: clears the run's outcome, checks every entry against the path rules, probes
 // every entry's source and, only when all passed, empties the flash. FALSE with nothing touched
