@@ -33,7 +33,8 @@ const char kHelp[] =
     "  ORVANE_RESTART_COMMAND  run by /bin/sh to restart the device (default: exit status 3)\n"
     "  ORVANE_RESTART_WAIT     seconds the restart command has to end the program (default 60)\n"
     "  ORVANE_LOG              file that every output line is appended to, with a timestamp\n"
-    "  QT_QPA_PLATFORM         Qt platform to draw on (default: Qt's choice)\n"
+    "  QT_QPA_PLATFORM         Qt platform to draw on (default: the first of xcb, wayland,\n"
+    "                          linuxfb and eglfs that starts)\n"
     "exit status: 0 ended without a restart (NO, nothing to restore, Path.xml unreadable),\n"
     "             3 restart requested and no ORVANE_RESTART_COMMAND, 1 could not start,\n"
     "             2 bad usage\n";
@@ -73,6 +74,18 @@ bool ReadCommandLine(int argc, char** argv, int& nStatus) {
   return false;
 }
 
+std::string g_strPlatforms;
+
+// No platform could start, or none has a screen: say what was tried and how to choose.
+[[noreturn]] void NoScreen() {
+  ErrorPrintA(
+      "orvane-recovery: no screen to draw on: the Qt platform \"%s\" could not start; set "
+      "QT_QPA_PLATFORM to the one this system has (xcb, wayland, linuxfb, eglfs, vnc; "
+      "offscreen draws nowhere)",
+      g_strPlatforms.c_str());
+  EndProcess(1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,23 +109,22 @@ int main(int argc, char** argv) {
     CloseRunLog(128 + nSignal, "interrupted by signal " + std::to_string(nSignal));
     DieOfSignal(nSignal);
   });
-  RouteQtMessages();
   CQtEnvironment environment;
-  if (!environment.Prepare(!HostHasDisplay(), 320, 240, strError)) {
-    ErrorPrintA("orvane-recovery: %s", strError.c_str());
-    EndProcess(1);
-  }
+  environment.Prepare(false, 0, 0, strError);  // only the runtime folder: it cannot fail
+  g_strPlatforms = ChooseScreenPlatform();
+  RouteQtMessages(&NoScreen);
   int nQtArgc = 1;
   char* qtArgv[] = {argv[0], nullptr};
   QApplication app(nQtArgc, qtArgv);
-  environment.Release();
+  if (!QGuiApplication::primaryScreen()) NoScreen();
 
   CHostOptions host;
   host.strImageRoot = CHostDevice::RootFromEnvironment();
   host.strProgramPath = strProgram;
-  host.bDrawCaptions = environment.Offscreen();
+  host.bRealScreen = true;
   host.fnRestart = &RestartByCommandOrExit;
   std::unique_ptr<CHostBackends> backends = InstallHostBackends(host);
+  RouteQtMessages();  // the screen is up: from here Qt's fatal messages are faults
   SetExitHook(&EndProcess);
   EndProcess(AfxWinMain());
 }

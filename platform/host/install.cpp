@@ -13,11 +13,23 @@
 #include "platform/host/xml/factory.h"
 #include "platform/runtime.h"
 
+namespace {
+
+QSize NormalSize(const CHostOptions& options, const CQtScreen* pScreen) {
+  return pScreen ? pScreen->NormalSize() : QSize(options.nScreenWidth, options.nScreenHeight);
+}
+
+}  // namespace
+
 CHostBackends::CHostBackends(const CHostOptions& options)
-    : m_device(options.strImageRoot), m_display(options.nScreenWidth, options.nScreenHeight) {
+    : m_device(options.strImageRoot),
+      m_pScreen(options.bRealScreen ? std::make_unique<CQtScreen>() : nullptr),
+      m_display(NormalSize(options, m_pScreen.get()).width(),
+                NormalSize(options, m_pScreen.get()).height(), !m_pScreen) {
   if (!options.strProgramPath.empty()) m_device.SetModuleFileName(options.strProgramPath);
   m_power.SetRestartHandler(options.fnRestart);
-  m_pWindows = std::make_unique<CQtWindowBackend>(&m_display, &m_power, options.bDrawCaptions);
+  m_pWindows = std::make_unique<CQtWindowBackend>(
+      &m_display, &m_power, options.bDrawCaptions || m_pScreen, m_pScreen.get());
   m_pPrevDevice = InstallDeviceBackend(&m_device);
   m_pPrevWindows = InstallWindowBackend(m_pWindows.get());
   InstallXmlDocumentFactory();
@@ -39,43 +51,62 @@ bool IsSet(const char* pszName) {
   return psz && *psz;
 }
 
-// The user's own folder under /tmp, made once and reused: runs leave nothing behind.
-bool PrivateFolder(std::string& strFolder, std::string& strError) {
-  strFolder = "/tmp/orvane-runtime-" + std::to_string(::getuid());
-  if (::mkdir(strFolder.c_str(), 0700) != 0 && errno != EEXIST) {
-    strError = "cannot create " + strFolder + ": " + std::strerror(errno);
-    return false;
-  }
+// The user's own folder under /tmp, made once and reused: runs leave nothing behind. Empty when
+// /tmp cannot hold one (read-only, say).
+std::string PrivateFolder() {
+  std::string strFolder = "/tmp/orvane-runtime-" + std::to_string(::getuid());
+  if (::mkdir(strFolder.c_str(), 0700) != 0 && errno != EEXIST) return "";
   struct stat st {};
   if (::lstat(strFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-      (st.st_mode & 0077) != 0) {
-    strError = strFolder + " is not a private folder of this user";
-    return false;
-  }
-  return true;
+      (st.st_mode & 0077) != 0)
+    return "";
+  return strFolder;
 }
+
+PFN_QT_FATAL g_pfnOnFatal = nullptr;
 
 }  // namespace
 
 bool HostHasDisplay() { return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY"); }
 
-void RouteQtMessages() {
+void RouteQtMessages(PFN_QT_FATAL pfnOnFatal) {
+  g_pfnOnFatal = pfnOnFatal;
   qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& s) {
+    if (type == QtFatalMsg && g_pfnOnFatal) g_pfnOnFatal();
     ErrorPrintA("%s", qPrintable(qFormatLogMessage(type, context, s)));
     if (type == QtFatalMsg) std::abort();
   });
 }
 
+std::string ChooseScreenPlatform() {
+  if (const char* psz = std::getenv("QT_QPA_PLATFORM"); psz && *psz) return psz;
+  // Qt's own default is X alone; a device without it has a frame buffer or a DRM display.
+  std::string strList;
+  if (IsSet("DISPLAY")) strList += "xcb;";
+  if (IsSet("WAYLAND_DISPLAY")) strList += "wayland;";
+  strList += "linuxfb;eglfs";
+  ::setenv("QT_QPA_PLATFORM", strList.c_str(), 1);
+  return strList;
+}
+
 bool CQtEnvironment::Prepare(bool bOffscreen, int nWidth, int nHeight, std::string& strError) {
   std::string strFolder;
-  if (!PrivateFolder(strFolder, strError)) return false;
-  if (!IsSet("XDG_RUNTIME_DIR")) ::setenv("XDG_RUNTIME_DIR", strFolder.c_str(), 1);
+  if (const char* psz = std::getenv("XDG_RUNTIME_DIR"); psz && *psz) {
+    strFolder = psz;
+  } else {
+    strFolder = PrivateFolder();
+    if (!strFolder.empty()) ::setenv("XDG_RUNTIME_DIR", strFolder.c_str(), 1);
+  }
   m_bOffscreen = bOffscreen;
   if (!bOffscreen) return true;
   const char* pszPlatform = std::getenv("QT_QPA_PLATFORM");
   if (pszPlatform && *pszPlatform && std::strncmp(pszPlatform, "offscreen", 9) != 0) {
     m_bOffscreen = false;  // the caller chose a platform of its own
     return true;
+  }
+  if (strFolder.empty()) {
+    strError = "no folder for the screen file: XDG_RUNTIME_DIR is not set and /tmp is not writable";
+    return false;
   }
   m_strScreenFile = strFolder + "/screen-" + std::to_string(::getpid()) + ".json";
   FILE* f = std::fopen(m_strScreenFile.c_str(), "w");

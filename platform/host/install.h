@@ -10,6 +10,7 @@
 #include "platform/host/device/device.h"
 #include "platform/host/device/power.h"
 #include "platform/host/qt/display.h"
+#include "platform/host/qt/screen.h"
 #include "platform/host/qt/window_backend.h"
 
 struct CHostOptions {
@@ -18,6 +19,9 @@ struct CHostOptions {
   int nScreenWidth = 320;          // the display in its normal orientation
   int nScreenHeight = 240;
   bool bDrawCaptions = true;  // captions drawn in the windows (no window decorations)
+  // The platform's own screen instead of the simulated display: its size, no task bar, the
+  // windows drawn into one full-screen window that turns (captions always drawn).
+  bool bRealScreen = false;
   CHostPower::PFN_RESTART fnRestart = &RestartByCommandOrExit;
 };
 
@@ -37,6 +41,7 @@ class CHostBackends {
 
  private:
   CHostDevice m_device;
+  std::unique_ptr<CQtScreen> m_pScreen;
   CHostDisplay m_display;
   CHostPower m_power;
   std::unique_ptr<CQtWindowBackend> m_pWindows;
@@ -47,19 +52,26 @@ class CHostBackends {
 // Installs the host's backends (see CHostBackends).
 std::unique_ptr<CHostBackends> InstallHostBackends(const CHostOptions& options);
 
-// Qt's start-up environment: with no display (or when asked), Qt's offscreen platform with one
-// screen of the device's size and no window frames, which renders the same pixels as a real
-// display, and a private runtime folder that keeps Qt quiet.
+// Qt's start-up environment: for the simulator, Qt's offscreen platform with one screen of the
+// device's size and no window frames, which renders the same pixels as a real display; for the
+// program, the platform the system chose; and Qt's runtime folder.
 // True when an X or Wayland display is there to show windows on.
 bool HostHasDisplay();
-// Qt's own warnings become the program's error lines (standard error and the device log).
-void RouteQtMessages();
+// Qt's own warnings become the program's error lines (standard error and the device log). A
+// fatal one calls pfnOnFatal first when given (it may end the process), then aborts.
+using PFN_QT_FATAL = void (*)();
+void RouteQtMessages(PFN_QT_FATAL pfnOnFatal = nullptr);
+// Before the QApplication, for a real screen: QT_QPA_PLATFORM when set, otherwise the platforms
+// this host may have, in the order tried (X, Wayland, the frame buffer, DRM), set there for Qt.
+// Returns what Qt will try.
+std::string ChooseScreenPlatform();
 
 class CQtEnvironment {
  public:
   // Before the QApplication: bOffscreen selects the offscreen platform with a nWidth x nHeight
-  // screen (unless QT_QPA_PLATFORM already names a platform); sets XDG_RUNTIME_DIR to a private
-  // 0700 folder when it names none. False with a message when a file or folder cannot be made.
+  // screen (unless QT_QPA_PLATFORM already names another platform), from a screen file in Qt's
+  // runtime folder. That folder is XDG_RUNTIME_DIR when set, else a private 0700 folder under
+  // /tmp when one can be made; without one, only the screen file fails (with a message).
   bool Prepare(bool bOffscreen, int nWidth, int nHeight, std::string& strError);
   // After the QApplication is made: the screen file is no longer needed.
   void Release();

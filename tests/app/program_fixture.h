@@ -54,13 +54,14 @@ class ProgramTest : public ::testing::Test {
   }
 
   // Starts the program with this Path.xml on a display of cx x cy in its normal orientation.
-  void Start(const std::string& strPathXml, int cx = 320, int cy = 240) {
+  void Start(const std::string& strPathXml, int cx = 320, int cy = 240, bool bRealScreen = false) {
     m_image.File("SDMMC/Recovery/Path.xml", strPathXml);
     CHostOptions options;
     options.strImageRoot = m_image.Root();
     options.strProgramPath = L"\\SDMMC\\Recovery\\Recovery.exe";
     options.nScreenWidth = cx;
     options.nScreenHeight = cy;
+    options.bRealScreen = bRealScreen;
     options.fnRestart = [this] {
       ++m_nRestarts;
       return FALSE;

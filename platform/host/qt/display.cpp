@@ -1,9 +1,10 @@
 #include "platform/host/qt/display.h"
 
-CHostDisplay::CHostDisplay(int nWidth, int nHeight)
+CHostDisplay::CHostDisplay(int nWidth, int nHeight, bool bTaskBar)
     : m_nNormalWidth(nWidth),
       m_nNormalHeight(nHeight),
-      m_rcWork{0, 0, nWidth, nHeight - kTaskBarHeight} {}
+      m_rcWork{0, 0, nWidth, bTaskBar ? nHeight - kTaskBarHeight : nHeight},
+      m_bTaskBarVisible(bTaskBar) {}
 
 int CHostDisplay::Width() const {
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -12,8 +12,9 @@ class CHostDisplay {
  public:
   static constexpr int kTaskBarHeight = 26;  // pixels, along the bottom edge
 
-  // nWidth x nHeight pixels in the normal orientation (DMDO_0); task bar shown, work area above it.
-  CHostDisplay(int nWidth = 320, int nHeight = 240);
+  // nWidth x nHeight pixels in the normal orientation (DMDO_0). With a task bar, it is shown and
+  // the work area is above it; without, the work area is the whole screen and stays so.
+  CHostDisplay(int nWidth = 320, int nHeight = 240, bool bTaskBar = true);
 
   // Pixels across and down in the current orientation.
   int Width() const;
@@ -52,6 +53,6 @@ class CHostDisplay {
   bool m_bRefusing = false;
   int m_nSettingsCalls = 0;
   RECT m_rcWork;
-  bool m_bTaskBarVisible = true;
+  bool m_bTaskBarVisible;
   std::function<void()> m_fnChanged;
 };

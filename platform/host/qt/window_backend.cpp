@@ -24,16 +24,31 @@ bool SameClass(const std::wstring& a, LPCWSTR b) {
 
 }  // namespace
 
-CQtWindowBackend::CQtWindowBackend(CHostDisplay* pDisplay, CHostPower* pPower, bool bDrawCaptions)
+CQtWindowBackend::CQtWindowBackend(CHostDisplay* pDisplay, CHostPower* pPower, bool bDrawCaptions,
+                                   CQtScreen* pScreen)
     : m_uiThread(std::this_thread::get_id()),
       m_pDisplay(pDisplay),
       m_pPower(pPower),
+      m_pScreen(pScreen),
       m_bDrawCaptions(bDrawCaptions),
       m_dialogColor(QApplication::palette().color(QPalette::Window)),
       m_pCalls(std::make_unique<CQtCrossThreadCalls>()) {
   // Our modal loops end only through EndDialog, never because the last window was hidden.
   QGuiApplication::setQuitOnLastWindowClosed(false);
   RegisterDeviceFontSubstitutes();
+  if (m_pScreen) {
+    // A real display has no stand-in task bar: the program finds none, as on a device without
+    // a shell. A close request for the screen goes to the program's top window.
+    m_pScreen->SetTurned(m_pDisplay->Orientation() == DMDO_90);
+    m_pScreen->SetCloseHandler([this] {
+      for (auto it = m_zOrder.rbegin(); it != m_zOrder.rend(); ++it)
+        if (CWindow* w = Find(*it); w && w->pFrame && w->pFrame->isVisible())
+          return OnCloseRequest(*it);
+    });
+    m_pDisplay->SetOrientationCallback(
+        [this] { OnUi([this] { m_pScreen->SetTurned(m_pDisplay->Orientation() == DMDO_90); }); });
+    return;
+  }
   CWindow bar;
   bar.eKind = EKind::TaskBar;
   bar.pFrame = new CQtTaskBarWidget();
@@ -87,13 +102,21 @@ void CQtWindowBackend::BringToTop(HWND hWnd) {
   // Top-most windows stay above the others, each group in the order it was raised.
   std::stable_partition(m_zOrder.begin(), m_zOrder.end(),
                         [this](HWND h) { return !Find(h) || !Find(h)->bTopMost; });
+  if (!m_pScreen) return;
+  std::vector<QWidget*> frames;
+  for (HWND h : m_zOrder)
+    if (const CWindow* w = Find(h)) frames.push_back(w->pFrame);
+  m_pScreen->Restack(frames);
 }
 
 void CQtWindowBackend::ShowTopLevel(HWND hWnd) {
   CWindow* w = Find(hWnd);
   if (!w || !w->pFrame) return;
+  // Into the screen when first shown, with its controls: a widget made inside an embedded window
+  // would stay hidden.
+  if (m_pScreen && !w->pFrame->graphicsProxyWidget()) m_pScreen->Embed(w->pFrame);
   w->pFrame->show();
-  if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+  if (!m_pScreen && QGuiApplication::platformName() != QLatin1String("offscreen")) {
     w->pFrame->raise();  // the offscreen platform stacks nothing and says so
     w->pFrame->activateWindow();
   }
@@ -231,7 +254,10 @@ BOOL CQtWindowBackend::GetWindowRect(HWND hWnd, RECT* pRect) {
   return OnUi([&]() -> BOOL {
     const CWindow* w = Find(hWnd);
     if (!w || !w->pFrame || !pRect) return FALSE;
-    QRect r = w->hParent ? QRect(w->pFrame->mapToGlobal(QPoint(0, 0)), w->pFrame->size())
+    // In the display's own coordinates: a window in the screen's scene maps to the turned screen.
+    QWidget* pTop = w->pFrame->window();
+    QRect r = w->hParent ? QRect(pTop->geometry().topLeft() + w->pFrame->mapTo(pTop, QPoint(0, 0)),
+                                 w->pFrame->size())
                          : w->pFrame->frameGeometry();
     *pRect = RECT{r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
     return TRUE;

@@ -19,6 +19,7 @@
 #include "platform/host/qt/cross_thread.h"
 #include "platform/host/qt/display.h"
 #include "platform/host/qt/gdi.h"
+#include "platform/host/qt/screen.h"
 #include "platform/host/qt/timers.h"
 #include "platform/host/qt/widgets.h"
 #include "platform/window_backend.h"
@@ -38,9 +39,12 @@ class IQtWindowObserver {
 
 class CQtWindowBackend : public IWindowBackend, public IQtWindowHost {
  public:
-  // On the QApplication's thread. The display and the power driver outlive the backend.
-  // bDrawCaptions: draw captions inside the windows (the offscreen platform has no decorations).
-  CQtWindowBackend(CHostDisplay* pDisplay, CHostPower* pPower, bool bDrawCaptions);
+  // On the QApplication's thread. The display, the power driver and the screen outlive the
+  // backend. bDrawCaptions: draw captions inside the windows (the offscreen platform has no
+  // decorations). With a screen, the windows are drawn into it and there is no task bar;
+  // without, each is a window of its own and the task bar a stand-in.
+  CQtWindowBackend(CHostDisplay* pDisplay, CHostPower* pPower, bool bDrawCaptions,
+                   CQtScreen* pScreen = nullptr);
   ~CQtWindowBackend() override;
   CQtWindowBackend(const CQtWindowBackend&) = delete;
   CQtWindowBackend& operator=(const CQtWindowBackend&) = delete;
@@ -115,6 +119,7 @@ class CQtWindowBackend : public IWindowBackend, public IQtWindowHost {
   BOOL ClickButton(HWND hButton);
   QWidget* WidgetOf(HWND hWnd) const;  // the control, or a top-level window's client area
   HWND TaskBarWindow() const { return m_hTaskBar; }
+  CQtScreen* Screen() const { return m_pScreen; }
   CQtGdi& Gdi() { return m_gdi; }
   CQtCrossThreadCalls& CrossThreadCalls() { return *m_pCalls; }
   CHostDisplay& Display() { return *m_pDisplay; }
@@ -188,6 +193,7 @@ class CQtWindowBackend : public IWindowBackend, public IQtWindowHost {
   std::thread::id m_uiThread;
   CHostDisplay* m_pDisplay;
   CHostPower* m_pPower;
+  CQtScreen* m_pScreen;
   bool m_bDrawCaptions;
   QColor m_dialogColor;
   std::unique_ptr<CQtCrossThreadCalls> m_pCalls;
