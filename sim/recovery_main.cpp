@@ -79,8 +79,8 @@ std::string g_strPlatforms;
 // No platform could start, or none has a screen: say what was tried and how to choose.
 [[noreturn]] void NoScreen() {
   ErrorPrintA(
-      "orvane-recovery: no screen to draw on: the Qt platform \"%s\" could not start; set "
-      "QT_QPA_PLATFORM to the one this system has (xcb, wayland, linuxfb, eglfs, vnc; "
+      "orvane-recovery: no screen to draw on: Qt could start none of \"%s\"; set "
+      "QT_QPA_PLATFORM to the platform this system has (xcb, wayland, linuxfb, eglfs, vnc; "
       "offscreen draws nowhere)",
       g_strPlatforms.c_str());
   EndProcess(1);

@@ -45,7 +45,8 @@ inline QApplication& ScreenRigApplication() {
   if (!QApplication::instance()) {
     pEnv = std::make_unique<CQtEnvironment>();
     std::string strError;
-    pEnv->Prepare(true, 320, 240, strError);
+    // Not the device's usual size: the real screen's tests see a screen of its own size.
+    pEnv->Prepare(true, 400, 300, strError);
     // Kept for the life of the process: Qt's own teardown at exit would outlive the backends.
     static QApplication* pApp = new QApplication(nArgc, argv);
     pEnv->Release();

@@ -4,7 +4,9 @@
 #include <QElapsedTimer>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
@@ -78,6 +80,40 @@ TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
     TearDown();
     SetUp();
   }
+}
+
+// On the system's own screen (Qt's offscreen one here, 400 x 300): one window covering it, no task
+// bar, the dialog drawn turned a quarter anticlockwise and back, and a tap where YES is drawn
+// turned back onto YES.
+TEST_F(ProgramTest, OnTheSystemsScreenTheDialogIsDrawnTurnedAndTapsAreTurnedBack) {
+  m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
+  Start(kNavi, 0, 0, true);
+  CQtScreen* pScreen = Windows().Screen();
+  EXPECT_EQ(pScreen->geometry(), QGuiApplication::primaryScreen()->geometry());
+  EXPECT_EQ(State(),
+            "turned, no task bar, work area 0,0,300,400; dialog 0,0,300,400; NO 30,140,135,190; "
+            "YES 165,140,270,190; bar 10,210,290,232 hidden");
+  EXPECT_EQ(::FindWindowW(L"HHTaskBar", nullptr), nullptr);
+  m_pRig->Repaint();
+  EXPECT_EQ(pScreen->Grab(), Windows().RenderDisplay().transformed(QTransform().rotate(-90)));
+  DEVMODEW dm{};
+  dm.dmSize = sizeof dm;
+  dm.dmFields = DM_DISPLAYORIENTATION;
+  for (DWORD dwTurn : {DMDO_0, DMDO_90}) {
+    dm.dmDisplayOrientation = dwTurn;
+    ASSERT_EQ(::ChangeDisplaySettingsEx(nullptr, &dm, nullptr, 0, nullptr), DISP_CHANGE_SUCCESSFUL);
+    EXPECT_EQ(pScreen->Grab().transformed(QTransform().rotate(dwTurn == DMDO_0 ? 0 : 90)),
+              Windows().RenderDisplay());
+  }
+  // YES's centre (217, 165) on the turned screen is (165, 300 - 217) on the screen.
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent tap(
+        type, QPointF(165, 83), pScreen->viewport()->mapToGlobal(QPointF(165, 83)), Qt::LeftButton,
+        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(pScreen->viewport(), &tap);
+  }
+  EXPECT_FALSE(::IsWindowVisible(Item(IDC_YES)));  // the run has started
+  WaitForRun();
 }
 
 TEST_F(ProgramTest, EveryEndWithoutRestartPutsTheShellBackAndExitsWithZero) {
