@@ -27,7 +27,10 @@ CQtScreen::CQtScreen(QScreen* pScreen) {
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setAlignment(Qt::AlignLeft | Qt::AlignTop);
   setTransformationAnchor(QGraphicsView::NoAnchor);
-  setViewportUpdateMode(QGraphicsView::FullViewportUpdate);
+  // The view's own repaint bookkeeping lives in the paint this class replaces: every change of
+  // the scene repaints the whole screen instead.
+  setViewportUpdateMode(QGraphicsView::NoViewportUpdate);
+  connect(scene(), &QGraphicsScene::changed, viewport(), [this] { viewport()->update(); });
   setScreen(pScreen);
   setGeometry(pScreen->geometry());
   SetTurned(false);
@@ -46,8 +49,8 @@ void CQtScreen::SetTurned(bool bTurned) {
 }
 
 void CQtScreen::Embed(QWidget* pWindow) {
-  QGraphicsProxyWidget* pProxy = scene()->addWidget(pWindow, Qt::Widget);
-  pProxy->setPos(pWindow->pos());
+  const QRect rect = pWindow->geometry();  // the proxy would put it at the scene's origin
+  scene()->addWidget(pWindow, Qt::Widget)->setGeometry(rect);
 }
 
 void CQtScreen::Restack(const std::vector<QWidget*>& bottomFirst) {

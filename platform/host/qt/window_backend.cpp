@@ -4,6 +4,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QEventLoop>
+#include <QGraphicsProxyWidget>
 #include <QLabel>
 #include <QPalette>
 #include <algorithm>
@@ -182,7 +183,9 @@ BOOL CQtWindowBackend::MoveWindow(HWND hWnd, int x, int y, int nWidth, int nHeig
     CWindow* w = Find(hWnd);
     if (!w || !w->pFrame) return FALSE;
     QRect rect(x, y, std::max(0, nWidth), std::max(0, nHeight));
-    if (auto* pFrame = dynamic_cast<CQtFrameWidget*>(w->pFrame.data()))
+    if (auto* pProxy = w->pFrame->graphicsProxyWidget())
+      pProxy->setGeometry(rect);  // a window in the screen's scene: its place in the scene
+    else if (auto* pFrame = dynamic_cast<CQtFrameWidget*>(w->pFrame.data()))
       pFrame->SetWindowGeometry(rect);
     else
       w->pFrame->setGeometry(rect);
