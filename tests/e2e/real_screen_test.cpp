@@ -66,13 +66,13 @@ TEST(RealScreen, DrawnTurnedOverTheWholeScreenAndClickedWhereTheButtonsAreDrawn)
     ASSERT_EQ(sim.nStatus, 3) << sim.strErr;
     const QJsonObject report = ReadReport(shots.Root() + "/report.json");
 
-    // The second screen starts with a read-only /tmp and no runtime folder named, where this
+    // The second screen starts with an empty read-only /tmp and no runtime folder named, where this
     // host lets a test make a mount of its own.
     std::string command = "env DISPLAY=" + x.Display() +
                           " QT_QPA_PLATFORM=xcb ORVANE_DEVICE_ROOT=" + image.Root() + " " + kBin +
                           "/orvane-recovery >/dev/null 2>&1";
     if (cx == 480 && RunShell("unshare -m true").nStatus == 0)
-      command = "unshare -m sh -c 'mount --bind /tmp /tmp && mount -o remount,ro,bind /tmp && " +
+      command = "unshare -m sh -c 'mount -t tmpfs -o ro tmpfs /tmp && " +
                 std::string("exec env -u XDG_RUNTIME_DIR ") + command + "'";
     else if (cx == 480)
       std::cout << "note: /tmp stays writable here (unshare -m is not allowed)\n";
