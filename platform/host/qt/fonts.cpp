@@ -57,7 +57,7 @@ void RegisterDeviceFontSubstitutes() {
     const QString kSans = EmbeddedFamily("LiberationSans-Regular.ttf", kSansFace);
     for (const char16_t* face : {u"宋体", u"新宋体", u"SimSun", u"NSimSun"})
       QFont::insertSubstitution(QString::fromUtf16(face), kSong);
-    // Arial too: without fontconfig's aliases nothing else maps it.
+    // Arial too, rather than through fontconfig's aliases, which a device may not have.
     for (const char* face :
          {"Arial", "MS Shell Dlg", "MS Shell Dlg 2", "System", "Tahoma", "MS Sans Serif"})
       QFont::insertSubstitution(QString::fromLatin1(face), kSans);
