@@ -113,6 +113,28 @@ TEST_F(SimEndToEnd, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
       << lines[0];
 }
 
+// The program draws with the faces it carries: the question (Arial) and the failure box (宋体)
+// are the same PNG bytes whether fontconfig knows the system's fonts or no font at all.
+TEST(SimFonts, FramesAreTheSameWithoutTheSystemsFonts) {
+  CImageTree image, shots[2];
+  image.File("SDMMC/Recovery/Path.xml",
+             "<Paths><Entry n=\"1\" src=\"\\SDMMC\\Empty\" dst=\"\\ResidentFlash\"/></Paths>");
+  image.Folder("SDMMC/Empty");
+  image.File("none.conf",
+             "<?xml version=\"1.0\"?><!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">"
+             "<fontconfig></fontconfig>");
+  for (int i = 0; i < 2; ++i) {
+    CSimRun run = RunShell((i ? "FONTCONFIG_FILE=" + image.Host("none.conf") : std::string()) +
+                           " " ORVANE_BIN_DIR "/orvane-sim --tap yes --image " + image.Root() +
+                           " --screenshots " + shots[i].Root());
+    EXPECT_EQ(run.nStatus, 3) << run.strErr;
+  }
+  const CTree frames = shots[0].Snapshot();
+  for (const char* frame : {"001-screen.png", "003-message.png"})
+    EXPECT_TRUE(frames.contains(frame)) << frame;
+  EXPECT_TRUE(frames == shots[1].Snapshot());  // PNG bytes: no use printing them
+}
+
 TEST(SimCommandLine, BadUsageOrUnusableImageExitsTwoAndSaysWhy) {
   CImageTree image;
   image.Folder("SDMMC/Recovery");

@@ -1,6 +1,9 @@
 #include "platform/host/qt/fonts.h"
 
+#include <QFontDatabase>
 #include <QFontMetrics>
+#include <QGuiApplication>
+#include <QResource>
 #include <map>
 #include <mutex>
 #include <tuple>
@@ -24,25 +27,46 @@ int PixelSizeForCell(QFont font, int nCell) {
   return nPixels;
 }
 
-// The installed faces that stand for the device's. "宋体" is a Song face whose Latin letters are
-// half an em wide in a one-em cell: AR PL UMing (Debian's fonts-arphic-uming) has the same build,
-// so the failure box's 20-point text takes four lines of its text control, as on the device;
-// WenQuanYi Micro Hei's taller lines left the last one cut. Arial is Liberation Sans
-// (fonts-liberation2), made to its metrics.
+// The faces that stand for the device's. "宋体" is a Song face whose Latin letters are half an em
+// wide in a one-em cell: AR PL UMing (Debian's fonts-arphic-uming) has the same build, so the
+// failure box's 20-point text takes four lines of its text control, as on the device; WenQuanYi
+// Micro Hei's taller lines left the last one cut. Arial is Liberation Sans (fonts-liberation2),
+// made to its metrics. The programs carry these files (orvane_fonts); a binary built without
+// them, such as a test, finds the same families installed.
 const char16_t kSongFace[] = u"AR PL UMing CN";
 const char kSansFace[] = "Liberation Sans";
+const char kEmbedded[] = ":/orvane/fonts/";
+
+// Registers the embedded file; the first family it holds, or the installed family without it.
+QString EmbeddedFamily(const char* pszFile, const QString& strInstalled) {
+  QResource resource(QString::fromLatin1(kEmbedded) + QString::fromLatin1(pszFile));
+  if (!resource.isValid()) return strInstalled;
+  // Stored uncompressed, the data is the binary's own: Qt reads it in place, without a copy.
+  QStringList families = QFontDatabase::applicationFontFamilies(
+      QFontDatabase::addApplicationFontFromData(resource.uncompressedData()));
+  return families.isEmpty() ? strInstalled : families.first();
+}
 
 }  // namespace
 
 void RegisterDeviceFontSubstitutes() {
   static std::once_flag once;
   std::call_once(once, [] {
-    const QString kSong = QString::fromUtf16(kSongFace);
-    const QString kSans = QString::fromLatin1(kSansFace);
+    const QString kSong = EmbeddedFamily("uming.ttc", QString::fromUtf16(kSongFace));
+    EmbeddedFamily("LiberationSans-Bold.ttf", QString());
+    const QString kSans = EmbeddedFamily("LiberationSans-Regular.ttf", kSansFace);
     for (const char16_t* face : {u"宋体", u"新宋体", u"SimSun", u"NSimSun"})
       QFont::insertSubstitution(QString::fromUtf16(face), kSong);
-    for (const char* face : {"MS Shell Dlg", "MS Shell Dlg 2", "System", "Tahoma", "MS Sans Serif"})
+    // Arial too, rather than through fontconfig's aliases, which a device may not have.
+    for (const char* face :
+         {"Arial", "MS Shell Dlg", "MS Shell Dlg 2", "System", "Tahoma", "MS Sans Serif"})
       QFont::insertSubstitution(QString::fromLatin1(face), kSans);
+    // The rendering the system's fontconfig set chooses for these faces (slight hinting), fixed
+    // here: every font resolves against this one, so no system setting changes a pixel.
+    QFont font = QGuiApplication::font();
+    font.setFamily(kSans);
+    font.setHintingPreference(QFont::PreferVerticalHinting);
+    QGuiApplication::setFont(font);
   });
 }
 

@@ -1,14 +1,15 @@
-// The device's font requests as Qt fonts: the face through fontconfig (the device's own face names
-// mapped to installed families first), the size by cell height (positive lfHeight) or character
-// height (negative), the weight on the same 1..1000 scale.
+// The device's font requests as Qt fonts: the face among those the program carries (the device's
+// own face names mapped to them first), else through fontconfig; the size by cell height
+// (positive lfHeight) or character height (negative), the weight on the same 1..1000 scale.
 #pragma once
 
 #include <QFont>
 
 #include "platform/winuser.h"
 
-// Maps the device's face names that fontconfig does not know ("宋体" to the installed Song face,
-// "MS Shell Dlg" to the Arial-compatible sans); once per process, before the first font.
+// Registers the faces built into the binary and maps the device's face names to them ("宋体" to
+// the Song face, "Arial" and "MS Shell Dlg" to the Arial-compatible sans; without embedded faces,
+// to the installed families); once per process, after the application and before the first font.
 void RegisterDeviceFontSubstitutes();
 
 // The font a LOGFONTW asks for. A positive height is the cell height (ascent + descent) in pixels:

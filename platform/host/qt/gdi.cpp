@@ -35,6 +35,8 @@ void Threshold(QImage& image) {
 }  // namespace
 
 CQtGdi::CQtGdi() {
+  // The stock fonts below are measured: the faces must be known first.
+  RegisterDeviceFontSubstitutes();
   auto brush = [&](int nStock, QColor color, bool bNull = false) {
     CObject obj{kBrush};
     obj.bStock = true;
