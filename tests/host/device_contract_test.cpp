@@ -7,9 +7,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cwchar>
+#include <fstream>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 
@@ -74,8 +77,29 @@ std::wstring Open(DWORD pid, bool bKill = false) {
   return out;
 }
 
+// A handle whose program was ended and reaped and whose pid a new program then took (forced
+// through ns_last_pid, which needs privilege): ending it must leave the new program alone.
+std::wstring Reused(const std::string& strProgram) {
+  auto first = std::make_unique<CProgram>(strProgram);
+  const DWORD pid = first->Pid();
+  HANDLE h = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+  first.reset();
+  std::unique_ptr<CProgram> second;
+  for (int i = 0; i < 1000 && (!second || second->Pid() != pid); ++i) {
+    if (!(std::ofstream("/proc/sys/kernel/ns_last_pid") << pid - 1).flush()) break;
+    second = std::make_unique<CProgram>(strProgram);
+  }
+  std::wstring out =
+      TerminateProcess(h, 0) ? L"wait " + std::to_wstring(WaitForSingleObject(h, 0)) : Err();
+  CloseHandle(h);
+  if (second && second->Pid() == pid) return out + (second->Alive() ? L"" : L", the new one ended");
+  std::fprintf(stderr, "note: a pid cannot be reused on demand here; the reuse row is not run\n");
+  return L"wait 0";
+}
+
 struct CCtx {
   DWORD dwNav, dwGps;       // run \ResidentFlash\NAV.EXE and \SDMMC\GPS.EXE
+  std::string strNav;       // the host path of NAV.EXE
   DWORD dwStranger;         // runs a NAV.EXE outside the image
   std::wstring strOutside;  // name of the folder next to the image's, which holds Dir\secret.txt
 };
@@ -112,6 +136,7 @@ std::wstring Do(std::wstring strCall, const CCtx& ctx) {
   if (op == L"replace") return Ok(DeviceBackend()->ReplaceFileContents(a, WideToUtf8(b)));
   if (op == L"open" || op == L"kill")
     return Open(a == L"gone" ? VanishedPid() : pids.at(a), op == L"kill");
+  if (op == L"reused") return Reused(ctx.strNav);
   if (op == L"snap") {
     std::wstring strInOrder = ctx.dwNav < ctx.dwGps ? L"NAV.EXE GPS.EXE " : L"GPS.EXE NAV.EXE ";
     std::wstring strSnap = Snap({ctx.dwNav, ctx.dwGps});
@@ -206,10 +231,11 @@ const CCase kCases[] = {
      L"attr \\Links\\abs_dir; list \\Links; read \\Links\\abs_file; read \\Links\\abs_in; "
      L"read \\Links\\rel_out; read \\Links\\rel_in; attr \\Links\\abs_dir\\secret.txt; "
      L"attr \\Links\\rel_dir_out\\$out\\Dir\\secret.txt; attr \\Links\\rel_dir_in\\x.txt; "
-     L"attr \\..\\$out\\Dir\\secret.txt; list \\Links\\abs_dir; list \\Links\\rel_dir_in",
-     L"0x80; abs_dir:0x80 abs_file:0x80 abs_in:0x80 rel_dir_in:0x80 rel_dir_out:0x80 "
+     L"attr \\..\\$out\\Dir\\secret.txt; list \\Links\\abs_dir; list \\Links\\rel_dir_in; "
+     L"read \\Links\\loop",
+     L"0x80; abs_dir:0x80 abs_file:0x80 abs_in:0x80 loop:0x80 rel_dir_in:0x80 rel_dir_out:0x80 "
      L"rel_in:0x80 rel_out:0x80; error 5; error 5; error 5; x; error 5; error 5; 0x80; error 5; "
-     L"error 5; x.txt:0x80",
+     L"error 5; x.txt:0x80; error 3",
      {}},
     {"nothing is written through a link, not even one that stays inside; a link goes as a link",
      L"copy \\Links\\abs_file \\Src\\copy; copy \\Src\\x.txt \\Links\\abs_dir\\x; "
@@ -219,9 +245,10 @@ const CCase kCases[] = {
      L"del \\Links\\abs_file; del \\Links\\rel_dir_in",
      L"error 5; error 5; error 5; error 5; error 5; ok; error 267; error 5; error 5; ok; ok",
      {{L"\\Links\\abs_file", std::nullopt}, {L"\\Links\\rel_dir_in", std::nullopt}}},
-    {"processes: the image's programs in ascending pid, never the caller or an outsider",
-     L"snap; open self; open stranger; open gone; open 0",
-     L"in pid order; error 5; error 5; error 87; error 87",
+    {"processes: the image's programs in ascending pid, never the caller or an outsider, never "
+     "a process that took the pid of one ended",
+     L"snap; open self; open stranger; open gone; open 0; reused",
+     L"in pid order; error 5; error 5; error 87; error 87; wait 0",
      {}},
     {"paths of 260 characters are refused, shorter ones are looked up",
      L"attr $260; mkd $260; copy \\Src\\x.txt $260; attr $259",
@@ -248,12 +275,14 @@ TEST(DeviceContract, CallsGiveTheDevicesResultsAndLeaveTheTreeAsTheDeviceWould) 
     image.Link("Links/rel_dir_out", "../..");
     image.Link("Links/rel_in", "../Src/x.txt");
     image.Link("Links/rel_dir_in", "../Src");
+    image.Link("Links/loop", "../Links/loop");
     CProgram nav(image.Host("ResidentFlash/NAV.EXE"));
     CProgram gps(image.Host("SDMMC/GPS.EXE"));
     CHostDevice dev(image.Root());
     CDeviceScope scope(dev);
     CTree expected = image.Snapshot();
-    const CCtx ctx{nav.Pid(), gps.Pid(), stranger.Pid(), Utf8ToWide(strOut)};
+    const CCtx ctx{nav.Pid(), gps.Pid(), image.Host("ResidentFlash/NAV.EXE"), stranger.Pid(),
+                   Utf8ToWide(strOut)};
     std::wstring strGot;
     for (size_t nFrom = 0, nTo = 0; nFrom <= c.script.size(); nFrom = nTo + 2) {
       nTo = std::min(c.script.find(L"; ", nFrom), c.script.size());
@@ -305,6 +334,7 @@ TEST(DeviceContract, TheWholeHostAsImage) {
   CDeviceScope scope(whole);
   EXPECT_EQ(Attr(L"\\proc"), L"0x110");
   EXPECT_EQ(Attr(L"\\proc\\self"), L"0x80");
+  EXPECT_EQ(Attr(L"\\proc\\self\\root\\proc"), L"error 3");  // /proc's links to "/" are never taken
   EXPECT_EQ(Open(GetCurrentProcessId()), L"error 5");
   std::wstring strAll = Snap({nav.Pid()});
   EXPECT_EQ(strAll.find(L"out of order"), std::wstring::npos);
