@@ -161,8 +161,8 @@ const CCase kCases[] = {
     {"attributes of what is missing or out of reach; both separators, dots",
      L"attr \\SDMMC\\nope; attr \\nope\\x; attr \\SDMMC\\Data\\a.txt\\x; attr \\..\\etc; "
      L"attr \\SDMMC\\..\\..\\etc; attr /SDMMC/Data/./Sub/../a.txt; attr \\SDMMC\\\\Data; "
-     L"attr SDMMC\\Data\\Sub\\",
-     L"error 2; error 3; error 3; error 5; error 5; 0x80; 0x10; 0x10",
+     L"attr SDMMC\\Data\\Sub\\; attr \\SDMMC\\Data\\a.txt\\x\\y",
+     L"error 2; error 3; error 3; error 5; error 5; 0x80; 0x10; 0x10; error 3",
      {}},
     {"listings, names in any script",
      L"list \\SDMMC; list \\SDMMC\\Data; list \\SDMMC\\Empty; list \\nope; "
