@@ -4,6 +4,7 @@
 // through the image leaves it: `..` above the root and links out are refused, links are listed
 // as files and deleting one removes the link only.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -92,7 +93,13 @@ std::wstring Reused(const std::string& strProgram) {
   std::wstring out =
       TerminateProcess(h, 0) ? L"wait " + std::to_wstring(WaitForSingleObject(h, 0)) : Err();
   CloseHandle(h);
-  if (second && second->Pid() == pid) return out + (second->Alive() ? L"" : L", the new one ended");
+  if (second && second->Pid() == pid) {
+    // Ended by us after the handle's call, it dies of SIGKILL only when that call reached it.
+    siginfo_t info{};
+    ::kill(static_cast<pid_t>(pid), SIGTERM);
+    ::waitid(P_PID, pid, &info, WEXITED | WNOWAIT);
+    return out + (info.si_status == SIGKILL ? L", the new one killed" : L"");
+  }
   std::fprintf(stderr, "note: a pid cannot be reused on demand here; the reuse row is not run\n");
   return L"wait 0";
 }
