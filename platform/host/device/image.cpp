@@ -1,7 +1,9 @@
 #include "platform/host/device/image.h"
 
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <linux/openat2.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -9,10 +11,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <deque>
 #include <string_view>
 
 #include "platform/cstring.h"
 #include "platform/host/device/errors.h"
+#include "platform/host/device/kernel_fallback.h"
 
 namespace {
 
@@ -26,6 +30,29 @@ DWORD ResolveError(int nErrno, EResolve eResolve) {
   if (nErrno == ELOOP && eResolve == EResolve::Change) return ERROR_ACCESS_DENIED;
   return Win32FromErrno(nErrno, true);
 }
+
+// The names of a relative path, "." and empty ones kept: a trailing one asks for a folder.
+void PushNames(std::string_view path, std::deque<std::string>& names) {
+  std::deque<std::string> parts;
+  for (size_t nStart = 0;;) {
+    const size_t nSlash = std::min(path.find('/', nStart), path.size());
+    parts.emplace_back(path.substr(nStart, nSlash - nStart));
+    if (nSlash == path.size()) break;
+    nStart = nSlash + 1;
+  }
+  names.insert(names.begin(), parts.begin(), parts.end());
+}
+
+// A link whose target the kernel jumps to rather than reads (/proc/PID/exe, fd/N, ns/...): one in
+// a /proc folder other than /proc itself, whose self and mounts are plain links.
+bool IsMagicLinkFolder(int fdFolder) {
+  struct statfs fs {};
+  struct stat st {};
+  return ::fstatfs(fdFolder, &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC &&
+         ::fstat(fdFolder, &st) == 0 && st.st_ino != 1;
+}
+
+constexpr int kMaxLinks = 40;  // the kernel's own bound on the links of one resolution
 
 }  // namespace
 
@@ -117,11 +144,91 @@ int CDeviceImage::OpenBeneath(const std::string& strRel, int nFlags, mode_t mode
   how.resolve = RESOLVE_NO_MAGICLINKS;
   if (!m_bWholeHost)
     how.resolve |= RESOLVE_BENEATH | (eResolve == EResolve::Change ? RESOLVE_NO_SYMLINKS : 0);
+  const bool bWalk = UseKernelFallback(EKernelCall::Openat2);
   long fd;
   do {
-    fd = ::syscall(SYS_openat2, m_fdRoot->Get(), strRel.c_str(), &how, sizeof how);
+    fd = bWalk ? WalkBeneath(strRel, nFlags, mode, eResolve)
+               : ::syscall(SYS_openat2, m_fdRoot->Get(), strRel.c_str(), &how, sizeof how);
   } while (fd < 0 && (errno == EAGAIN || errno == EINTR));
   return static_cast<int>(fd);
+}
+
+int CDeviceImage::WalkBeneath(const std::string& strRel, int nFlags, mode_t mode,
+                              EResolve eResolve) const {
+  if (strRel.size() >= PATH_MAX) {
+    errno = ENAMETOOLONG;
+    return -1;
+  }
+  const bool bNoLinks = !m_bWholeHost && eResolve == EResolve::Change;
+  std::vector<CUniqueFd> folders;  // walked into below the root; ".." takes one back
+  auto current = [&] { return folders.empty() ? m_fdRoot->Get() : folders.back().Get(); };
+  std::deque<std::string> names;
+  PushNames(strRel, names);
+  int nLinks = 0;
+  while (!names.empty()) {
+    std::string name = std::move(names.front());
+    names.pop_front();
+    const bool bLast = names.empty();
+    if (name.empty() || name == "." || name == "..") {
+      if (name == "..") {
+        if (!folders.empty()) {
+          folders.pop_back();
+        } else if (!m_bWholeHost) {
+          errno = EXDEV;
+          return -1;
+        }
+      }
+      if (bLast) return ::openat(current(), ".", nFlags | O_CLOEXEC, mode);
+      continue;
+    }
+    // Never through a link: one is met as itself, and read here.
+    struct stat st {};
+    if (!bLast) {
+      CUniqueFd fd(::openat(current(), name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+      if (!fd.IsValid() || ::fstat(fd.Get(), &st) != 0) return -1;
+      if (S_ISDIR(st.st_mode)) {
+        folders.push_back(std::move(fd));
+        continue;
+      }
+      if (!S_ISLNK(st.st_mode)) {
+        errno = ENOTDIR;
+        return -1;
+      }
+    } else {
+      const int fd = ::openat(current(), name.c_str(), nFlags | O_NOFOLLOW | O_CLOEXEC, mode);
+      const int nErrno = errno;
+      const bool bMaybeLink = fd >= 0 ? (nFlags & O_PATH) : (nErrno == ELOOP || nErrno == ENOTDIR);
+      if (!bMaybeLink || (nFlags & O_NOFOLLOW) ||
+          ::fstatat(current(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+          !S_ISLNK(st.st_mode)) {
+        errno = nErrno;
+        return fd;
+      }
+      if (fd >= 0) ::close(fd);
+    }
+    if (bNoLinks || ++nLinks > kMaxLinks || IsMagicLinkFolder(current())) {
+      errno = ELOOP;
+      return -1;
+    }
+    char target[PATH_MAX];
+    const ssize_t n = ::readlinkat(current(), name.c_str(), target, sizeof target);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof target)) {
+      errno = n < 0 ? errno : n == 0 ? ENOENT : ENAMETOOLONG;
+      return -1;
+    }
+    std::string_view strTarget(target, static_cast<size_t>(n));
+    if (strTarget[0] == '/') {
+      // Under openat2's confinement an absolute link is refused even when it lands inside.
+      if (!m_bWholeHost) {
+        errno = EXDEV;
+        return -1;
+      }
+      folders.clear();
+      strTarget.remove_prefix(1);
+    }
+    PushNames(strTarget, names);
+  }
+  return ::openat(current(), ".", nFlags | O_CLOEXEC, mode);
 }
 
 std::shared_ptr<const CUniqueFd> CDeviceImage::OpenParent(const CDevicePath& path,

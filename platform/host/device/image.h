@@ -65,6 +65,9 @@ class CDeviceImage {
   // Every resolution goes through here: rel (relative to the root) opened with openat2, confined
   // to the image; -1 with errno.
   int OpenBeneath(const std::string& strRel, int nFlags, mode_t mode, EResolve eResolve) const;
+  // The same without openat2: rel walked one name at a time from the root, with the same
+  // results and errno as openat2 with OpenBeneath's resolve flags.
+  int WalkBeneath(const std::string& strRel, int nFlags, mode_t mode, EResolve eResolve) const;
 
   std::string m_strRoot;
   std::string m_strRealRoot;

@@ -1,6 +1,7 @@
 #include "platform/host/device/processes.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,18 +14,22 @@
 #include <climits>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <thread>
 
 #include "platform/cstring.h"
 #include "platform/host/device/errors.h"
+#include "platform/host/device/kernel_fallback.h"
 #include "platform/host/device/unique_fd.h"
 
 namespace {
 
-// Program file of a process; empty for kernel threads, zombies and what we may not read.
-std::string ProgramFileOf(pid_t pid) {
-  std::string link = "/proc/" + std::to_string(pid) + "/exe";
+// Program file of a process (its /proc folder open as fdProc, or by pid); empty for kernel
+// threads, zombies and what we may not read.
+std::string ProgramFileOf(pid_t pid, int fdProc = -1) {
+  std::string link = fdProc >= 0 ? "exe" : "/proc/" + std::to_string(pid) + "/exe";
   char buf[PATH_MAX];
-  ssize_t n = ::readlink(link.c_str(), buf, sizeof buf - 1);
+  ssize_t n = ::readlinkat(fdProc >= 0 ? fdProc : AT_FDCWD, link.c_str(), buf, sizeof buf - 1);
   if (n <= 0) return {};
   std::string path(buf, static_cast<size_t>(n));
   // A program file replaced or deleted while it runs is still the process's program file.
@@ -59,6 +64,48 @@ bool HasExited(int fdPid) {
   };
   return ::poll(&pfd, 1, 0) > 0;
 }
+
+// True when the process whose /proc folder is open as fdProc has ended: the folder stays with
+// that process, so a later process given the same pid does not read as it.
+bool HasEnded(int fdProc) {
+  CUniqueFd fd(::openat(fdProc, "stat", O_RDONLY | O_CLOEXEC));
+  char buf[512];
+  const ssize_t n = fd.IsValid() ? ::read(fd.Get(), buf, sizeof buf - 1) : -1;
+  if (n <= 0) return true;
+  // The name in parentheses may hold anything; the state follows it: zombie or dead.
+  const std::string_view stat(buf, static_cast<size_t>(n));
+  const size_t nParen = stat.rfind(')');
+  return nParen == std::string_view::npos || nParen + 2 >= stat.size() || stat[nParen + 2] == 'Z' ||
+         stat[nParen + 2] == 'X';
+}
+
+// Without pidfds: the process held by its /proc folder, signalled with kill only while that
+// folder says it runs, its end seen by polling the folder.
+class CPolledProcessObject : public CProcessObject {
+ public:
+  CPolledProcessObject(pid_t pid, CUniqueFd fdProc) : m_pid(pid), m_fdProc(std::move(fdProc)) {}
+  BOOL Terminate(UINT) override {
+    if (HasEnded(m_fdProc.Get()) || ::kill(m_pid, SIGKILL) == 0 || errno == ESRCH) return TRUE;
+    SetLastError(Win32FromErrno(errno));
+    return FALSE;
+  }
+  DWORD Wait(DWORD dwMilliseconds) override {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(dwMilliseconds);
+    for (;;) {
+      if (HasEnded(m_fdProc.Get())) return WAIT_OBJECT_0;
+      const auto now = Clock::now();
+      if (dwMilliseconds != INFINITE && now >= deadline) return WAIT_TIMEOUT;
+      Clock::duration pause = std::chrono::milliseconds(2);
+      if (dwMilliseconds != INFINITE) pause = std::min(pause, deadline - now);
+      std::this_thread::sleep_for(pause);
+    }
+  }
+
+ private:
+  pid_t m_pid;
+  CUniqueFd m_fdProc;
+};
 
 class CHostProcessObject : public CProcessObject {
  public:
@@ -118,13 +165,29 @@ std::shared_ptr<CProcessObject> OpenHostProcess(const CDeviceImage& image, DWORD
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
-  CUniqueFd fdPid(PidfdOpen(static_cast<pid_t>(dwPid)));
+  const pid_t pid = static_cast<pid_t>(dwPid);
+  if (UseKernelFallback(EKernelCall::Pidfd)) {
+    // The /proc folder pins the process as a pidfd would: its program file is its own.
+    CUniqueFd fdProc(
+        ::open(("/proc/" + std::to_string(pid)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const std::string program = fdProc.IsValid() ? ProgramFileOf(pid, fdProc.Get()) : "";
+    if (!fdProc.IsValid() || (program.empty() && HasEnded(fdProc.Get()))) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return nullptr;
+    }
+    if (image.DevicePathOf(program).empty()) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    return std::make_shared<CPolledProcessObject>(pid, std::move(fdProc));
+  }
+  CUniqueFd fdPid(PidfdOpen(pid));
   if (!fdPid.IsValid()) {
     SetLastError(errno == ESRCH ? ERROR_INVALID_PARAMETER : Win32FromErrno(errno));
     return nullptr;
   }
   // Checked after the pidfd pins the process: a reused pid cannot slip in between.
-  std::string program = ProgramFileOf(static_cast<pid_t>(dwPid));
+  std::string program = ProgramFileOf(pid);
   if (program.empty() && HasExited(fdPid.Get())) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;

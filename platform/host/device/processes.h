@@ -13,9 +13,10 @@
 // the program file. With the whole host as image, every process with a readable program file.
 std::vector<CProcessInfo> SnapshotHostProcesses(const CDeviceImage& image);
 
-// A process of the device, held by a pidfd: termination is SIGKILL, the wait a poll on the pidfd.
-// Null with the code: the calling process itself 5, a process outside the image 5, no such
-// process 87.
+// A process of the device, held by a pidfd: termination is SIGKILL, the wait a poll on the pidfd
+// (without pidfds: its /proc folder holds it, kill only while that folder shows it running, the
+// wait polls the folder). Null with the code: the calling process itself 5, a process outside the
+// image 5, no such process 87.
 std::shared_ptr<CProcessObject> OpenHostProcess(const CDeviceImage& image, DWORD dwPid);
 
 // True when the file (device and inode) is the program file of a running process: such a file
