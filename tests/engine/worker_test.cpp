@@ -1,10 +1,8 @@
 // The worker thread: a run on the start request with its state going idle, running, finished;
 // its start and stop lines and named stop event; and a stop during a long job that ends the job
 // at its next file and joins the thread before the dialog goes.
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstdio>
-#include <mutex>
 
 #include "engine/event_thread.h"
 #include "tests/engine/engine_fixture.h"
@@ -21,34 +19,16 @@ std::string ThreadLine(const char* pszFormat, const CEventThread& worker) {
 }
 
 // Holds the worker's file copies until it is opened or, with bUntilStopped, until the worker is
-// asked to stop.
-class CGate {
- public:
+// asked to stop: the stop request is the worker's own to see, so it is looked at every millisecond.
+struct CGate {
   explicit CGate(CFaultDevice& dev, bool bUntilStopped = false) {
     dev.OnCall([this, bUntilStopped](const std::wstring& strCall) {
       if (strCall.find(L" -> ") == std::wstring::npos) return;  // copies only
-      std::unique_lock<std::mutex> lock(m_mutex);
       m_bArrived = true;
-      // The stop request is the worker's own to see: looked at again every millisecond.
-      while (!m_bOpen && !(bUntilStopped && ThreadStopRequested()))
-        m_cv.wait_for(lock, std::chrono::milliseconds(1));
+      while (!m_bOpen && !(bUntilStopped && ThreadStopRequested())) Sleep(1);
     });
   }
-  bool Arrived() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_bArrived;
-  }
-  void Open() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bOpen = true;
-    m_cv.notify_all();
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_cv;
-  bool m_bArrived = false;
-  bool m_bOpen = false;
+  std::atomic<bool> m_bArrived{false}, m_bOpen{false};
 };
 
 TEST(Worker, RunsEveryEntryOnTheStartRequestAndReportsTheEndThroughItsState) {
@@ -75,11 +55,11 @@ TEST(Worker, RunsEveryEntryOnTheStartRequestAndReportsTheEndThroughItsState) {
     EXPECT_EQ(dlg.m_nWorkerState.load(), WORKER_IDLE);
     dlg.m_bStart = true;
     if (bEntries) {
-      ASSERT_TRUE(PumpUntil([&] { return gate.Arrived(); }));
+      ASSERT_TRUE(PumpUntil([&] { return gate.m_bArrived.load(); }));
       EXPECT_EQ(dlg.m_nWorkerState.load(), WORKER_RUNNING);
       EXPECT_EQ(dlg.m_nIndex.load(), 0u);
       EXPECT_TRUE(dlg.m_bStart.load());
-      gate.Open();
+      gate.m_bOpen = true;
     }
     // The finished state goes first; the start request is cleared after it.
     ASSERT_TRUE(PumpUntil([&] { return dlg.m_nWorkerState == WORKER_FINISHED; }));
@@ -115,7 +95,7 @@ TEST(Worker, StopDuringALongJobStopsItAtTheNextFile) {
             std::make_pair(ERROR_ALREADY_EXISTS, pWorker->m_hEvent));
   CloseHandle(hSame);
   dlg.m_bStart = true;
-  ASSERT_TRUE(PumpUntil([&] { return gate.Arrived(); }));
+  ASSERT_TRUE(PumpUntil([&] { return gate.m_bArrived.load(); }));
   const HANDLE hThread = pWorker->m_hThread;
   delete pWorker;
   EXPECT_EQ(LookupHandle(hThread), nullptr);

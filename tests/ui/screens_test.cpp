@@ -62,15 +62,12 @@ class ScreensTest : public ::testing::Test {
 TEST_F(ScreensTest, EachScreenDrawsItsTextsInItsRectanglesWithItsFonts) {
   // The question screen whatever the other members hold; a copied count with a total of 0 (the
   // job zeroes both, then counts) not divided; completion over a total, with the countdown.
+  const Texts kQuestion = {
+      "Orvane Emergency Recovery (0,40,240,160) 0x11 Arial 23 700 rgb=000000 transparent",
+      "All user's settings will be lost, continue? (0,80,240,160) 0x15 Arial 16 700 "
+      "rgb=000000 transparent"};
   const std::tuple<BOOL, BOOL, DWORD, DWORD, LONG, Texts> cases[] = {
-      {TRUE,
-       TRUE,
-       3,
-       7,
-       5,
-       {"Orvane Emergency Recovery (0,40,240,160) 0x11 Arial 23 700 rgb=000000 transparent",
-        "All user's settings will be lost, continue? (0,80,240,160) 0x15 Arial 16 700 "
-        "rgb=000000 transparent"}},
+      {TRUE, TRUE, 3, 7, 5, kQuestion},
       {FALSE, FALSE, 5, 0, 5, {"Recovering...." + kProgressLine}},
       {FALSE, FALSE, 3, 7, 5, {"Recovering Orvane...42%" + kCopyingLine}},
       {FALSE, TRUE, 7, 120, 3, {kCompleted, "Restart in 3" + kRestartLine}},
