@@ -101,15 +101,12 @@ TEST_F(PathListTest, TheWriteBackKeepsTheModeAndLeavesALinkAsItIs) {
       m_image.File("ResidentFlash/" + strTarget, strXml, mode);
       m_image.Link("ResidentFlash/Path.xml", strTarget);
     }
-    struct stat before {
-    }, after{};
-    ::lstat(strHost.c_str(), &before);
+    const auto before = std::filesystem::symlink_status(strHost).permissions();
     const CTree tree = m_image.Snapshot();
     CStringArray arrSrc, arrDst;
     ReadPathList(kPathXml, arrSrc, arrDst);
     EXPECT_EQ(Pairs(arrSrc, arrDst), L"A>B");
-    ::lstat(strHost.c_str(), &after);
-    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(std::filesystem::symlink_status(strHost).permissions(), before);
     EXPECT_EQ(m_image.Snapshot(), tree);
   }
 }

@@ -46,12 +46,6 @@ CTree Replaced(CTree tree, const std::string& strFlash, bool bDataGone) {
   return tree;
 }
 
-std::string Text(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line;
-  return text;
-}
-
 struct CRunCase {
   const char* pszName;
   EProgram eProgram;
@@ -164,7 +158,7 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
     CRun run = RunOnce(world, c.entries);
     // A run that failed says why on standard error; a complete one says nothing there.
     EXPECT_EQ(::testing::internal::GetCapturedStderr().empty(), bSuccess);
-    EXPECT_EQ(Text(run.lines), c.strLines);
+    EXPECT_EQ(Joined(run.lines), c.strLines);
     EXPECT_EQ(Describe(run), c.strOutcome);
     // Only a complete run hides the bar and arms the countdown, and it reads as restored last.
     EXPECT_EQ(run.nCountdown, bSuccess ? 5 : 0);
@@ -202,7 +196,7 @@ TEST(RecoveryRun, AHostNameIsNeverAPath) {
                                         "/ ResidentFlash/Navi/d/" + strName + "/g.txt=g",
                                     true);
     CRun run = RunOnce(world, kNavi);
-    EXPECT_EQ(Text(run.lines),
+    EXPECT_EQ(Joined(run.lines),
               "dele main:\\ResidentFlash\\" + strShown + "\r\n" + kFlashEmptied + kDataDeleted);
     EXPECT_EQ(Describe(run), "restored, 2 of 2");
     EXPECT_EQ(world.m_image.Snapshot(), expected);

@@ -86,11 +86,8 @@ TEST(Worker, StopDuringALongJobStopsItAtTheNextFile) {
   const std::string strStart = ThreadLine("[Start Thread] HANDLE->%x ID->%0x\n", *pWorker);
   const std::string strEnd = ThreadLine("[End Thread] HANDLE->%x ID->%0x\n", *pWorker);
   // The stop event answers to its name: thread handle and id in lower-case hexadecimal.
-  wchar_t szName[64];
-  std::swprintf(szName, 64, L"EventThread_%x_%x",
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pWorker->m_hThread)),
-                pWorker->m_dwThreadId);
-  HANDLE hSame = CreateEventW(nullptr, FALSE, FALSE, szName);
+  HANDLE hSame = CreateEventW(nullptr, FALSE, FALSE,
+                              Utf8ToWide(ThreadLine("EventThread_%x_%x", *pWorker)).c_str());
   EXPECT_EQ(std::make_pair(GetLastError(), dlg.m_hStopEvent.load()),
             std::make_pair(ERROR_ALREADY_EXISTS, pWorker->m_hEvent));
   CloseHandle(hSame);

@@ -11,10 +11,7 @@ namespace {
 using QtDisplay = CQtBackendTest;
 
 LONG Change(DWORD dwFields, DWORD dwOrientation, DWORD dwFlags, WORD wSize = sizeof(DEVMODEW)) {
-  DEVMODEW dm{};
-  dm.dmSize = wSize;
-  dm.dmFields = dwFields;
-  dm.dmDisplayOrientation = dwOrientation;
+  DEVMODEW dm{.dmSize = wSize, .dmFields = dwFields, .dmDisplayOrientation = dwOrientation};
   return ::ChangeDisplaySettingsEx(nullptr, &dm, nullptr, dwFlags, nullptr);
 }
 

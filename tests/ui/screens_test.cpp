@@ -31,11 +31,6 @@ const std::string kRestartLine = " s (0,20,240,190) 0x19 Arial 25 700 rgb=000000
 
 class ScreensTest : public ::testing::Test {
  protected:
-  static CHostOptions Options() {
-    CHostOptions options;
-    options.fnRestart = [] { return FALSE; };
-    return options;
-  }
   // The members as the job leaves them.
   void Set(BOOL bAsk, BOOL bSuccess, DWORD dwCopied, DWORD dwTotal, LONG nCountdown = 5) {
     m_rig.SetState({"", bAsk, bSuccess, dwCopied, dwTotal, nCountdown});
@@ -56,7 +51,7 @@ class ScreensTest : public ::testing::Test {
   HWND Bar() { return ::GetDlgItem(m_rig.DialogWindow(), IDC_PROGRESS); }
   LRESULT BarPos() { return ::SendMessageW(Bar(), PBM_GETPOS, 0, 0); }
 
-  CScreenRig m_rig{Options()};
+  CScreenRig m_rig{{.fnRestart = [] { return FALSE; }}};
 };
 
 TEST_F(ScreensTest, EachScreenDrawsItsTextsInItsRectanglesWithItsFonts) {
