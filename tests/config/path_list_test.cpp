@@ -172,28 +172,24 @@ TEST_F(PathListTest, AFileThatCannotBeLoadedThrowsAfterItsNoticeAndChangesNothin
 
 TEST_F(PathListTest, AFailedWriteBackKeepsTheOriginalAndIsNotReported) {
   const std::string strXml = "<Paths><E n='1' a='A' b='B'/></Paths>";  // any write-back differs
-  struct CCase {
-    const char* pszName;
-    DWORD dwInjected;  // 0: none
-    mode_t mode;
-    rlim_t nFileSizeLimit;  // 0: none
-  };
-  const CCase cases[] = {{"card full", ERROR_DISK_FULL, 0644, 0},
-                         {"access denied", ERROR_ACCESS_DENIED, 0644, 0},
-                         {"write-protected", ERROR_WRITE_PROTECT, 0644, 0},
-                         {"read-only file", 0, 0444, 0},
-                         {"no room for the new file", 0, 0644, 8}};
-  for (const CCase& c : cases) {
-    SCOPED_TRACE(c.pszName);
-    Put(strXml, c.mode);
+  // The error the replacement fails with, the file's mode, the limit of a file's size (0: none).
+  const std::tuple<const char*, DWORD, mode_t, rlim_t> cases[] = {
+      {"card full", ERROR_DISK_FULL, 0644, 0},
+      {"access denied", ERROR_ACCESS_DENIED, 0644, 0},
+      {"write-protected", ERROR_WRITE_PROTECT, 0644, 0},
+      {"read-only file", 0, 0444, 0},
+      {"no room for the new file", 0, 0644, 8}};
+  for (const auto& [pszName, dwInjected, mode, nFileSizeLimit] : cases) {
+    SCOPED_TRACE(pszName);
+    Put(strXml, mode);
     const CTree before = m_image.Snapshot();
     const ino_t nInode = Inode();
     CFaultDevice dev(m_host);
-    if (c.dwInjected) dev.Fail(EOp::kReplaceFile, c.dwInjected);
+    if (dwInjected) dev.Fail(EOp::kReplaceFile, dwInjected);
     CStringArray arrSrc, arrDst;
     {
       std::unique_ptr<CFileSizeLimit> pLimit;
-      if (c.nFileSizeLimit) pLimit = std::make_unique<CFileSizeLimit>(c.nFileSizeLimit);
+      if (nFileSizeLimit) pLimit = std::make_unique<CFileSizeLimit>(nFileSizeLimit);
       ReadPathList(kPathXml, arrSrc, arrDst);
     }
     EXPECT_EQ(Pairs(arrSrc, arrDst), L"A>B");

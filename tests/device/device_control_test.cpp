@@ -28,8 +28,10 @@ TEST_F(DeviceControl, OrientationIsQueriedThenSetAndARefusingDisplayIsLeftAlone)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DEVMODEW dm{
-        .dmSize = sizeof dm, .dmFields = DM_DISPLAYORIENTATION, .dmDisplayOrientation = c.dwStart};
+    DEVMODEW dm{};
+    dm.dmSize = sizeof dm;
+    dm.dmFields = DM_DISPLAYORIENTATION;
+    dm.dmDisplayOrientation = c.dwStart;
     m_display.ChangeSettings(&dm, CDS_RESET);
     m_display.SetRefusing(c.bRefuse);
     const int nBefore = m_display.SettingsCalls();

@@ -35,7 +35,7 @@ class CWorld {
   }
   CTempImage m_image;
   CHostDevice m_host{m_image.Root()};
-  CScreenRig m_rig{{.fnRestart = [] { return FALSE; }}};
+  CScreenRig m_rig{{.strProgramPath = {}, .fnRestart = [] { return FALSE; }}};
   CFaultDevice m_dev{m_host};  // installed over the rig's own device
   std::vector<std::unique_ptr<CProgram>> m_programs;
 };

@@ -35,9 +35,9 @@ TEST(Worker, RunsEveryEntryOnTheStartRequestAndReportsTheEndThroughItsState) {
   for (bool bEntries : {true, false}) {
     SCOPED_TRACE(bEntries ? "two entries" : "no entry: the run ends at once, nothing touched");
     CWorld world;
-    world.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-    world.m_image.File("SDMMC/Backup/Voice/v.txt", "v");
-    world.m_image.File("SDMMC/OrvaneData/AppData/settings.ini", "s");
+    world.m_image.Lay(
+        "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v "
+        "SDMMC/OrvaneData/AppData/settings.ini=s");
     CTree expected = world.m_image.Snapshot();
     CRecoveryDlg& dlg = world.m_rig.Dialog();
     if (bEntries) {
@@ -45,10 +45,9 @@ TEST(Worker, RunsEveryEntryOnTheStartRequestAndReportsTheEndThroughItsState) {
       dlg.m_arrDstPaths = {L"\\ResidentFlash\\Navi", L"\\ResidentFlash\\Voice"};
       expected.erase(L"\\SDMMC\\OrvaneData\\AppData");
       expected.erase(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini");
-      expected[L"\\ResidentFlash\\Navi"] = Folder();
-      expected[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
-      expected[L"\\ResidentFlash\\Voice"] = Folder();
-      expected[L"\\ResidentFlash\\Voice\\v.txt"] = File("v");
+      expected.merge(
+          Entries("ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a ResidentFlash/Voice/ "
+                  "ResidentFlash/Voice/v.txt=v"));
     }
     CGate gate(world.m_dev);
     dlg.m_pWorker = new CEventThread(&dlg.m_hStopEvent, RecoveryThreadProc, &dlg);
@@ -74,9 +73,9 @@ TEST(Worker, RunsEveryEntryOnTheStartRequestAndReportsTheEndThroughItsState) {
 // and the thread is joined before the dialog goes.
 TEST(Worker, StopDuringALongJobStopsItAtTheNextFile) {
   CWorld world;
-  world.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-  world.m_image.File("SDMMC/Backup/Navi/b.txt", "b");
-  world.m_image.File("SDMMC/OrvaneData/AppData/settings.ini", "s");
+  world.m_image.Lay(
+      "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Navi/b.txt=b "
+      "SDMMC/OrvaneData/AppData/settings.ini=s");
   CRecoveryDlg& dlg = world.m_rig.Dialog();
   dlg.m_arrSrcPaths = {L"\\SDMMC\\Backup\\Navi"};
   dlg.m_arrDstPaths = {L"\\ResidentFlash\\Navi"};

@@ -11,7 +11,10 @@ namespace {
 using QtDisplay = CQtBackendTest;
 
 LONG Change(DWORD dwFields, DWORD dwOrientation, DWORD dwFlags, WORD wSize = sizeof(DEVMODEW)) {
-  DEVMODEW dm{.dmSize = wSize, .dmFields = dwFields, .dmDisplayOrientation = dwOrientation};
+  DEVMODEW dm{};
+  dm.dmSize = wSize;
+  dm.dmFields = dwFields;
+  dm.dmDisplayOrientation = dwOrientation;
   return ::ChangeDisplaySettingsEx(nullptr, &dm, nullptr, dwFlags, nullptr);
 }
 

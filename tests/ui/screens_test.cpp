@@ -51,7 +51,7 @@ class ScreensTest : public ::testing::Test {
   HWND Bar() { return ::GetDlgItem(m_rig.DialogWindow(), IDC_PROGRESS); }
   LRESULT BarPos() { return ::SendMessageW(Bar(), PBM_GETPOS, 0, 0); }
 
-  CScreenRig m_rig{{.fnRestart = [] { return FALSE; }}};
+  CScreenRig m_rig{{.strProgramPath = {}, .fnRestart = [] { return FALSE; }}};
 };
 
 TEST_F(ScreensTest, EachScreenDrawsItsTextsInItsRectanglesWithItsFonts) {
