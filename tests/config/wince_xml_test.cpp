@@ -13,20 +13,10 @@ using WinceXmlTest = ConfigTest;
 
 TEST_F(WinceXmlTest, AnswersAttributeQueriesByPositionWithClamping) {
   // Each document with its queries (child, attribute) and the answers, joined by "|".
+  const std::vector<std::pair<int, int>> kClamped = {
+      {0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 7}, {0, -1}, {0, -100}, {1, 0}, {5, 1}, {-1, 0}, {0, 1}};
   const std::tuple<std::string, std::vector<std::pair<int, int>>, std::wstring> cases[] = {
-      {R"(<R><E a="x" b="y" c="z"/></R>)",
-       {{0, 0},
-        {0, 1},
-        {0, 2},
-        {0, 3},
-        {0, 7},
-        {0, -1},
-        {0, -100},
-        {1, 0},
-        {5, 1},
-        {-1, 0},
-        {0, 1}},
-       L"x|y|z|z|z|x|x||||y"},
+      {R"(<R><E a="x" b="y" c="z"/></R>)", kClamped, L"x|y|z|z|z|x|x||||y"},
       {R"(<R><E only="v"/></R>)", {{0, 0}, {0, 1}, {0, 9}, {0, -3}}, L"v|v|v|v"},
       {R"(<R/>)", {{0, 0}, {1, 0}}, L"|"},
       {R"(<R><E/><F a="f"/></R>)", {{0, 0}, {1, 0}, {1, 4}}, L"|f|f"},
@@ -52,23 +42,21 @@ TEST_F(WinceXmlTest, AnswersAttributeQueriesByPositionWithClamping) {
   EXPECT_EQ(Boxes(), CBoxes{});
 }
 
-TEST_F(WinceXmlTest, AFailedConstructionThrowsByValueWithItsTextAndSavesNothing) {
-  for (bool bService : {true, false}) {
-    SCOPED_TRACE(bService ? "not well-formed" : "no document service: no notice either");
-    Put(bService ? "<R><E></R>" : "<R/>");
-    const ino_t nInode = Inode();
-    if (!bService) SetXmlDocumentFactory(nullptr);
-    std::string strWhat;
-    try {
-      WinceXmlEx xml(kPathXml);
-    } catch (const CXmlLoadError& e) {
-      strWhat = e.what();
-    }
-    InstallXmlDocumentFactory();
-    EXPECT_EQ(strWhat, "Failed to WinceXmlEx!");
-    EXPECT_EQ(Inode(), nInode);
-    EXPECT_EQ(Boxes(), CBoxes{});
+// A file that is not well-formed throws the same way: see the path list's tests.
+TEST_F(WinceXmlTest, WithoutADocumentServiceTheConstructionThrowsByValueAndSavesNothing) {
+  Put("<R/>");
+  const ino_t nInode = Inode();
+  SetXmlDocumentFactory(nullptr);
+  std::string strWhat;
+  try {
+    WinceXmlEx xml(kPathXml);
+  } catch (const CXmlLoadError& e) {
+    strWhat = e.what();
   }
+  InstallXmlDocumentFactory();
+  EXPECT_EQ(strWhat, "Failed to WinceXmlEx!");
+  EXPECT_EQ(Inode(), nInode);
+  EXPECT_EQ(Boxes(), CBoxes{});
 }
 
 TEST_F(WinceXmlTest, DestructionWritesTheDocumentBackAsLoaded) {

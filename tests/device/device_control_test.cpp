@@ -12,14 +12,6 @@ namespace {
 
 using DeviceControl = CQtBackendTest;
 
-void Turn(CHostDisplay& display, DWORD dwOrientation) {
-  DEVMODEW dm{};
-  dm.dmSize = sizeof dm;
-  dm.dmFields = DM_DISPLAYORIENTATION;
-  dm.dmDisplayOrientation = dwOrientation;
-  display.ChangeSettings(&dm, CDS_RESET);
-}
-
 TEST_F(DeviceControl, OrientationIsQueriedThenSetAndARefusingDisplayIsLeftAlone) {
   struct {
     const char* name;
@@ -36,7 +28,11 @@ TEST_F(DeviceControl, OrientationIsQueriedThenSetAndARefusingDisplayIsLeftAlone)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Turn(m_display, c.dwStart);
+    DEVMODEW dm{};
+    dm.dmSize = sizeof dm;
+    dm.dmFields = DM_DISPLAYORIENTATION;
+    dm.dmDisplayOrientation = c.dwStart;
+    m_display.ChangeSettings(&dm, CDS_RESET);
     m_display.SetRefusing(c.bRefuse);
     const int nBefore = m_display.SettingsCalls();
     EXPECT_EQ(SetScreenOrientation(c.nTo), c.bResult);

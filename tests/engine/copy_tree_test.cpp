@@ -52,16 +52,12 @@ TEST(CopyTree, CopiesFileByFileAndFailsWithTheCodeOfTheFirstFailure) {
     std::atomic<DWORD> nFiles{0};
     g_dwLastCopyError = 77;
     CHandleWatch handles;
-    std::string strLines;
-    {
-      CDiagCapture diag;
-      const BOOL bResult = CopyTree(L"\\*", c.pszSource, c.pszDest, hLock, nFiles);
-      EXPECT_EQ(std::to_string(bResult) + " " + std::to_string(nFiles) + " " +
-                    std::to_string(g_dwLastCopyError),
-                c.strOutcome);
-      for (const std::string& line : diag.Lines()) strLines += line;
-    }
-    EXPECT_EQ(strLines, c.strLines);
+    CDiagCapture diag;
+    const BOOL bResult = CopyTree(L"\\*", c.pszSource, c.pszDest, hLock, nFiles);
+    EXPECT_EQ(std::to_string(bResult) + " " + std::to_string(nFiles) + " " +
+                  std::to_string(g_dwLastCopyError),
+              c.strOutcome);
+    EXPECT_EQ(Joined(diag.Lines()), c.strLines);
     EXPECT_EQ(world.m_image.Snapshot(), expected);
     EXPECT_EQ(handles.Leaked(), std::vector<UINT_PTR>{});
     EXPECT_EQ(navi.Alive(), c.strLines.empty());
@@ -102,13 +98,9 @@ TEST(KillRunningExe, EndsProgramsOnlyForNamesEndingInExe) {
     SCOPED_TRACE(WideToUtf8(pszName));
     CWorld world;
     CProgram& navi = world.Run("ResidentFlash/navi.exe");
-    std::string strSeen;
-    {
-      CDiagCapture diag;
-      KillRunningExe(pszName);
-      for (const std::string& line : diag.Lines()) strSeen += line;
-    }
-    EXPECT_EQ(strSeen, strLines);
+    CDiagCapture diag;
+    KillRunningExe(pszName);
+    EXPECT_EQ(Joined(diag.Lines()), strLines);
     EXPECT_EQ(navi.Alive(), strLines.find("terminate") == std::string::npos);
     // A name that is not a program's never even takes a snapshot.
     EXPECT_EQ(world.m_dev.Log().empty(), strLines.empty());

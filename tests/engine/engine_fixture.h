@@ -35,16 +35,9 @@ class CWorld {
   }
   CTempImage m_image;
   CHostDevice m_host{m_image.Root()};
-  CScreenRig m_rig{Options()};
+  CScreenRig m_rig{{.strProgramPath = {}, .fnRestart = [] { return FALSE; }}};
   CFaultDevice m_dev{m_host};  // installed over the rig's own device
   std::vector<std::unique_ptr<CProgram>> m_programs;
-
- private:
-  static CHostOptions Options() {
-    CHostOptions options;
-    options.fnRestart = [] { return FALSE; };
-    return options;
-  }
 };
 
 // What a run left behind.
@@ -89,7 +82,8 @@ inline CRun RunOnce(CWorld& world, const CEntries& entries) {
   g_dwLastCopyError = 0;
   CRun run;
   CEarlySuccessWatch watch(dlg, run.bEarly);
-  world.m_rig.Windows().WidgetOf(hBar)->installEventFilter(&watch);
+  QWidget* pBar = world.m_rig.Windows().WidgetOf(hBar);
+  pBar->installEventFilter(&watch);
   world.m_dev.OnCall([&](const std::wstring&) { run.bEarly = run.bEarly || dlg.m_bSuccess; });
   {
     CDiagCapture diag;
@@ -97,19 +91,25 @@ inline CRun RunOnce(CWorld& world, const CEntries& entries) {
     run.lines = diag.Lines();
   }
   world.m_dev.OnCall(nullptr);
-  world.m_rig.Windows().WidgetOf(hBar)->removeEventFilter(&watch);
+  pBar->removeEventFilter(&watch);
   run.bSuccess = dlg.m_bSuccess;
   run.bSourceOk = dlg.m_bSourceOk;
   run.dwTotal = dlg.m_nFilesTotal;
   run.dwCopied = dlg.m_nFilesCopied;
   run.dwError = g_dwLastCopyError;
   run.nCountdown = dlg.m_nCountdown;
-  auto* bar = world.m_rig.Windows().WidgetOf(hBar);
-  run.nBarMaximum = bar->property("maximum").toInt();
+  run.nBarMaximum = pBar->property("maximum").toInt();
   run.bBarShown = ::IsWindowVisible(hBar);
   run.nRestartPeriod = world.m_rig.Windows().TimerPeriod(world.m_rig.DialogWindow(), IDT_RESTART);
   g_dwLastCopyError = 0;
   return run;
+}
+
+// The lines as one text.
+inline std::string Joined(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line;
+  return text;
 }
 
 // What a copy of the host folder strSrc to strDst leaves when it stops at the file named strStop:

@@ -35,10 +35,15 @@ std::string Describe(const CRun& r) {
          std::to_string(r.dwTotal) + (r.dwError ? ", error " + std::to_string(r.dwError) : "");
 }
 
-std::string Text(const std::vector<std::string>& lines) {
-  std::string text;
-  for (const std::string& line : lines) text += line;
-  return text;
+// The tree with the flash's entries replaced by strFlash's and, with bDataGone, the data folder
+// gone.
+CTree Replaced(CTree tree, const std::string& strFlash, bool bDataGone) {
+  std::erase_if(tree, [&](const auto& e) {
+    return e.first.starts_with(L"\\ResidentFlash\\") ||
+           (bDataGone && e.first.starts_with(L"\\SDMMC\\OrvaneData\\AppData"));
+  });
+  tree.merge(Entries(strFlash));
+  return tree;
 }
 
 struct CRunCase {
@@ -94,14 +99,8 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        Later(L"\\SDMMC\\OrvaneData\\appdata", L"\\ResidentFlash\\Voice"), "", kRefused, kKeep},
       {"a \"..\" component, never resolved", EProgram::kRuns, kFiles, nullptr,
        Later(L"\\SDMMC\\x\\..\\ResidentFlash", L"\\ResidentFlash\\Voice"), "", kRefused, kKeep},
-      {"no entry at all: nothing to restore from",
-       EProgram::kRuns,
-       "ResidentFlash/keep.bin=k",
-       nullptr,
-       {},
-       "",
-       "not restored, 0 of 0",
-       kKeep},
+      {"no entry at all: nothing to restore from", EProgram::kRuns, "ResidentFlash/keep.bin=k",
+       nullptr, CEntries{}, "", "not restored, 0 of 0", kKeep},
       {"a subfolder that cannot be listed when copied: the copy fails with its code",
        EProgram::kNone, "SDMMC/Backup/Navi/d/b.txt=b" + kData,
        // The first listing of d counts it; the second, to copy it, fails.
@@ -153,20 +152,13 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
     world.m_image.Lay(c.strFiles);
     if (c.fnFaults) c.fnFaults(world.m_dev);
     CTree expected = world.m_image.Snapshot();
-    const bool bSuccess = c.strOutcome.rfind("restored", 0) == 0;
-    if (c.strFlash != kKeep) {
-      for (auto it = expected.begin(); it != expected.end();)
-        it = it->first.rfind(L"\\ResidentFlash\\", 0) == 0 ||
-                     (bSuccess && it->first.rfind(L"\\SDMMC\\OrvaneData\\AppData", 0) == 0)
-                 ? expected.erase(it)
-                 : std::next(it);
-      expected.merge(Entries(c.strFlash));
-    }
+    const bool bSuccess = c.strOutcome.starts_with("restored");
+    if (c.strFlash != kKeep) expected = Replaced(expected, c.strFlash, bSuccess);
     ::testing::internal::CaptureStderr();
     CRun run = RunOnce(world, c.entries);
     // A run that failed says why on standard error; a complete one says nothing there.
     EXPECT_EQ(::testing::internal::GetCapturedStderr().empty(), bSuccess);
-    EXPECT_EQ(Text(run.lines), c.strLines);
+    EXPECT_EQ(Joined(run.lines), c.strLines);
     EXPECT_EQ(Describe(run), c.strOutcome);
     // Only a complete run hides the bar and arms the countdown, and it reads as restored last.
     EXPECT_EQ(run.nCountdown, bSuccess ? 5 : 0);
@@ -198,16 +190,13 @@ TEST(RecoveryRun, AHostNameIsNeverAPath) {
     world.m_image.Lay("ResidentFlash/" + strName +
                       "/old.txt=o SDMMC/Photos/x.txt=p SDMMC/x.txt=q " + "SDMMC/Backup/Navi/" +
                       strName + "=f SDMMC/Backup/Navi/d/" + strName + "/g.txt=g" + kData);
-    CTree expected = world.m_image.Snapshot();
-    std::erase_if(expected, [](const auto& e) {
-      return e.first.rfind(L"\\ResidentFlash\\", 0) == 0 ||
-             e.first.rfind(L"\\SDMMC\\OrvaneData\\AppData", 0) == 0;
-    });
-    expected.merge(Entries("ResidentFlash/Navi/ ResidentFlash/Navi/" + strName +
-                           "=f ResidentFlash/Navi/d/ ResidentFlash/Navi/d/" + strName +
-                           "/ ResidentFlash/Navi/d/" + strName + "/g.txt=g"));
+    const CTree expected = Replaced(world.m_image.Snapshot(),
+                                    "ResidentFlash/Navi/ ResidentFlash/Navi/" + strName +
+                                        "=f ResidentFlash/Navi/d/ ResidentFlash/Navi/d/" + strName +
+                                        "/ ResidentFlash/Navi/d/" + strName + "/g.txt=g",
+                                    true);
     CRun run = RunOnce(world, kNavi);
-    EXPECT_EQ(Text(run.lines),
+    EXPECT_EQ(Joined(run.lines),
               "dele main:\\ResidentFlash\\" + strShown + "\r\n" + kFlashEmptied + kDataDeleted);
     EXPECT_EQ(Describe(run), "restored, 2 of 2");
     EXPECT_EQ(world.m_image.Snapshot(), expected);

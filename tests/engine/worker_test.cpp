@@ -1,10 +1,8 @@
 // The worker thread: a run on the start request with its state going idle, running, finished;
 // its start and stop lines and named stop event; and a stop during a long job that ends the job
 // at its next file and joins the thread before the dialog goes.
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
 #include <cstdio>
-#include <mutex>
 
 #include "engine/event_thread.h"
 #include "tests/engine/engine_fixture.h"
@@ -21,43 +19,25 @@ std::string ThreadLine(const char* pszFormat, const CEventThread& worker) {
 }
 
 // Holds the worker's file copies until it is opened or, with bUntilStopped, until the worker is
-// asked to stop.
-class CGate {
- public:
+// asked to stop: the stop request is the worker's own to see, so it is looked at every millisecond.
+struct CGate {
   explicit CGate(CFaultDevice& dev, bool bUntilStopped = false) {
     dev.OnCall([this, bUntilStopped](const std::wstring& strCall) {
       if (strCall.find(L" -> ") == std::wstring::npos) return;  // copies only
-      std::unique_lock<std::mutex> lock(m_mutex);
       m_bArrived = true;
-      // The stop request is the worker's own to see: looked at again every millisecond.
-      while (!m_bOpen && !(bUntilStopped && ThreadStopRequested()))
-        m_cv.wait_for(lock, std::chrono::milliseconds(1));
+      while (!m_bOpen && !(bUntilStopped && ThreadStopRequested())) Sleep(1);
     });
   }
-  bool Arrived() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_bArrived;
-  }
-  void Open() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bOpen = true;
-    m_cv.notify_all();
-  }
-
- private:
-  std::mutex m_mutex;
-  std::condition_variable m_cv;
-  bool m_bArrived = false;
-  bool m_bOpen = false;
+  std::atomic<bool> m_bArrived{false}, m_bOpen{false};
 };
 
 TEST(Worker, RunsEveryEntryOnTheStartRequestAndReportsTheEndThroughItsState) {
   for (bool bEntries : {true, false}) {
     SCOPED_TRACE(bEntries ? "two entries" : "no entry: the run ends at once, nothing touched");
     CWorld world;
-    world.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-    world.m_image.File("SDMMC/Backup/Voice/v.txt", "v");
-    world.m_image.File("SDMMC/OrvaneData/AppData/settings.ini", "s");
+    world.m_image.Lay(
+        "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v "
+        "SDMMC/OrvaneData/AppData/settings.ini=s");
     CTree expected = world.m_image.Snapshot();
     CRecoveryDlg& dlg = world.m_rig.Dialog();
     if (bEntries) {
@@ -65,21 +45,20 @@ TEST(Worker, RunsEveryEntryOnTheStartRequestAndReportsTheEndThroughItsState) {
       dlg.m_arrDstPaths = {L"\\ResidentFlash\\Navi", L"\\ResidentFlash\\Voice"};
       expected.erase(L"\\SDMMC\\OrvaneData\\AppData");
       expected.erase(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini");
-      expected[L"\\ResidentFlash\\Navi"] = Folder();
-      expected[L"\\ResidentFlash\\Navi\\a.txt"] = File("a");
-      expected[L"\\ResidentFlash\\Voice"] = Folder();
-      expected[L"\\ResidentFlash\\Voice\\v.txt"] = File("v");
+      expected.merge(
+          Entries("ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a ResidentFlash/Voice/ "
+                  "ResidentFlash/Voice/v.txt=v"));
     }
     CGate gate(world.m_dev);
     dlg.m_pWorker = new CEventThread(&dlg.m_hStopEvent, RecoveryThreadProc, &dlg);
     EXPECT_EQ(dlg.m_nWorkerState.load(), WORKER_IDLE);
     dlg.m_bStart = true;
     if (bEntries) {
-      ASSERT_TRUE(PumpUntil([&] { return gate.Arrived(); }));
+      ASSERT_TRUE(PumpUntil([&] { return gate.m_bArrived.load(); }));
       EXPECT_EQ(dlg.m_nWorkerState.load(), WORKER_RUNNING);
       EXPECT_EQ(dlg.m_nIndex.load(), 0u);
       EXPECT_TRUE(dlg.m_bStart.load());
-      gate.Open();
+      gate.m_bOpen = true;
     }
     // The finished state goes first; the start request is cleared after it.
     ASSERT_TRUE(PumpUntil([&] { return dlg.m_nWorkerState == WORKER_FINISHED; }));
@@ -94,9 +73,9 @@ TEST(Worker, RunsEveryEntryOnTheStartRequestAndReportsTheEndThroughItsState) {
 // and the thread is joined before the dialog goes.
 TEST(Worker, StopDuringALongJobStopsItAtTheNextFile) {
   CWorld world;
-  world.m_image.File("SDMMC/Backup/Navi/a.txt", "a");
-  world.m_image.File("SDMMC/Backup/Navi/b.txt", "b");
-  world.m_image.File("SDMMC/OrvaneData/AppData/settings.ini", "s");
+  world.m_image.Lay(
+      "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Navi/b.txt=b "
+      "SDMMC/OrvaneData/AppData/settings.ini=s");
   CRecoveryDlg& dlg = world.m_rig.Dialog();
   dlg.m_arrSrcPaths = {L"\\SDMMC\\Backup\\Navi"};
   dlg.m_arrDstPaths = {L"\\ResidentFlash\\Navi"};
@@ -106,16 +85,13 @@ TEST(Worker, StopDuringALongJobStopsItAtTheNextFile) {
   const std::string strStart = ThreadLine("[Start Thread] HANDLE->%x ID->%0x\n", *pWorker);
   const std::string strEnd = ThreadLine("[End Thread] HANDLE->%x ID->%0x\n", *pWorker);
   // The stop event answers to its name: thread handle and id in lower-case hexadecimal.
-  wchar_t szName[64];
-  std::swprintf(szName, 64, L"EventThread_%x_%x",
-                static_cast<unsigned>(reinterpret_cast<UINT_PTR>(pWorker->m_hThread)),
-                pWorker->m_dwThreadId);
-  HANDLE hSame = CreateEventW(nullptr, FALSE, FALSE, szName);
+  HANDLE hSame = CreateEventW(nullptr, FALSE, FALSE,
+                              Utf8ToWide(ThreadLine("EventThread_%x_%x", *pWorker)).c_str());
   EXPECT_EQ(std::make_pair(GetLastError(), dlg.m_hStopEvent.load()),
             std::make_pair(ERROR_ALREADY_EXISTS, pWorker->m_hEvent));
   CloseHandle(hSame);
   dlg.m_bStart = true;
-  ASSERT_TRUE(PumpUntil([&] { return gate.Arrived(); }));
+  ASSERT_TRUE(PumpUntil([&] { return gate.m_bArrived.load(); }));
   const HANDLE hThread = pWorker->m_hThread;
   delete pWorker;
   EXPECT_EQ(LookupHandle(hThread), nullptr);

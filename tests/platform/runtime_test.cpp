@@ -2,9 +2,7 @@
 // and the upper-casing show in the path list's counts and the programs' names.)
 #include "platform/runtime.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -12,47 +10,23 @@
 #include <thread>
 
 #include "platform/cstring.h"
-#include "tests/support/image.h"
 
 namespace {
 
-// Sends standard output to a file for its lifetime.
-class CStdoutToFile {
- public:
-  explicit CStdoutToFile(const std::string& path) {
-    std::fflush(stdout);
-    m_saved = ::dup(1);
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(fd, 1);
-    ::close(fd);
-  }
-  ~CStdoutToFile() {
-    std::fflush(stdout);
-    ::dup2(m_saved, 1);
-    ::close(m_saved);
-  }
-
- private:
-  int m_saved;
-};
-
 TEST(DiagPrint, TwoThreadsPrintingManyLinesKeepEveryLineWhole) {
   const int kLines = 3000;
-  CTempImage dir;
-  {
-    CStdoutToFile redirect(dir.Host("stdout"));
-    std::thread narrow([&] {
-      for (int i = 0; i < kLines; ++i)
-        DiagPrintA("[Start Thread] HANDLE->%x ID->%0x narrow line %d of the worker\n", i, i, i);
-    });
-    std::thread wide([&] {
-      for (int i = 0; i < kLines; ++i)
-        DiagPrintW(L"dest:%s %d \u5b8b\u4f53 wide line of the dialog\r\n", L"NAV.EXE", i);
-    });
-    narrow.join();
-    wide.join();
-  }
-  std::istringstream all(ReadHostFile(dir.Host("stdout")));
+  ::testing::internal::CaptureStdout();  // the real standard output, sent to a file
+  std::thread narrow([&] {
+    for (int i = 0; i < kLines; ++i)
+      DiagPrintA("[Start Thread] HANDLE->%x ID->%0x narrow line %d of the worker\n", i, i, i);
+  });
+  std::thread wide([&] {
+    for (int i = 0; i < kLines; ++i)
+      DiagPrintW(L"dest:%s %d \u5b8b\u4f53 wide line of the dialog\r\n", L"NAV.EXE", i);
+  });
+  narrow.join();
+  wide.join();
+  std::istringstream all(::testing::internal::GetCapturedStdout());
 
   int nextNarrow = 0, nextWide = 0;
   std::string line;

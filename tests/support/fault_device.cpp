@@ -46,49 +46,37 @@ CFaultDevice::CFaultDevice(IDeviceBackend& device)
 CFaultDevice::~CFaultDevice() { InstallDeviceBackend(m_pPrevious); }
 
 void CFaultDevice::Fail(EOp eOp, DWORD dwError, int nAt, bool bOnward, std::wstring strPathPart) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_faults.push_back({eOp, dwError, nAt, bOnward, std::move(strPathPart)});
+  Locked([&] { m_faults.push_back({eOp, dwError, nAt, bOnward, std::move(strPathPart)}); });
 }
 
 void CFaultDevice::Hide(const std::wstring& strPath) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_hidden.insert(strPath);
+  Locked([&] { m_hidden.insert(strPath); });
 }
 
 void CFaultDevice::Immortal(DWORD dwPid) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_immortal.insert(dwPid);
+  Locked([&] { m_immortal.insert(dwPid); });
 }
 
 void CFaultDevice::CutAfter(int nChanges) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_nCut = nChanges;
+  Locked([&] { m_nCut = nChanges; });
 }
 
 int CFaultDevice::Changes() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_nChanges;
+  return Locked([&] { return m_nChanges; });
 }
 
 std::vector<std::wstring> CFaultDevice::Log() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_log;
+  return Locked([&] { return m_log; });
 }
 
 void CFaultDevice::OnCall(std::function<void(const std::wstring&)> fn) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_fnOnCall = std::move(fn);
+  Locked([&] { m_fnOnCall = std::move(fn); });
 }
 
 bool CFaultDevice::Injected(EOp eOp, const std::wstring& strLine, const std::wstring& strPath,
                             bool bChange) {
   const std::wstring strCall = std::wstring(kOpNames[static_cast<int>(eOp)]) + L" " + strLine;
-  std::function<void(const std::wstring&)> fn;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    fn = m_fnOnCall;
-  }
-  if (fn) fn(strCall);
+  if (auto fn = Locked([&] { return m_fnOnCall; })) fn(strCall);
   std::lock_guard<std::mutex> lock(m_mutex);
   t_nLogged = m_log.size();
   m_log.push_back(strCall);
@@ -121,8 +109,7 @@ BOOL CFaultDevice::Done(BOOL bResult) {
 }
 
 DWORD CFaultDevice::HiddenBit(const std::wstring& strPath) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_hidden.count(strPath) ? FILE_ATTRIBUTE_HIDDEN : 0;
+  return Locked([&] { return m_hidden.count(strPath) ? FILE_ATTRIBUTE_HIDDEN : 0; });
 }
 
 BOOL CFaultDevice::ListFolder(const std::wstring& strFolder,
@@ -162,9 +149,7 @@ BOOL CFaultDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes
 }
 
 BOOL CFaultDevice::CreateFolder(const std::wstring& strPath) {
-  return Injected(EOp::kCreateFolder, strPath, strPath, true)
-             ? FALSE
-             : Done(m_device.CreateFolder(strPath));
+  return Forward(EOp::kCreateFolder, strPath, true, [&] { return m_device.CreateFolder(strPath); });
 }
 
 BOOL CFaultDevice::CopyFile(const std::wstring& strSource, const std::wstring& strDest,
@@ -179,38 +164,29 @@ BOOL CFaultDevice::CopyFile(const std::wstring& strSource, const std::wstring& s
 }
 
 BOOL CFaultDevice::DeleteFile(const std::wstring& strPath) {
-  return Injected(EOp::kDeleteFile, strPath, strPath, true) ? FALSE
-                                                            : Done(m_device.DeleteFile(strPath));
+  return Forward(EOp::kDeleteFile, strPath, true, [&] { return m_device.DeleteFile(strPath); });
 }
 
 BOOL CFaultDevice::RemoveFolder(const std::wstring& strPath) {
-  return Injected(EOp::kRemoveFolder, strPath, strPath, true)
-             ? FALSE
-             : Done(m_device.RemoveFolder(strPath));
+  return Forward(EOp::kRemoveFolder, strPath, true, [&] { return m_device.RemoveFolder(strPath); });
 }
 
 BOOL CFaultDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes) {
-  return Injected(EOp::kReadFile, strPath, strPath, false)
-             ? FALSE
-             : Done(m_device.ReadWholeFile(strPath, bytes));
+  return Forward(EOp::kReadFile, strPath, false,
+                 [&] { return m_device.ReadWholeFile(strPath, bytes); });
 }
 
 BOOL CFaultDevice::ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) {
-  return Injected(EOp::kReplaceFile, strPath, strPath, true)
-             ? FALSE
-             : Done(m_device.ReplaceFileContents(strPath, bytes));
+  return Forward(EOp::kReplaceFile, strPath, true,
+                 [&] { return m_device.ReplaceFileContents(strPath, bytes); });
 }
 
 BOOL CFaultDevice::FlushFileSystem(const std::wstring& strPath) {
-  return Injected(EOp::kFlush, strPath, strPath, false) ? FALSE
-                                                        : Done(m_device.FlushFileSystem(strPath));
+  return Forward(EOp::kFlush, strPath, false, [&] { return m_device.FlushFileSystem(strPath); });
 }
 
 std::vector<CProcessInfo> CFaultDevice::SnapshotProcesses() {
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_log.push_back(L"Snapshot");
-  }
+  Locked([&] { m_log.push_back(L"Snapshot"); });
   return m_device.SnapshotProcesses();
 }
 

@@ -31,8 +31,6 @@ class CFaultDevice : public IDeviceBackend {
   // Forwards to device (not owned) and installs itself for its lifetime.
   explicit CFaultDevice(IDeviceBackend& device);
   ~CFaultDevice() override;
-  CFaultDevice(const CFaultDevice&) = delete;
-  CFaultDevice& operator=(const CFaultDevice&) = delete;
 
   // eOp fails with dwError, changing nothing, at its nAt-th call from now (only calls on a path
   // containing strPathPart count when one is given), and with bOnward at every later one too.
@@ -84,6 +82,17 @@ class CFaultDevice : public IDeviceBackend {
   // for a change, the cut. The outcome goes to the log through Done.
   bool Injected(EOp eOp, const std::wstring& strLine, const std::wstring& strPath, bool bChange);
   BOOL Done(BOOL bResult);
+  // A call that changes nothing when it is to fail, else is forwarded and logged with its outcome.
+  template <class F>
+  BOOL Forward(EOp eOp, const std::wstring& strPath, bool bChange, F fnCall) {
+    return Injected(eOp, strPath, strPath, bChange) ? FALSE : Done(fnCall());
+  }
+  // fn's answer, under the lock.
+  template <class F>
+  auto Locked(F fn) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return fn();
+  }
   DWORD HiddenBit(const std::wstring& strPath) const;
 
   IDeviceBackend& m_device;

@@ -112,8 +112,6 @@ class CDiagCapture {
  public:
   explicit CDiagCapture(std::function<void(const std::string&)> fnEach = nullptr);
   ~CDiagCapture();
-  CDiagCapture(const CDiagCapture&) = delete;
-  CDiagCapture& operator=(const CDiagCapture&) = delete;
   // Every print call's text, in order ("dest:A.EXE\r\n").
   std::vector<std::string> Lines() const;
 

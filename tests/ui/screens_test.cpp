@@ -31,11 +31,6 @@ const std::string kRestartLine = " s (0,20,240,190) 0x19 Arial 25 700 rgb=000000
 
 class ScreensTest : public ::testing::Test {
  protected:
-  static CHostOptions Options() {
-    CHostOptions options;
-    options.fnRestart = [] { return FALSE; };
-    return options;
-  }
   // The members as the job leaves them.
   void Set(BOOL bAsk, BOOL bSuccess, DWORD dwCopied, DWORD dwTotal, LONG nCountdown = 5) {
     m_rig.SetState({"", bAsk, bSuccess, dwCopied, dwTotal, nCountdown});
@@ -56,21 +51,18 @@ class ScreensTest : public ::testing::Test {
   HWND Bar() { return ::GetDlgItem(m_rig.DialogWindow(), IDC_PROGRESS); }
   LRESULT BarPos() { return ::SendMessageW(Bar(), PBM_GETPOS, 0, 0); }
 
-  CScreenRig m_rig{Options()};
+  CScreenRig m_rig{{.strProgramPath = {}, .fnRestart = [] { return FALSE; }}};
 };
 
 TEST_F(ScreensTest, EachScreenDrawsItsTextsInItsRectanglesWithItsFonts) {
   // The question screen whatever the other members hold; a copied count with a total of 0 (the
   // job zeroes both, then counts) not divided; completion over a total, with the countdown.
+  const Texts kQuestion = {
+      "Orvane Emergency Recovery (0,40,240,160) 0x11 Arial 23 700 rgb=000000 transparent",
+      "All user's settings will be lost, continue? (0,80,240,160) 0x15 Arial 16 700 "
+      "rgb=000000 transparent"};
   const std::tuple<BOOL, BOOL, DWORD, DWORD, LONG, Texts> cases[] = {
-      {TRUE,
-       TRUE,
-       3,
-       7,
-       5,
-       {"Orvane Emergency Recovery (0,40,240,160) 0x11 Arial 23 700 rgb=000000 transparent",
-        "All user's settings will be lost, continue? (0,80,240,160) 0x15 Arial 16 700 "
-        "rgb=000000 transparent"}},
+      {TRUE, TRUE, 3, 7, 5, kQuestion},
       {FALSE, FALSE, 5, 0, 5, {"Recovering...." + kProgressLine}},
       {FALSE, FALSE, 3, 7, 5, {"Recovering Orvane...42%" + kCopyingLine}},
       {FALSE, TRUE, 7, 120, 3, {kCompleted, "Restart in 3" + kRestartLine}},
