@@ -66,14 +66,17 @@ TEST(RealScreen, DrawnTurnedOverTheWholeScreenAndClickedWhereTheButtonsAreDrawn)
     ASSERT_EQ(sim.nStatus, 3) << sim.strErr;
     const QJsonObject report = ReadReport(shots.Root() + "/report.json");
 
-    // The second screen starts with an empty read-only /tmp and no runtime folder named, where this
-    // host lets a test make a mount of its own.
+    // The second screen starts with /tmp read-only (the build may lie in it) and the runtime
+    // folder made there before hidden, where this host lets a test mount for itself.
     std::string command = "env DISPLAY=" + x.Display() +
                           " QT_QPA_PLATFORM=xcb ORVANE_DEVICE_ROOT=" + image.Root() + " " + kBin +
                           "/orvane-recovery >/dev/null 2>&1";
     if (cx == 480 && RunShell("unshare -m true").nStatus == 0)
-      command = "unshare -m sh -c 'mount -t tmpfs -o ro tmpfs /tmp && " +
-                std::string("exec env -u XDG_RUNTIME_DIR ") + command + "'";
+      command =
+          "unshare -m sh -c 'd=/tmp/orvane-runtime-$(id -u); mount --bind /tmp /tmp && "
+          "mount -o remount,ro,bind /tmp && { [ ! -d $d ] || mount -t tmpfs -o ro tmpfs $d; "
+          "} && exec env -u XDG_RUNTIME_DIR " +
+          command + "'";
     else if (cx == 480)
       std::cout << "note: /tmp stays writable here (unshare -m is not allowed)\n";
     pid_t pid = StartShell("exec timeout 120 " + command, 1, 2);
