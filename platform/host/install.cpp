@@ -15,8 +15,10 @@
 
 namespace {
 
-QSize NormalSize(const CHostOptions& options, const CQtScreen* pScreen) {
-  return pScreen ? pScreen->NormalSize() : QSize(options.nScreenWidth, options.nScreenHeight);
+// The real screen's size without a task bar, else the simulated display of the options.
+CHostDisplay MakeDisplay(const CHostOptions& options, const CQtScreen* pScreen) {
+  if (!pScreen) return CHostDisplay(options.nScreenWidth, options.nScreenHeight);
+  return CHostDisplay(pScreen->NormalSize().width(), pScreen->NormalSize().height(), false);
 }
 
 }  // namespace
@@ -24,8 +26,7 @@ QSize NormalSize(const CHostOptions& options, const CQtScreen* pScreen) {
 CHostBackends::CHostBackends(const CHostOptions& options)
     : m_device(options.strImageRoot),
       m_pScreen(options.bRealScreen ? std::make_unique<CQtScreen>() : nullptr),
-      m_display(NormalSize(options, m_pScreen.get()).width(),
-                NormalSize(options, m_pScreen.get()).height(), !m_pScreen) {
+      m_display(MakeDisplay(options, m_pScreen.get())) {
   if (!options.strProgramPath.empty()) m_device.SetModuleFileName(options.strProgramPath);
   m_power.SetRestartHandler(options.fnRestart);
   m_pWindows = std::make_unique<CQtWindowBackend>(

@@ -4,12 +4,6 @@
 
 #include "platform/host/qt/window_backend.h"
 
-namespace {
-
-const QColor kDesktopColor(58, 110, 165);
-
-}  // namespace
-
 HDC CQtWindowBackend::GetDC(HWND hWnd) {
   return OnUi([&]() -> HDC {
     if (!hWnd) return m_gdi.CreateScreenDC();
@@ -92,7 +86,7 @@ QImage CQtWindowBackend::RenderWindow(HWND hWnd) {
 QImage CQtWindowBackend::RenderDisplay() {
   return OnUi([&]() -> QImage {
     QImage display(m_pDisplay->Width(), m_pDisplay->Height(), QImage::Format_RGB32);
-    display.fill(kDesktopColor);
+    display.fill(CQtScreen::kDesktopRgb);
     QPainter painter(&display);
     for (HWND h : std::vector<HWND>(m_zOrder)) {
       CWindow* w = Find(h);

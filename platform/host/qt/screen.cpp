@@ -9,8 +9,6 @@
 
 namespace {
 
-const QColor kDesktopColor(58, 110, 165);
-
 // Content turned a quarter anticlockwise: its top edge along the screen's left edge.
 QTransform Turn(const QSize& normal) { return QTransform(0, -1, 1, 0, 0, normal.height()); }
 
@@ -20,7 +18,6 @@ CQtScreen::CQtScreen(QScreen* pScreen) {
   if (!pScreen) pScreen = QGuiApplication::primaryScreen();
   m_normalSize = pScreen->geometry().size();
   setScene(new QGraphicsScene(this));
-  scene()->setBackgroundBrush(kDesktopColor);
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
   setFrameShape(QFrame::NoFrame);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -68,7 +65,7 @@ void CQtScreen::Restack(const std::vector<QWidget*>& bottomFirst) {
 
 QImage CQtScreen::Compose() {
   QImage laid(scene()->sceneRect().size().toSize(), QImage::Format_RGB32);
-  laid.fill(kDesktopColor);
+  laid.fill(kDesktopRgb);
   {
     QPainter painter(&laid);
     scene()->render(&painter, QRectF(laid.rect()), scene()->sceneRect());

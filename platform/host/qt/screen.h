@@ -12,6 +12,9 @@ class QScreen;
 
 class CQtScreen : public QGraphicsView {
  public:
+  // The desktop behind the windows, on this screen and on the simulated display.
+  static constexpr QRgb kDesktopRgb = qRgb(58, 110, 165);
+
   // Covers pScreen (the primary screen when null) at its own size; shown at once.
   explicit CQtScreen(QScreen* pScreen = nullptr);
   ~CQtScreen() override;

@@ -11,7 +11,6 @@
 #include <cwctype>
 
 #include "platform/afxwin.h"
-#include "platform/host/qt/fonts.h"
 #include "platform/kernel.h"
 
 namespace {
@@ -36,7 +35,6 @@ CQtWindowBackend::CQtWindowBackend(CHostDisplay* pDisplay, CHostPower* pPower, b
       m_pCalls(std::make_unique<CQtCrossThreadCalls>()) {
   // Our modal loops end only through EndDialog, never because the last window was hidden.
   QGuiApplication::setQuitOnLastWindowClosed(false);
-  RegisterDeviceFontSubstitutes();
   if (m_pScreen) {
     // A real display has no stand-in task bar: the program finds none, as on a device without
     // a shell. A close request for the screen goes to the program's top window.
