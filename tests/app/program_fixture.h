@@ -47,6 +47,8 @@ class ProgramTest : public ::testing::Test {
     m_image.File("SDMMC/Recovery/Recovery.exe", "MZ");
   }
   void TearDown() override {
+    // The program's own tear-down first: its worker may still be running on the fault device.
+    if (m_pRig) Dlg().DestroyWindow();
     m_pUser.reset();
     m_pFaults.reset();
     m_pRig.reset();
