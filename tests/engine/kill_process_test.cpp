@@ -21,7 +21,7 @@ TEST(KillProcessByName, TerminatesOnlyTheFirstMatchAndTellsOnlyAnEnd) {
     const wchar_t* pszAsked;
     int nFault;  // 0 none, 1 the first will not die, 2 cannot be opened
     std::vector<std::string> lines;
-    std::vector<bool> alive;  // NAVI.EXE, then navi.exe started after it
+    std::vector<bool> alive;  // the program of the lower pid, then the other
   } cases[] = {
       {"first of two with the name, in any case",
        L"Navi.exe",
@@ -36,15 +36,17 @@ TEST(KillProcessByName, TerminatesOnlyTheFirstMatchAndTellsOnlyAnEnd) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszName);
     CWorld world;
-    CProgram& first = world.Run("ResidentFlash/A/NAVI.EXE");
-    CProgram& second = world.Run("SDMMC/B/navi.exe");
-    if (c.nFault == 1) world.m_dev.Immortal(first.Pid());
+    // Pids wrap, and other tests may set the next one, so the order is read, not assumed.
+    CProgram* pFirst = &world.Run("ResidentFlash/A/NAVI.EXE");
+    CProgram* pSecond = &world.Run("SDMMC/B/navi.exe");
+    if (pSecond->Pid() < pFirst->Pid()) std::swap(pFirst, pSecond);
+    if (c.nFault == 1) world.m_dev.Immortal(pFirst->Pid());
     if (c.nFault == 2) world.m_dev.Fail(EOp::kOpenProcess, ERROR_ACCESS_DENIED);
     CHandleWatch handles;
     CDiagCapture diag;
     KillProcessByName(c.pszAsked);
     EXPECT_EQ(diag.Lines(), c.lines);
-    EXPECT_EQ((std::vector<bool>{first.Alive(), second.Alive()}), c.alive);
+    EXPECT_EQ((std::vector<bool>{pFirst->Alive(), pSecond->Alive()}), c.alive);
     EXPECT_EQ(handles.Leaked(), std::vector<UINT_PTR>{});
   }
 }
