@@ -14,8 +14,8 @@ QTransform Turn(const QSize& normal) { return QTransform(0, -1, 1, 0, 0, normal.
 
 }  // namespace
 
-CQtScreen::CQtScreen(QScreen* pScreen) {
-  if (!pScreen) pScreen = QGuiApplication::primaryScreen();
+CQtScreen::CQtScreen() {
+  QScreen* pScreen = QGuiApplication::primaryScreen();
   m_normalSize = pScreen->geometry().size();
   setScene(new QGraphicsScene(this));
   setWindowFlags(Qt::Window | Qt::FramelessWindowHint);
@@ -33,8 +33,6 @@ CQtScreen::CQtScreen(QScreen* pScreen) {
   SetTurned(false);
   showFullScreen();
 }
-
-CQtScreen::~CQtScreen() = default;
 
 void CQtScreen::SetTurned(bool bTurned) {
   m_bTurned = bTurned;
@@ -63,7 +61,7 @@ void CQtScreen::Restack(const std::vector<QWidget*>& bottomFirst) {
   if (pTop) scene()->setActiveWindow(pTop);
 }
 
-QImage CQtScreen::Compose() {
+QImage CQtScreen::Grab() {
   QImage laid(scene()->sceneRect().size().toSize(), QImage::Format_RGB32);
   laid.fill(kDesktopRgb);
   {
@@ -74,11 +72,9 @@ QImage CQtScreen::Compose() {
   return m_bTurned ? laid.transformed(Turn(m_normalSize)) : laid;
 }
 
-QImage CQtScreen::Grab() { return Compose(); }
-
 void CQtScreen::paintEvent(QPaintEvent*) {
   QPainter painter(viewport());
-  painter.drawImage(0, 0, Compose());
+  painter.drawImage(0, 0, Grab());
 }
 
 void CQtScreen::closeEvent(QCloseEvent* pEvent) {

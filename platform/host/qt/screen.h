@@ -6,25 +6,21 @@
 
 #include <QGraphicsView>
 #include <functional>
-
-class QGraphicsProxyWidget;
-class QScreen;
+#include <vector>
 
 class CQtScreen : public QGraphicsView {
  public:
   // The desktop behind the windows, on this screen and on the simulated display.
   static constexpr QRgb kDesktopRgb = qRgb(58, 110, 165);
 
-  // Covers pScreen (the primary screen when null) at its own size; shown at once.
-  explicit CQtScreen(QScreen* pScreen = nullptr);
-  ~CQtScreen() override;
+  // Covers the primary screen at its own size; shown at once.
+  CQtScreen();
 
   // The screen's size, which is the device's normal orientation.
   QSize NormalSize() const { return m_normalSize; }
   // Turned (DMDO_90): the scene is the normal size with width and height swapped, drawn a
   // quarter turn anticlockwise, as the device's own display turns.
   void SetTurned(bool bTurned);
-  bool Turned() const { return m_bTurned; }
 
   // Puts a top-level widget (no parent) into the scene; it stays the widget's own window for
   // geometry, showing and input. The scene item goes when the widget does.
@@ -32,7 +28,8 @@ class CQtScreen : public QGraphicsView {
   // Stacking: later widgets above earlier ones.
   void Restack(const std::vector<QWidget*>& bottomFirst);
 
-  // The screen as drawn now, in its own orientation.
+  // The screen as drawn now, in its own orientation: the scene as the program laid it out,
+  // upright, then turned when the display is.
   QImage Grab();
   // Called when the window system asks the screen itself to close.
   void SetCloseHandler(std::function<void()> fnClose) { m_fnClose = std::move(fnClose); }
@@ -42,9 +39,6 @@ class CQtScreen : public QGraphicsView {
   void closeEvent(QCloseEvent* pEvent) override;
 
  private:
-  // The scene as the program laid it out, upright, then turned when the display is.
-  QImage Compose();
-
   QSize m_normalSize;
   bool m_bTurned = false;
   std::function<void()> m_fnClose;
