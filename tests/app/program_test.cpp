@@ -35,20 +35,14 @@ struct CPaintCount : QObject {
 };
 
 TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
-  // The display in its normal orientation, then the shell and the dialog as the program lays
-  // them out: buttons of (width - 90) / 2 with 30-pixel margins and gap, the bar the template's
-  // 22 high, hidden.
+  // The panel in its own orientation, then the shell and the dialog as the program lays them
+  // out: on every panel the device's turned 240 x 320, buttons of (240 - 90) / 2 with 30-pixel
+  // margins and gap, the bar the template's 22 high, hidden.
+  const std::string kDesign =
+      "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
+      "YES 135,140,210,190; bar 10,170,230,192 hidden";
   const std::tuple<int, int, std::string> cases[] = {
-      {320, 240,
-       "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
-       "YES 135,140,210,190; bar 10,170,230,192 hidden"},
-      {320, 241,
-       "turned, no task bar, work area 0,0,241,320; dialog 0,0,241,320; NO 30,140,105,190; "
-       "YES 135,140,210,190; bar 10,170,231,192 hidden"},
-      {640, 480,
-       "turned, no task bar, work area 0,0,480,640; dialog 0,0,480,640; NO 30,140,225,190; "
-       "YES 255,140,450,190; bar 10,330,470,352 hidden"},
-  };
+      {320, 240, kDesign}, {320, 241, kDesign}, {640, 480, kDesign}, {272, 480, kDesign}};
   for (const auto& [cx, cy, strState] : cases) {
     SCOPED_TRACE(strState);
     m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
@@ -78,16 +72,16 @@ TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
 }
 
 // On the system's own screen (Qt's offscreen one here, 400 x 300): one window covering it, no task
-// bar, the dialog drawn turned a quarter anticlockwise and back, and a tap where YES is drawn
-// turned back onto YES.
+// bar, the device's turned 240 x 320 drawn scaled by 1.25 to fill it, turned a quarter
+// anticlockwise and back, and a tap where YES is drawn turned back onto YES.
 TEST_F(ProgramTest, OnTheSystemsScreenTheDialogIsDrawnTurnedAndTapsAreTurnedBack) {
   m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
   Start(kNavi, 0, 0, true);
   CQtScreen* pScreen = Windows().Screen();
   EXPECT_EQ(pScreen->geometry(), QGuiApplication::primaryScreen()->geometry());
   EXPECT_EQ(State(),
-            "turned, no task bar, work area 0,0,300,400; dialog 0,0,300,400; NO 30,140,135,190; "
-            "YES 165,140,270,190; bar 10,210,290,232 hidden");
+            "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
+            "YES 135,140,210,190; bar 10,170,230,192 hidden");
   EXPECT_EQ(::FindWindowW(L"HHTaskBar", nullptr), nullptr);
   m_pRig->Repaint();
   EXPECT_EQ(pScreen->Grab(), Windows().RenderDisplay().transformed(QTransform().rotate(-90)));
@@ -100,10 +94,11 @@ TEST_F(ProgramTest, OnTheSystemsScreenTheDialogIsDrawnTurnedAndTapsAreTurnedBack
     EXPECT_EQ(pScreen->Grab().transformed(QTransform().rotate(dwTurn == DMDO_0 ? 0 : 90)),
               Windows().RenderDisplay());
   }
-  // YES's centre (217, 165) on the turned screen is (165, 300 - 217) on the screen.
+  // YES's centre (172, 165) is (215, 206) scaled on the turned screen, (206, 300 - 215) on the
+  // screen.
   for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
     QMouseEvent tap(
-        type, QPointF(165, 83), pScreen->viewport()->mapToGlobal(QPointF(165, 83)), Qt::LeftButton,
+        type, QPointF(206, 85), pScreen->viewport()->mapToGlobal(QPointF(206, 85)), Qt::LeftButton,
         type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(pScreen->viewport(), &tap);
   }

@@ -181,6 +181,11 @@ class CQtWindowBackend : public IWindowBackend, public IQtWindowHost {
   void BringToTop(HWND hWnd);
   void DestroyRecord(HWND hWnd);
   void LayoutTaskBar();
+  // The real screen placed anew for the display's orientation.
+  void PlaceScreen();
+  // The window's client content, made anew (in the dialog colour) when the client's size or the
+  // panel's scale has changed since it was made.
+  std::shared_ptr<QImage> Content(CWindow& w, QSize clientSize);
   void ApplyProgress(CWindow& w);
   LRESULT ControlMessage(HWND hWnd, CWindow& w, UINT nMsg, WPARAM wParam, LPARAM lParam);
   void OnButtonClicked(HWND hButton);
