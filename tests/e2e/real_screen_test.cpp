@@ -62,9 +62,12 @@ std::string Unlike(const QImage& upright, const QImage& design, bool bButtons) {
   if (laid.size() != size || std::abs(nSlackX) > 1 || std::abs(nSlackY) > 1)
     return "the design lies at " + text(laid) + ", not " + text(QRect(QPoint(), size)) +
            " centred";
-  // Texts drawn under a button show in the gaps beside it: only the dialog's white is there.
-  auto at = [&](double x, double y) { return upright.pixel(laid.x() + int(x * s), laid.y() + int(y * s)); };
-  for (int y = 142; y < 188 && bButtons; ++y)
+  // Texts drawn under a button show in the gaps beside it: found up from the bottom, NO's left
+  // part is the buttons' rows, where only the dialog's white is beside them.
+  auto at = [&](double x, int y) { return upright.pixel(laid.x() + int(x * s), y); };
+  int y = laid.bottom();
+  while (y > laid.top() && at(40, y) == qRgb(255, 255, 255)) --y;
+  for (; bButtons && y > laid.top() && at(40, y) != qRgb(255, 255, 255); --y)
     for (int x : {2, 15, 28, 107, 120, 133, 212, 225, 238})
       if (Grey(at(x, y)) < 200) return "something drawn beside the buttons at " + std::to_string(y);
   // Scaled back to the design, every 16-pixel tile is as dark as the design's: glyphs drawn at
