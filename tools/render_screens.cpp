@@ -1,7 +1,10 @@
 // Draws every screen of the recovery program, and its failure box, through the program's own
 // drawing code on the Qt host backend, offscreen, to PNG files of the device's display.
 //
-//   render_screens [OUTPUT_DIR]     (default docs/screens)
+//   render_screens [OUTPUT_DIR [WxH...]]     (default docs/screens)
+//
+// Each WxH adds the question and copying screens on a panel of that size, scaled to fit, as
+// question-WxH.png and copying-WxH.png.
 //
 // The dialog is initialised as on the device (display turned, task bar hidden, controls laid
 // out) against an empty configuration in a temporary device image; no file work runs.
@@ -9,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
+#include <string>
 #include <fstream>
 
 #include "tools/screen_rig.h"
@@ -44,9 +49,28 @@ int main(int argc, char** argv) {
   options.strImageRoot = image.path().toStdString();
   options.strProgramPath = L"\\OrvaneRecovery.exe";
   options.fnRestart = [] { return FALSE; };  // pictures only: nothing restarts
+  bool bOk = true;
+  for (int i = 2; i < argc; ++i) {
+    const QStringList size = QString::fromLocal8Bit(argv[i]).split('x');
+    options.nScreenWidth = size.value(0).toInt();
+    options.nScreenHeight = size.value(1).toInt();
+    if (size.size() != 2 || options.nScreenWidth <= 0 || options.nScreenHeight <= 0) {
+      std::fprintf(stderr, "render_screens: '%s' is no size such as 480x272\n", argv[i]);
+      return 1;
+    }
+    CScreenRig rig(options, true);
+    for (const CScreenState& state : ScreenStates()) {
+      if (std::strcmp(state.pszName, "question") && std::strcmp(state.pszName, "copying")) continue;
+      rig.SetState(state);
+      rig.Repaint();
+      const std::string name = std::string(state.pszName) + "-" + argv[i];
+      bOk = Save(rig.Windows().RenderDisplay(), strOut, name.c_str()) && bOk;
+    }
+  }
+  options.nScreenWidth = 320;
+  options.nScreenHeight = 240;
   CScreenRig rig(options, true);
 
-  bool bOk = true;
   for (const CScreenState& state : ScreenStates()) {
     rig.SetState(state);
     rig.Repaint();
