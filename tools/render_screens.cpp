@@ -13,8 +13,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <fstream>
+#include <string>
 
 #include "tools/screen_rig.h"
 #include "ui/msg_box.h"

@@ -18,7 +18,7 @@ struct CHostOptions {
   std::wstring strProgramPath;     // device path of the program file; empty: the executable's
   int nScreenWidth = 320;          // the panel showing the device's display (320 x 240),
   int nScreenHeight = 240;         // in the panel's own orientation
-  bool bDrawCaptions = true;  // captions drawn in the windows (no window decorations)
+  bool bDrawCaptions = true;       // captions drawn in the windows (no window decorations)
   // The platform's own screen as the panel: no task bar, the windows drawn into one full-screen
   // window that turns and scales (captions always drawn).
   bool bRealScreen = false;

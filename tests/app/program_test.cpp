@@ -101,8 +101,8 @@ TEST_F(ProgramTest, OnTheSystemsScreenTheDialogIsDrawnTurnedAndTapsAreTurnedBack
       ASSERT_EQ(::ChangeDisplaySettingsEx(nullptr, &dm, nullptr, 0, nullptr),
                 DISP_CHANGE_SUCCESSFUL);
       const int nTurns = ((dwTurn == DMDO_90 ? 3 : 0) + nMount) % 4;
-      EXPECT_EQ(pScreen->Grab(), Windows().RenderDisplay().transformed(
-                                     QTransform().rotate(90 * nTurns)));
+      EXPECT_EQ(pScreen->Grab(),
+                Windows().RenderDisplay().transformed(QTransform().rotate(90 * nTurns)));
     }
     for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
       QMouseEvent tap(type, ptYes, pScreen->viewport()->mapToGlobal(ptYes), Qt::LeftButton,

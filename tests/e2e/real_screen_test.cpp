@@ -1,7 +1,6 @@
 // orvane-recovery on a screen of its own: a real X server (Xvfb) of a handheld's size, read and
 // clicked as a person would; and a start where no screen can be had.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <QElapsedTimer>
@@ -50,8 +49,8 @@ std::string Unlike(const QImage& upright, const QImage& design, bool bButtons) {
   for (int y = 0; y < upright.height(); ++y)
     for (int x = 0; x < upright.width(); ++x)
       if (upright.pixel(x, y) != CQtScreen::kDesktopRgb) laid |= QRect(x, y, 1, 1);
-  const double s = std::min(double(upright.width()) / kDesignWidth,
-                            double(upright.height()) / kDesignHeight);
+  const double s =
+      std::min(double(upright.width()) / kDesignWidth, double(upright.height()) / kDesignHeight);
   const QSize size(int(std::lround(kDesignWidth * s)), int(std::lround(kDesignHeight * s)));
   const int nSlackX = upright.width() - laid.right() - 1 - laid.left();
   const int nSlackY = upright.height() - laid.bottom() - 1 - laid.top();
@@ -60,8 +59,7 @@ std::string Unlike(const QImage& upright, const QImage& design, bool bButtons) {
            "x" + std::to_string(r.height());
   };
   if (laid.size() != size || std::abs(nSlackX) > 1 || std::abs(nSlackY) > 1)
-    return "the design lies at " + text(laid) + ", not " + text(QRect(QPoint(), size)) +
-           " centred";
+    return "the design lies at " + text(laid) + ", not " + text(QRect(QPoint(), size)) + " centred";
   // Texts drawn under a button show in the gaps beside it: found up from the bottom, NO's left
   // part is the buttons' rows, where only the dialog's white is beside them.
   auto at = [&](double x, int y) { return upright.pixel(laid.x() + int(x * s), y); };
@@ -72,13 +70,14 @@ std::string Unlike(const QImage& upright, const QImage& design, bool bButtons) {
       if (Grey(at(x, y)) < 200) return "something drawn beside the buttons at " + std::to_string(y);
   // Scaled back to the design, every 16-pixel tile is as dark as the design's: glyphs drawn at
   // another size differ in shape, not in where their ink lies.
-  const QImage back = upright.copy(laid).scaled(design.size(), Qt::IgnoreAspectRatio,
-                                                Qt::SmoothTransformation);
+  const QImage back =
+      upright.copy(laid).scaled(design.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   for (int ty = 0; ty < design.height(); ty += 16)
     for (int tx = 0; tx < design.width(); tx += 16) {
       int nSum = 0;
       for (int y = ty; y < ty + 16; ++y)
-        for (int x = tx; x < tx + 16; ++x) nSum += Grey(back.pixel(x, y)) - Grey(design.pixel(x, y));
+        for (int x = tx; x < tx + 16; ++x)
+          nSum += Grey(back.pixel(x, y)) - Grey(design.pixel(x, y));
       if (std::abs(nSum) / 256 > 20)
         return "the design's tile at " + std::to_string(tx) + "," + std::to_string(ty) +
                " differs in grey by " + std::to_string(std::abs(nSum) / 256);
@@ -142,7 +141,8 @@ TEST(RealScreen, TheDesignIsDrawnScaledTurnedOverTheScreenAndClickedWhereItsButt
       std::string why;
       // The screen turned back upright, as the person holding the device sees it.
       while (!(why = Unlike(x.Grab().transformed(QTransform().rotate(90)), design,
-                             step.strLast == "continue?")).empty() &&
+                            step.strLast == "continue?"))
+                  .empty() &&
              clock.elapsed() < 10000)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the program draw
       if (!why.empty()) {
@@ -153,7 +153,7 @@ TEST(RealScreen, TheDesignIsDrawnScaledTurnedOverTheScreenAndClickedWhereItsButt
       }
       if (!step.x) continue;
       const double s = std::min(double(cy) / kDesignWidth, double(cx) / kDesignHeight);
-      const int nUp = int((cx - kDesignHeight * s) / 2 + step.y * s);   // down the turned screen
+      const int nUp = int((cx - kDesignHeight * s) / 2 + step.y * s);     // down the turned screen
       const int nAcross = int((cy - kDesignWidth * s) / 2 + step.x * s);  // across it
       x.Click(nUp, cy - 1 - nAcross);  // the turned screen's x is the screen's y, upwards
     }

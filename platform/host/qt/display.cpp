@@ -113,10 +113,11 @@ CPanelPlacement CHostDisplay::Placement() const {
   int cx = bTurned ? m_nNormalHeight : m_nNormalWidth;
   int cy = bTurned ? m_nNormalWidth : m_nNormalHeight;
   if (nTurns % 2) std::swap(cx, cy);
-  const double dScale = std::min(static_cast<double>(m_nPanelWidth) / cx,
-                                 static_cast<double>(m_nPanelHeight) / cy);
+  const double dScale =
+      std::min(static_cast<double>(m_nPanelWidth) / cx, static_cast<double>(m_nPanelHeight) / cy);
   const int nWidth = static_cast<int>(std::lround(cx * dScale));
   const int nHeight = static_cast<int>(std::lround(cy * dScale));
-  return CPanelPlacement{nTurns,           dScale,        (m_nPanelWidth - nWidth) / 2,
-                         (m_nPanelHeight - nHeight) / 2, m_nPanelWidth, m_nPanelHeight};
+  return CPanelPlacement{
+      nTurns,        dScale,        (m_nPanelWidth - nWidth) / 2, (m_nPanelHeight - nHeight) / 2,
+      m_nPanelWidth, m_nPanelHeight};
 }

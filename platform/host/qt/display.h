@@ -11,10 +11,10 @@
 
 // Where the display's picture, upright in the display's current orientation, lies on the panel.
 struct CPanelPlacement {
-  int nTurns;         // clockwise quarter turns from the upright picture to the panel, 0..3
-  double dScale;      // panel pixels per display pixel, the same across and down
-  int nLeft, nTop;    // the panel pixel of the turned, scaled picture's top-left corner
-  int nPanelWidth;    // the panel's own pixels
+  int nTurns;       // clockwise quarter turns from the upright picture to the panel, 0..3
+  double dScale;    // panel pixels per display pixel, the same across and down
+  int nLeft, nTop;  // the panel pixel of the turned, scaled picture's top-left corner
+  int nPanelWidth;  // the panel's own pixels
   int nPanelHeight;
 };
 
