@@ -40,8 +40,6 @@ QImage DesignFrame(const CImageTree& shots, const QJsonObject& report, const std
       .convertToFormat(QImage::Format_RGB32);
 }
 
-int Grey(QRgb rgb) { return qGray(rgb); }
-
 // Why the upright screen does not show the design scaled uniformly to fill it, centred (with no
 // text beside the buttons, bButtons), the design being the device's own frame; empty when it does.
 std::string Unlike(const QImage& upright, const QImage& design, bool bButtons) {
@@ -62,12 +60,13 @@ std::string Unlike(const QImage& upright, const QImage& design, bool bButtons) {
     return "the design lies at " + text(laid) + ", not " + text(QRect(QPoint(), size)) + " centred";
   // Texts drawn under a button show in the gaps beside it: found up from the bottom, NO's left
   // part is the buttons' rows, where only the dialog's white is beside them.
-  auto at = [&](double x, int y) { return upright.pixel(laid.x() + int(x * s), y); };
-  int y = laid.bottom();
-  while (y > laid.top() && at(40, y) == qRgb(255, 255, 255)) --y;
-  for (; bButtons && y > laid.top() && at(40, y) != qRgb(255, 255, 255); --y)
+  auto at = [&](double x, int nRow) { return upright.pixel(laid.x() + int(x * s), nRow); };
+  int nRow = laid.bottom();
+  while (nRow > laid.top() && at(40, nRow) == qRgb(255, 255, 255)) --nRow;
+  for (; bButtons && nRow > laid.top() && at(40, nRow) != qRgb(255, 255, 255); --nRow)
     for (int x : {2, 15, 28, 107, 120, 133, 212, 225, 238})
-      if (Grey(at(x, y)) < 200) return "something drawn beside the buttons at " + std::to_string(y);
+      if (qGray(at(x, nRow)) < 200)
+        return "something drawn beside the buttons at " + std::to_string(nRow);
   // Scaled back to the design, every 16-pixel tile is as dark as the design's: glyphs drawn at
   // another size differ in shape, not in where their ink lies.
   const QImage back =
@@ -77,7 +76,7 @@ std::string Unlike(const QImage& upright, const QImage& design, bool bButtons) {
       int nSum = 0;
       for (int y = ty; y < ty + 16; ++y)
         for (int x = tx; x < tx + 16; ++x)
-          nSum += Grey(back.pixel(x, y)) - Grey(design.pixel(x, y));
+          nSum += qGray(back.pixel(x, y)) - qGray(design.pixel(x, y));
       if (std::abs(nSum) / 256 > 20)
         return "the design's tile at " + std::to_string(tx) + "," + std::to_string(ty) +
                " differs in grey by " + std::to_string(std::abs(nSum) / 256);
