@@ -7,9 +7,9 @@
 
 std::shared_ptr<QImage> CQtWindowBackend::Content(CWindow& w, QSize clientSize) {
   const qreal dRatio = m_pDisplay->Placement().dScale;
-  QImage fresh = NewPicture(clientSize, dRatio, m_dialogColor);
-  if (!w.pContent || w.pContent->size() != fresh.size() || w.pContent->devicePixelRatio() != dRatio)
-    w.pContent = std::make_shared<QImage>(std::move(fresh));
+  if (!w.pContent || w.pContent->size() != PictureSize(clientSize, dRatio) ||
+      w.pContent->devicePixelRatio() != dRatio)
+    w.pContent = std::make_shared<QImage>(NewPicture(clientSize, dRatio, m_dialogColor));
   return w.pContent;
 }
 
@@ -90,17 +90,17 @@ QImage CQtWindowBackend::RenderWindow(HWND hWnd) {
 
 QImage CQtWindowBackend::RenderDisplay() {
   return OnUi([&]() -> QImage {
+    auto drawWindows = [&](QPainter& painter) {
+      m_bReplaying = true;
+      for (HWND h : std::vector<HWND>(m_zOrder)) {
+        CWindow* w = Find(h);
+        if (w && w->pFrame && w->pFrame->isVisible()) w->pFrame->render(&painter, w->pFrame->pos());
+      }
+      m_bReplaying = false;
+    };
     const CPanelPlacement place = m_pDisplay->Placement();
-    QImage panel = ComposePanel(place, QSize(m_pDisplay->Width(), m_pDisplay->Height()),
-                                [&](QPainter& painter) {
-                                  m_bReplaying = true;
-                                  for (HWND h : std::vector<HWND>(m_zOrder)) {
-                                    CWindow* w = Find(h);
-                                    if (!w || !w->pFrame || !w->pFrame->isVisible()) continue;
-                                    w->pFrame->render(&painter, w->pFrame->pos());
-                                  }
-                                  m_bReplaying = false;
-                                });
+    QImage panel =
+        ComposePanel(place, QSize(m_pDisplay->Width(), m_pDisplay->Height()), drawWindows);
     // Upright again: the picture as the person holding the device sees it.
     return place.nTurns ? panel.transformed(QTransform().rotate(-90 * place.nTurns)) : panel;
   });

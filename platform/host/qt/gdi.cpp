@@ -100,10 +100,14 @@ const CQtGdi::CObject* CQtGdi::Object(HGDIOBJ h) const {
   return it == m_objects.end() ? nullptr : &it->second;
 }
 
-QImage NewPicture(QSize size, qreal dRatio, const QColor& fill) {
+QSize PictureSize(QSize size, qreal dRatio) {
   // Whole pixels covering the display pixels; a hair less than a whole one is float noise.
   auto cover = [dRatio](int n) { return static_cast<int>(std::ceil(n * dRatio - 1e-6)); };
-  QImage image(cover(size.width()), cover(size.height()), QImage::Format_RGB32);
+  return QSize(cover(size.width()), cover(size.height()));
+}
+
+QImage NewPicture(QSize size, qreal dRatio, const QColor& fill) {
+  QImage image(PictureSize(size, dRatio), QImage::Format_RGB32);
   if (image.isNull()) return image;
   image.setDevicePixelRatio(dRatio);
   image.fill(fill);

@@ -14,9 +14,11 @@
 
 class QPainter;
 
-// A picture of nWidth x nHeight display pixels drawn at dRatio panel pixels each (the panel's
-// scale), so that what is drawn into it keeps the panel's resolution; filled with fill.
+// A picture of size display pixels drawn at dRatio panel pixels each (the panel's scale), so that
+// what is drawn into it keeps the panel's resolution; filled with fill.
 QImage NewPicture(QSize size, qreal dRatio, const QColor& fill);
+// The whole pixels such a picture has.
+QSize PictureSize(QSize size, qreal dRatio);
 
 // One text as a DrawTextW call drew it.
 struct CDrawnText {
