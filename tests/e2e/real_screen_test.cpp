@@ -52,12 +52,10 @@ std::string Unlike(const QImage& upright, const QImage& design, bool bButtons) {
   const QSize size(int(std::lround(kDesignWidth * s)), int(std::lround(kDesignHeight * s)));
   const int nSlackX = upright.width() - laid.right() - 1 - laid.left();
   const int nSlackY = upright.height() - laid.bottom() - 1 - laid.top();
-  auto text = [](QRect r) {
-    return std::to_string(r.x()) + "," + std::to_string(r.y()) + " " + std::to_string(r.width()) +
-           "x" + std::to_string(r.height());
-  };
   if (laid.size() != size || std::abs(nSlackX) > 1 || std::abs(nSlackY) > 1)
-    return "the design lies at " + text(laid) + ", not " + text(QRect(QPoint(), size)) + " centred";
+    return QString::asprintf("the design lies at %d,%d %dx%d, not %dx%d centred", laid.x(),
+                             laid.y(), laid.width(), laid.height(), size.width(), size.height())
+        .toStdString();
   // Texts drawn under a button show in the gaps beside it: found up from the bottom, NO's left
   // part is the buttons' rows, where only the dialog's white is beside them.
   auto at = [&](double x, int nRow) { return upright.pixel(laid.x() + int(x * s), nRow); };
