@@ -17,6 +17,7 @@
 #include <regex>
 #include <set>
 #include <thread>
+#include <tuple>
 
 #include "platform/version.h"
 #include "tests/e2e/sim_runner.h"
@@ -83,12 +84,9 @@ TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
   ASSERT_EQ(install.nStatus, 0) << install.strErr;
   ExpectInstalledTree(prefix.Root(), prefix.Root(), {"orvane-recovery", "orvane-recovery-sim"});
 
-  struct CCase {
-    std::string strCommand;  // run in the prefix's bin folder
-    int nStatus;
-    std::string strShown;  // the start of standard output on success, else all of standard error
-  };
-  const CCase cases[] = {
+  // Run in the prefix's bin folder: the status, the start of standard output on success, else all
+  // of standard error.
+  const std::tuple<std::string, int, std::string> cases[] = {
       {"./orvane-recovery --version", 0, "orvane-recovery " + kVersion + "\n"},
       {"./orvane-sim --version", 0, "orvane-sim " + kVersion + "\n"},
       {"./orvane-recovery --help", 0, "usage: orvane-recovery [--help | --version]\n"},
@@ -102,14 +100,14 @@ TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
        "orvane-sim: Unexpected value after '--window'; try --help\n"},
       {kBin + "/render_screens --help", 0, "usage: render_screens [OUTPUT_DIR]\n"},
   };
-  for (const CCase& c : cases) {
-    SCOPED_TRACE(c.strCommand);
-    CSimRun run = RunShell("cd " + prefix.Root() + "/bin && timeout 60 env " + c.strCommand);
-    EXPECT_EQ(run.nStatus, c.nStatus);
-    const std::string& strShown = c.nStatus == 0 ? run.strOut : run.strErr;
-    EXPECT_TRUE(c.nStatus == 0 ? strShown.starts_with(c.strShown) : strShown == c.strShown)
+  for (const auto& [strCommand, nStatus, strExpected] : cases) {
+    SCOPED_TRACE(strCommand);
+    CSimRun run = RunShell("cd " + prefix.Root() + "/bin && timeout 60 env " + strCommand);
+    EXPECT_EQ(run.nStatus, nStatus);
+    const std::string& strShown = nStatus == 0 ? run.strOut : run.strErr;
+    EXPECT_TRUE(nStatus == 0 ? strShown.starts_with(strExpected) : strShown == strExpected)
         << strShown;
-    EXPECT_EQ(c.nStatus == 0 ? run.strErr : run.strOut, "");
+    EXPECT_EQ(nStatus == 0 ? run.strErr : run.strOut, "");
   }
 
   // The installed simulator restores a copy of the installed sample image.
