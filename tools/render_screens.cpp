@@ -2,6 +2,7 @@
 // drawing code on the Qt host backend, offscreen, to PNG files of the device's display.
 //
 //   render_screens [OUTPUT_DIR]     (default docs/screens)
+//   render_screens --help
 //
 // The dialog is initialised as on the device (display turned, task bar hidden, controls laid
 // out) against an empty configuration in a temporary device image; no file work runs.
@@ -10,6 +11,7 @@
 #include <QTimer>
 #include <cstdio>
 #include <fstream>
+#include <string>
 
 #include "tools/screen_rig.h"
 #include "ui/msg_box.h"
@@ -28,7 +30,23 @@ bool Save(const QImage& image, const QString& strDir, const char* pszName) {
 
 }  // namespace
 
+const char kUsage[] =
+    "usage: render_screens [OUTPUT_DIR]\n"
+    "Draws every screen of the recovery program and its failure box to PNG files in OUTPUT_DIR\n"
+    "(default docs/screens), offscreen, at the device's display size, and prints each file.\n";
+
 int main(int argc, char** argv) {
+  const std::string strArg = argc > 1 ? argv[1] : "";
+  if (strArg == "--help" || strArg == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // A folder named like an option is a mistake, not a place to write.
+  if (argc > 2 || strArg.starts_with('-')) {
+    std::fprintf(stderr, "render_screens: unexpected argument '%s'; try --help\n",
+                 argc > 2 ? argv[2] : argv[1]);
+    return 2;
+  }
   ScreenRigApplication();
   const QString strOut = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("docs/screens");
   if (!QDir().mkpath(strOut)) {
