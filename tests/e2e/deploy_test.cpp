@@ -1,26 +1,33 @@
-// What an integrator meets: the installed tree and its programs, the Debian package, the device
-// log across runs, and the ends by SIGTERM and SIGINT. Real processes throughout: cmake --install,
-// cpack, dpkg-deb, the program and the simulator on device images, started by /bin/sh.
+// What an integrator meets: the installed tree and its programs, the two Debian packages and what
+// the program loads from their dependencies, the device log across runs, and the ends by SIGTERM
+// and SIGINT. Real processes throughout: cmake --install, cpack, dpkg-deb, lintian, the program on
+// Xvfb and the simulator on device images, started by /bin/sh.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <QElapsedTimer>
+#include <QImage>
 #include <QJsonArray>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
+#include <thread>
+#include <tuple>
 
 #include "platform/version.h"
 #include "tests/e2e/sim_runner.h"
+#include "tests/support/x_server.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using CLines = std::vector<std::string>;
 const std::string kBin = ORVANE_BIN_DIR;
-const std::string kDoc = "share/doc/orvane-recovery/";
 const std::string kVersion = kOrvaneVersion;
 
 // Every file under the folder by relative path, with its contents (programs by name only).
@@ -32,42 +39,54 @@ std::map<std::string, std::string> Files(const std::string& strRoot) {
   return files;
 }
 
-// An install's whole tree: the sample image and Path.xml as in the sources, the fonts'
-// licences, the README's device section, and a unit that starts the program under the prefix.
-void ExpectInstalledTree(const std::string& strRoot, const std::string& strPrefix) {
+// The tree the packages install under the prefix: the program's (its unit naming it under the
+// prefix, the plain-text deploying section, the example target) and the simulator's (the sample
+// image and Path.xml as in the sources); each with its licences, changelog and manual page.
+void ExpectInstalledTree(const std::string& strRoot, const std::string& strPrefix,
+                         const CLines& packages) {
   std::map<std::string, std::string> actual = Files(strRoot), expected;
-  const std::string src = std::string(ORVANE_SOURCE_DIR) + "/examples/device";
-  for (const auto& [rel, contents] : Files(src))
-    expected[kDoc + "examples/device/" + rel] = contents;
-  expected[kDoc + "examples/Path.xml"] = ReadHostFile(src + "/SDMMC/Recovery/Path.xml");
-  expected["bin/orvane-recovery"] = expected["bin/orvane-sim"] = "";
-  for (const std::string font : {"fonts-liberation2", "fonts-arphic-uming"})
-    expected[kDoc + "fonts/" + font + ".copyright"] =
-        ReadHostFile("/usr/share/doc/" + font + "/copyright");
-  for (const char* generated : {"deploying.txt", "examples/orvane-recovery.service"})
-    expected[kDoc + generated] = actual[kDoc + generated];
+  const std::string src = ORVANE_SOURCE_DIR + std::string("/"),
+                    unit = "lib/systemd/system/orvane-recovery.service";
+  for (const std::string& package : packages) {
+    const bool bSim = package.ends_with("-sim");
+    const std::string doc = "share/doc/" + package + "/", program = bSim ? "orvane-sim" : package;
+    CLines made = {"bin/" + program, doc + "changelog.gz", "share/man/man1/" + program + ".1.gz"};
+    expected[doc + "copyright"] = ReadHostFile(src + "packaging/copyright");
+    if (bSim) {
+      for (const auto& [rel, contents] : Files(src + "examples/device"))
+        expected[doc + "examples/device/" + rel] = contents;
+      expected[doc + "examples/Path.xml"] =
+          ReadHostFile(src + "examples/device/SDMMC/Recovery/Path.xml");
+    } else {
+      expected[doc + "orvane-recovery.target"] =
+          ReadHostFile(src + "packaging/orvane-recovery.target");
+      made.insert(made.end(), {doc + "deploying.txt", unit});
+    }
+    for (const std::string& path : made) expected[path] = actual.at(path);  // checked below
+  }
   EXPECT_EQ(actual, expected);
-  EXPECT_TRUE(actual[kDoc + "deploying.txt"].starts_with("## Deploying on a device\n"));
-  const std::string unit = actual[kDoc + "examples/orvane-recovery.service"];
+  if (!actual.contains(unit)) return;
+  // Plain text for who holds the package, with the unit's device root.
+  const std::string text = actual["share/doc/orvane-recovery/deploying.txt"];
+  EXPECT_TRUE(text.starts_with("Deploying on a device\n")) << text;
+  for (const char* forbidden : {"`", "**", "cmake"})
+    EXPECT_EQ(text.find(forbidden), std::string::npos) << forbidden;
+  EXPECT_NE(text.find("ORVANE_DEVICE_ROOT=/run/orvane/device "), std::string::npos);
   for (const std::string& line :
        CLines{"\nExecStart=" + strPrefix + "/bin/orvane-recovery\n",
-              R"(Environment="ORVANE_RESTART_COMMAND=systemctl reboot")",
-              R"(Environment="ORVANE_PROGRAM=\\SDMMC\\Recovery\\Recovery.exe")"})
-    EXPECT_NE(unit.find(line), std::string::npos) << line << " in " << unit;
+              "\nEnvironment=ORVANE_DEVICE_ROOT=/run/orvane/device\n", "\nProtectSystem=strict\n"})
+    EXPECT_NE(actual[unit].find(line), std::string::npos) << line;
 }
 
 TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
   CImageTree prefix;
   CSimRun install = RunShell("cmake --install " + kBin + "/.. --prefix " + prefix.Root());
   ASSERT_EQ(install.nStatus, 0) << install.strErr;
-  ExpectInstalledTree(prefix.Root(), prefix.Root());
+  ExpectInstalledTree(prefix.Root(), prefix.Root(), {"orvane-recovery", "orvane-recovery-sim"});
 
-  struct CCase {
-    std::string strCommand;  // run in the prefix's bin folder
-    int nStatus;
-    std::string strShown;  // the start of standard output on success, else all of standard error
-  };
-  const CCase cases[] = {
+  // Run in the prefix's bin folder: the status, the start of standard output on success, else all
+  // of standard error.
+  const std::tuple<std::string, int, std::string> cases[] = {
       {"./orvane-recovery --version", 0, "orvane-recovery " + kVersion + "\n"},
       {"./orvane-sim --version", 0, "orvane-sim " + kVersion + "\n"},
       {"./orvane-recovery --help", 0, "usage: orvane-recovery [--help | --version]\n"},
@@ -79,27 +98,66 @@ TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
        "\\SDMMC\\Recovery\\Recovery.exe: 'Recovery.exe'\n"},
       {"./orvane-sim --image=/ --window=yes", 2,
        "orvane-sim: Unexpected value after '--window'; try --help\n"},
+      {kBin + "/render_screens --help", 0, "usage: render_screens [OUTPUT_DIR [WxH...]]\n"},
   };
-  for (const CCase& c : cases) {
-    SCOPED_TRACE(c.strCommand);
-    CSimRun run = RunShell("cd " + prefix.Root() + "/bin && timeout 60 env " + c.strCommand);
-    EXPECT_EQ(run.nStatus, c.nStatus);
-    const std::string& strShown = c.nStatus == 0 ? run.strOut : run.strErr;
-    EXPECT_TRUE(c.nStatus == 0 ? strShown.starts_with(c.strShown) : strShown == c.strShown)
+  for (const auto& [strCommand, nStatus, strExpected] : cases) {
+    SCOPED_TRACE(strCommand);
+    CSimRun run = RunShell("cd " + prefix.Root() + "/bin && timeout 60 env " + strCommand);
+    EXPECT_EQ(run.nStatus, nStatus);
+    const std::string& strShown = nStatus == 0 ? run.strOut : run.strErr;
+    EXPECT_TRUE(nStatus == 0 ? strShown.starts_with(strExpected) : strShown == strExpected)
         << strShown;
-    EXPECT_EQ(c.nStatus == 0 ? run.strErr : run.strOut, "");
+    EXPECT_EQ(nStatus == 0 ? run.strErr : run.strOut, "");
   }
 
   // The installed simulator restores a copy of the installed sample image.
   CImageTree image;
-  fs::copy(prefix.Root() + "/" + kDoc + "examples/device", image.Root(),
+  fs::copy(prefix.Root() + "/share/doc/orvane-recovery-sim/examples/device", image.Root(),
            fs::copy_options::recursive | fs::copy_options::overwrite_existing);
   CSimRun sim = RunShell(prefix.Root() + "/bin/orvane-sim --image " + image.Root());
   EXPECT_EQ(sim.nStatus, 3) << sim.strErr;
   EXPECT_TRUE(fs::exists(image.Root() + "/ResidentFlash/NaviApp/Voices/german.vpk"));
 }
 
-TEST(Deploy, DebianPackageHoldsTheInstallUnderUsrWithItsDependencies) {
+// The program's package, unpacked into a scratch root, on a screen of its own: every file it has
+// mapped once its question shows (its libraries, Qt's platform plugin) that a package installed
+// here provides comes from a package its Depends brings, directly or in turn.
+void ExpectMappedFilesFromDependencies(const std::string& strRoot, const std::string& strDeb) {
+  CXServer x(320, 240);
+  if (!x.Ok()) GTEST_SKIP() << "no screen: " << x.Why();
+  CImageTree image;
+  image.File("SDMMC/Recovery/Path.xml", "<R><P Count=\"0\"/></R>");
+  pid_t pid =
+      StartShell("exec env -i DISPLAY=" + x.Display() + " ORVANE_DEVICE_ROOT=" + image.Root() +
+                     " " + strRoot + "/usr/bin/orvane-recovery >/dev/null",
+                 1, 2);
+  QElapsedTimer clock;
+  for (clock.start(); x.Grab().pixel(0, 0) != qRgb(255, 255, 255) && clock.elapsed() < 60000;)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the question's white corner
+  const std::string maps = ReadHostFile("/proc/" + std::to_string(pid) + "/maps");
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(WaitFor(pid), -SIGTERM);
+  std::string query;
+  for (const std::string& line : Lines(maps))
+    if (size_t n = line.find(" /"); n != std::string::npos && !line.ends_with(")"))
+      query += " " + line.substr(n + 1) + " " + line.substr(n + 1).replace(0, 4, "");  // /usr/lib
+  // The dependencies' own dependencies, as the last word of each line; libX11 opens the cursor
+  // library (and with it libXrender) for themed cursors when it is there, and does without.
+  std::set<std::string> allowed = {"libxcursor1", "libxrender1"}, strangers;
+  const std::string tree =
+      "apt-cache depends --recurse --installed --no-recommends --no-suggests --no-conflicts "
+      "--no-breaks --no-replaces --no-enhances $(dpkg-deb -f " +
+      strDeb + " Depends | sed 's/([^)]*)//g; s/[,|]/ /g')";
+  for (const std::string& line : Lines(RunShell(tree).strOut))
+    allowed.insert(line.substr(line.rfind(' ') + 1));
+  const CSimRun owners = RunShell("dpkg -S" + query);
+  EXPECT_NE(owners.strOut.find("libqxcb.so"), std::string::npos) << owners.strErr;
+  for (const std::string& owner : Lines(owners.strOut))
+    if (!allowed.contains(owner.substr(0, owner.find_first_of(":,")))) strangers.insert(owner);
+  EXPECT_EQ(strangers, std::set<std::string>{}) << "not from the dependencies";
+}
+
+TEST(Deploy, DebianPackagesHoldTheInstallUnderUsrWithWhatTheyNeed) {
   if (RunShell("command -v dpkg-deb && command -v dpkg-shlibdeps").nStatus != 0)
     GTEST_SKIP() << "no dpkg-deb or dpkg-shlibdeps here";
   CImageTree out;
@@ -107,23 +165,32 @@ TEST(Deploy, DebianPackageHoldsTheInstallUnderUsrWithItsDependencies) {
       RunShell("cpack -G DEB --config " + kBin + "/../CPackConfig.cmake -B " + out.Root());
   ASSERT_EQ(cpack.nStatus, 0) << cpack.strOut << cpack.strErr;
   const std::string arch = RunShell("dpkg --print-architecture").strOut;
-  const std::string deb =
-      out.Root() + "/orvane-recovery_" + kVersion + "_" + Lines(arch)[0] + ".deb";
-  EXPECT_EQ(RunShell("dpkg-deb -f " + deb + " Package Version Architecture Section").strOut,
-            "Package: orvane-recovery\nVersion: " + kVersion + "\nArchitecture: " + arch +
-                "Section: admin\n");
-  const std::string depends = RunShell("dpkg-deb -f " + deb + " Depends").strOut;
-  for (const char* package :
-       {"libc6 (", "libqt6widgets6 (", "libqt6gui6 (", "libqt6core6 (", "libpugixml1v5 ("})
-    EXPECT_NE(depends.find(package), std::string::npos) << package << " in " << depends;
-  EXPECT_EQ(depends.find("fonts-"), std::string::npos) << "the fonts are built in: " << depends;
-
-  ASSERT_EQ(RunShell("dpkg-deb -x " + deb + " " + out.Root() + "/root").nStatus, 0);
-  ExpectInstalledTree(out.Root() + "/root/usr", "/usr");
-  for (const char* program : {"orvane-recovery", "orvane-sim"})
-    EXPECT_EQ(ReadHostFile(out.Root() + "/root/usr/bin/" + program).find(".symtab"),
-              std::string::npos)
-        << program << " is not stripped";
+  for (const std::string package : {"orvane-recovery", "orvane-recovery-sim"}) {
+    SCOPED_TRACE(package);
+    const std::string deb =
+        out.Root() + "/" + package + "_" + kVersion + "_" + Lines(arch)[0] + ".deb";
+    const std::string root = out.Root() + "/" + package;
+    EXPECT_EQ(RunShell("dpkg-deb -f " + deb + " Package Version Architecture Section").strOut,
+              "Package: " + package + "\nVersion: " + kVersion + "\nArchitecture: " + arch +
+                  "Section: admin\n");
+    const std::string depends = RunShell("dpkg-deb -f " + deb + " Depends").strOut;
+    for (const char* needed : {"libc6 (", "libqt6widgets6 (", "libqt6gui6 (", "libqt6core6 (",
+                               "libpugixml1v5 (", "qt6-qpa-plugins", "fonts-arphic-uming"})
+      EXPECT_NE(depends.find(needed), std::string::npos) << needed << " in " << depends;
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // their builds are larger
+    // At most 10 MiB installed: the Song face is its package's.
+    EXPECT_LE(std::stoi(RunShell("dpkg-deb -f " + deb + " Installed-Size").strOut), 10240);
+#endif
+    if (RunShell("command -v lintian").nStatus == 0) {
+      CSimRun lintian = RunShell("lintian --fail-on error " + deb);
+      EXPECT_EQ(lintian.nStatus, 0) << lintian.strOut << lintian.strErr;
+    }
+    ASSERT_EQ(RunShell("dpkg-deb -x " + deb + " " + root).nStatus, 0);
+    ExpectInstalledTree(root + "/usr", "/usr", {package});
+    for (const auto& entry : fs::directory_iterator(root + "/usr/bin"))
+      EXPECT_EQ(ReadHostFile(entry.path()).find(".symtab"), std::string::npos) << entry.path();
+    if (package == "orvane-recovery") ExpectMappedFilesFromDependencies(root, deb);
+  }
 }
 
 // The lines of a log without their timestamps; a line without one is kept whole, to fail.

@@ -31,8 +31,9 @@ int PixelSizeForCell(QFont font, int nCell) {
 // wide in a one-em cell: AR PL UMing (Debian's fonts-arphic-uming) has the same build, so the
 // failure box's 20-point text takes four lines of its text control, as on the device; WenQuanYi
 // Micro Hei's taller lines left the last one cut. Arial is Liberation Sans (fonts-liberation2),
-// made to its metrics. The programs carry these files (orvane_fonts); a binary built without
-// them, such as a test, finds the same families installed.
+// made to its metrics. The programs carry Liberation Sans (orvane_fonts) and read AR PL UMing
+// from its package's file, whose licence asks for it to ship as that package ships it; a binary
+// built without the faces, such as a test, finds the same families installed.
 const char16_t kSongFace[] = u"AR PL UMing CN";
 const char kSansFace[] = "Liberation Sans";
 const char kEmbedded[] = ":/orvane/fonts/";
@@ -52,7 +53,10 @@ QString EmbeddedFamily(const char* pszFile, const QString& strInstalled) {
 void RegisterDeviceFontSubstitutes() {
   static std::once_flag once;
   std::call_once(once, [] {
-    const QString kSong = EmbeddedFamily("uming.ttc", QString::fromUtf16(kSongFace));
+    // Read by its path, so that no font configuration is needed to find it.
+    const QStringList songs = QFontDatabase::applicationFontFamilies(
+        QFontDatabase::addApplicationFont(QStringLiteral(ORVANE_FONT_SONG_FILE)));
+    const QString kSong = songs.isEmpty() ? QString::fromUtf16(kSongFace) : songs.first();
     EmbeddedFamily("LiberationSans-Bold.ttf", QString());
     const QString kSans = EmbeddedFamily("LiberationSans-Regular.ttf", kSansFace);
     for (const char16_t* face : {u"宋体", u"新宋体", u"SimSun", u"NSimSun"})

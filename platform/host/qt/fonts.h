@@ -7,7 +7,7 @@
 
 #include "platform/winuser.h"
 
-// Registers the faces built into the binary and maps the device's face names to them ("宋体" to
+// Registers the faces built into the binary and the Song face's file, and maps the device's face names to them ("宋体" to
 // the Song face, "Arial" and "MS Shell Dlg" to the Arial-compatible sans; without embedded faces,
 // to the installed families); once per process, after the application and before the first font.
 void RegisterDeviceFontSubstitutes();
