@@ -1,8 +1,11 @@
 // Draws every screen of the recovery program, and its failure box, through the program's own
 // drawing code on the Qt host backend, offscreen, to PNG files of the device's display.
 //
-//   render_screens [OUTPUT_DIR]     (default docs/screens)
+//   render_screens [OUTPUT_DIR [WxH...]]     (default docs/screens)
 //   render_screens --help
+//
+// Each WxH adds the question and copying screens on a panel of that size, scaled to fit, as
+// question-WxH.png and copying-WxH.png.
 //
 // The dialog is initialised as on the device (display turned, task bar hidden, controls laid
 // out) against an empty configuration in a temporary device image; no file work runs.
@@ -10,8 +13,10 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "tools/screen_rig.h"
 #include "ui/msg_box.h"
@@ -31,9 +36,10 @@ bool Save(const QImage& image, const QString& strDir, const char* pszName) {
 }  // namespace
 
 const char kUsage[] =
-    "usage: render_screens [OUTPUT_DIR]\n"
+    "usage: render_screens [OUTPUT_DIR [WxH...]]\n"
     "Draws every screen of the recovery program and its failure box to PNG files in OUTPUT_DIR\n"
-    "(default docs/screens), offscreen, at the device's display size, and prints each file.\n";
+    "(default docs/screens), offscreen, at the device's display size, and prints each file.\n"
+    "Each WxH adds the question and copying screens on a panel of that size, scaled to fit.\n";
 
 int main(int argc, char** argv) {
   const std::string strArg = argc > 1 ? argv[1] : "";
@@ -41,11 +47,17 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  // A folder named like an option is a mistake, not a place to write.
-  if (argc > 2 || strArg.starts_with('-')) {
-    std::fprintf(stderr, "render_screens: unexpected argument '%s'; try --help\n",
-                 argc > 2 ? argv[2] : argv[1]);
+  auto unexpected = [](const char* psz) {
+    std::fprintf(stderr, "render_screens: unexpected argument '%s'; try --help\n", psz);
     return 2;
+  };
+  // A folder named like an option is a mistake, not a place to write.
+  if (strArg.starts_with('-')) return unexpected(argv[1]);
+  std::vector<QSize> panels;
+  for (int i = 2; i < argc; ++i) {
+    const QStringList size = QString::fromLocal8Bit(argv[i]).split('x');
+    panels.emplace_back(size.value(0).toInt(), size.value(1).toInt());
+    if (size.size() != 2 || panels.back().isEmpty()) return unexpected(argv[i]);
   }
   ScreenRigApplication();
   const QString strOut = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString("docs/screens");
@@ -62,9 +74,23 @@ int main(int argc, char** argv) {
   options.strImageRoot = image.path().toStdString();
   options.strProgramPath = L"\\OrvaneRecovery.exe";
   options.fnRestart = [] { return FALSE; };  // pictures only: nothing restarts
+  bool bOk = true;
+  for (size_t i = 0; i < panels.size(); ++i) {
+    options.nScreenWidth = panels[i].width();
+    options.nScreenHeight = panels[i].height();
+    CScreenRig rig(options, true);
+    for (const CScreenState& state : ScreenStates()) {
+      if (std::strcmp(state.pszName, "question") && std::strcmp(state.pszName, "copying")) continue;
+      rig.SetState(state);
+      rig.Repaint();
+      const std::string name = std::string(state.pszName) + "-" + argv[i + 2];
+      bOk = Save(rig.Windows().RenderDisplay(), strOut, name.c_str()) && bOk;
+    }
+  }
+  options.nScreenWidth = 320;
+  options.nScreenHeight = 240;
   CScreenRig rig(options, true);
 
-  bool bOk = true;
   for (const CScreenState& state : ScreenStates()) {
     rig.SetState(state);
     rig.Repaint();

@@ -15,10 +15,18 @@
 
 namespace {
 
-// The real screen's size without a task bar, else the simulated display of the options.
-CHostDisplay MakeDisplay(const CHostOptions& options, const CQtScreen* pScreen) {
-  if (!pScreen) return CHostDisplay(options.nScreenWidth, options.nScreenHeight);
-  return CHostDisplay(pScreen->NormalSize().width(), pScreen->NormalSize().height(), false);
+// The device's display in its normal orientation: the size its screens are designed for.
+constexpr int kDesignWidth = 320;
+constexpr int kDesignHeight = 240;
+
+// ORVANE_PANEL_ROTATION in clockwise quarter turns; 0 when unset or not one of the four.
+int PanelTurns(const char* pszProgram) {
+  const char* psz = std::getenv("ORVANE_PANEL_ROTATION");
+  if (!psz || !*psz) return 0;
+  for (int nTurns = 0; nTurns < 4; ++nTurns)
+    if (std::to_string(90 * nTurns) == psz) return nTurns;
+  ErrorPrintA("%s: ORVANE_PANEL_ROTATION: '%s' ignored (known: 0, 90, 180, 270)", pszProgram, psz);
+  return 0;
 }
 
 }  // namespace
@@ -26,7 +34,13 @@ CHostDisplay MakeDisplay(const CHostOptions& options, const CQtScreen* pScreen) 
 CHostBackends::CHostBackends(const CHostOptions& options)
     : m_device(options.strImageRoot),
       m_pScreen(options.bRealScreen ? std::make_unique<CQtScreen>() : nullptr),
-      m_display(MakeDisplay(options, m_pScreen.get())) {
+      m_display(kDesignWidth, kDesignHeight, !m_pScreen) {
+  // The device's display, without a task bar on the real screen, shown on the real screen or on
+  // a panel of the options' size.
+  const QSize panel =
+      m_pScreen ? m_pScreen->NormalSize() : QSize(options.nScreenWidth, options.nScreenHeight);
+  m_display.SetPanel(panel.width(), panel.height(),
+                     PanelTurns(options.bRealScreen ? "orvane-recovery" : "orvane-sim"));
   if (!options.strProgramPath.empty()) m_device.SetModuleFileName(options.strProgramPath);
   m_power.SetRestartHandler(options.fnRestart);
   m_pWindows = std::make_unique<CQtWindowBackend>(

@@ -16,11 +16,11 @@
 struct CHostOptions {
   std::string strImageRoot = "/";  // host folder standing for the device's root
   std::wstring strProgramPath;     // device path of the program file; empty: the executable's
-  int nScreenWidth = 320;          // the display in its normal orientation
-  int nScreenHeight = 240;
-  bool bDrawCaptions = true;  // captions drawn in the windows (no window decorations)
-  // The platform's own screen instead of the simulated display: its size, no task bar, the
-  // windows drawn into one full-screen window that turns (captions always drawn).
+  int nScreenWidth = 320;          // the panel showing the device's display (320 x 240),
+  int nScreenHeight = 240;         // in the panel's own orientation
+  bool bDrawCaptions = true;       // captions drawn in the windows (no window decorations)
+  // The platform's own screen as the panel: no task bar, the windows drawn into one full-screen
+  // window that turns and scales (captions always drawn).
   bool bRealScreen = false;
   CHostPower::PFN_RESTART fnRestart = &RestartByCommandOrExit;
 };

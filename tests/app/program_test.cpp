@@ -35,20 +35,14 @@ struct CPaintCount : QObject {
 };
 
 TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
-  // The display in its normal orientation, then the shell and the dialog as the program lays
-  // them out: buttons of (width - 90) / 2 with 30-pixel margins and gap, the bar the template's
-  // 22 high, hidden.
+  // The panel in its own orientation, then the shell and the dialog as the program lays them
+  // out: on every panel the device's turned 240 x 320, buttons of (240 - 90) / 2 with 30-pixel
+  // margins and gap, the bar the template's 22 high, hidden.
+  const std::string kDesign =
+      "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
+      "YES 135,140,210,190; bar 10,170,230,192 hidden";
   const std::tuple<int, int, std::string> cases[] = {
-      {320, 240,
-       "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
-       "YES 135,140,210,190; bar 10,170,230,192 hidden"},
-      {320, 241,
-       "turned, no task bar, work area 0,0,241,320; dialog 0,0,241,320; NO 30,140,105,190; "
-       "YES 135,140,210,190; bar 10,170,231,192 hidden"},
-      {640, 480,
-       "turned, no task bar, work area 0,0,480,640; dialog 0,0,480,640; NO 30,140,225,190; "
-       "YES 255,140,450,190; bar 10,330,470,352 hidden"},
-  };
+      {320, 240, kDesign}, {320, 241, kDesign}, {640, 480, kDesign}, {272, 480, kDesign}};
   for (const auto& [cx, cy, strState] : cases) {
     SCOPED_TRACE(strState);
     m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
@@ -78,37 +72,49 @@ TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
 }
 
 // On the system's own screen (Qt's offscreen one here, 400 x 300): one window covering it, no task
-// bar, the dialog drawn turned a quarter anticlockwise and back, and a tap where YES is drawn
-// turned back onto YES.
+// bar, the device's turned 240 x 320 drawn scaled to fit, turned a quarter anticlockwise and back
+// (and further as the panel is mounted), and a tap where YES is drawn turned back onto YES.
 TEST_F(ProgramTest, OnTheSystemsScreenTheDialogIsDrawnTurnedAndTapsAreTurnedBack) {
-  m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
-  Start(kNavi, 0, 0, true);
-  CQtScreen* pScreen = Windows().Screen();
-  EXPECT_EQ(pScreen->geometry(), QGuiApplication::primaryScreen()->geometry());
-  EXPECT_EQ(State(),
-            "turned, no task bar, work area 0,0,300,400; dialog 0,0,300,400; NO 30,140,135,190; "
-            "YES 165,140,270,190; bar 10,210,290,232 hidden");
-  EXPECT_EQ(::FindWindowW(L"HHTaskBar", nullptr), nullptr);
-  m_pRig->Repaint();
-  EXPECT_EQ(pScreen->Grab(), Windows().RenderDisplay().transformed(QTransform().rotate(-90)));
-  DEVMODEW dm{};
-  dm.dmSize = sizeof dm;
-  dm.dmFields = DM_DISPLAYORIENTATION;
-  for (DWORD dwTurn : {DMDO_0, DMDO_90}) {
-    dm.dmDisplayOrientation = dwTurn;
-    ASSERT_EQ(::ChangeDisplaySettingsEx(nullptr, &dm, nullptr, 0, nullptr), DISP_CHANGE_SUCCESSFUL);
-    EXPECT_EQ(pScreen->Grab().transformed(QTransform().rotate(dwTurn == DMDO_0 ? 0 : 90)),
-              Windows().RenderDisplay());
+  // ORVANE_PANEL_ROTATION, the clockwise quarter turns it adds, and YES's centre (172, 165) on
+  // the screen: scaled by 1.25 and at (206, 300 - 215) turned anticlockwise; upright at 0.9375
+  // and centred (87 + 162, 155); turned clockwise (400 - 206, 215).
+  const std::tuple<const char*, int, QPointF> cases[] = {
+      {"", 0, {206, 85}}, {"90", 1, {249, 155}}, {"180", 2, {194, 215}}};
+  for (const auto& [pszMount, nMount, ptYes] : cases) {
+    SCOPED_TRACE(pszMount);
+    ::setenv("ORVANE_PANEL_ROTATION", pszMount, 1);
+    m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
+    Start(kNavi, 0, 0, true);
+    ::unsetenv("ORVANE_PANEL_ROTATION");
+    CQtScreen* pScreen = Windows().Screen();
+    EXPECT_EQ(pScreen->geometry(), QGuiApplication::primaryScreen()->geometry());
+    EXPECT_EQ(State(),
+              "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
+              "YES 135,140,210,190; bar 10,170,230,192 hidden");
+    EXPECT_EQ(::FindWindowW(L"HHTaskBar", nullptr), nullptr);
+    m_pRig->Repaint();
+    DEVMODEW dm{};
+    dm.dmSize = sizeof dm;
+    dm.dmFields = DM_DISPLAYORIENTATION;
+    for (DWORD dwTurn : {DMDO_90, DMDO_0, DMDO_90}) {
+      dm.dmDisplayOrientation = dwTurn;
+      ASSERT_EQ(::ChangeDisplaySettingsEx(nullptr, &dm, nullptr, 0, nullptr),
+                DISP_CHANGE_SUCCESSFUL);
+      const int nTurns = ((dwTurn == DMDO_90 ? 3 : 0) + nMount) % 4;
+      EXPECT_EQ(pScreen->Grab(),
+                Windows().RenderDisplay().transformed(QTransform().rotate(90 * nTurns)));
+    }
+    for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+      QMouseEvent tap(type, ptYes, pScreen->viewport()->mapToGlobal(ptYes), Qt::LeftButton,
+                      type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton,
+                      Qt::NoModifier);
+      QApplication::sendEvent(pScreen->viewport(), &tap);
+    }
+    EXPECT_FALSE(::IsWindowVisible(Item(IDC_YES)));  // the run has started
+    WaitForRun();
+    TearDown();
+    SetUp();
   }
-  // YES's centre (217, 165) on the turned screen is (165, 300 - 217) on the screen.
-  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
-    QMouseEvent tap(
-        type, QPointF(165, 83), pScreen->viewport()->mapToGlobal(QPointF(165, 83)), Qt::LeftButton,
-        type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
-    QApplication::sendEvent(pScreen->viewport(), &tap);
-  }
-  EXPECT_FALSE(::IsWindowVisible(Item(IDC_YES)));  // the run has started
-  WaitForRun();
 }
 
 TEST_F(ProgramTest, EveryEndWithoutRestartPutsTheShellBackAndExitsWithZero) {

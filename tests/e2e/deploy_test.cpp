@@ -98,7 +98,7 @@ TEST(Deploy, InstallHoldsEveryFileAndItsProgramsAnswerAndRun) {
        "\\SDMMC\\Recovery\\Recovery.exe: 'Recovery.exe'\n"},
       {"./orvane-sim --image=/ --window=yes", 2,
        "orvane-sim: Unexpected value after '--window'; try --help\n"},
-      {kBin + "/render_screens --help", 0, "usage: render_screens [OUTPUT_DIR]\n"},
+      {kBin + "/render_screens --help", 0, "usage: render_screens [OUTPUT_DIR [WxH...]]\n"},
   };
   for (const auto& [strCommand, nStatus, strExpected] : cases) {
     SCOPED_TRACE(strCommand);

@@ -1,29 +1,35 @@
-// orvane-recovery on a screen of its own: a real X server (Xvfb) of the device's size, read and
+// orvane-recovery on a screen of its own: a real X server (Xvfb) of a handheld's size, read and
 // clicked as a person would; and a start where no screen can be had.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QElapsedTimer>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QTransform>
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <iostream>
 #include <string>
 #include <thread>
 #include <tuple>
 #include <vector>
 
+#include "platform/host/qt/screen.h"
 #include "tests/e2e/sim_runner.h"
 #include "tests/support/x_server.h"
 
 namespace {
 
 const std::string kBin = ORVANE_BIN_DIR;
+constexpr int kDesignWidth = 240;  // the device's turned screen, which the design is drawn for
+constexpr int kDesignHeight = 320;
 
-// The frame the simulator drew with this last text on the screen, or its message box (""), turned
-// a quarter anticlockwise as the device's display turns it.
-QImage TurnedFrame(const CImageTree& shots, const QJsonObject& report, const std::string& strLast) {
+// The frame the simulator drew, at the device's own size, with this last text on the screen, or
+// its message box (""): the design as the person sees it, upright.
+QImage DesignFrame(const CImageTree& shots, const QJsonObject& report, const std::string& strLast) {
   const QJsonArray files = report["screenshots"].toArray();
   const auto screens = ScreensOf(report);
   std::string file = "004-message.png";  // a box comes after three screens
@@ -31,21 +37,64 @@ QImage TurnedFrame(const CImageTree& shots, const QJsonObject& report, const std
     if (screens[i].back().ends_with(strLast))
       file = files[static_cast<int>(i)].toString().toStdString();
   return QImage(QString::fromStdString(shots.Root() + "/" + file))
-      .convertToFormat(QImage::Format_RGB32)
-      .transformed(QTransform().rotate(-90));
+      .convertToFormat(QImage::Format_RGB32);
 }
 
-TEST(RealScreen, DrawnTurnedOverTheWholeScreenAndClickedWhereTheButtonsAreDrawn) {
+// Why the upright screen does not show the design scaled uniformly to fill it, centred (with no
+// text beside the buttons, bButtons), the design being the device's own frame; empty when it does.
+std::string Unlike(const QImage& upright, const QImage& design, bool bButtons) {
+  QRect laid;  // where anything but the desktop is
+  for (int y = 0; y < upright.height(); ++y)
+    for (int x = 0; x < upright.width(); ++x)
+      if (upright.pixel(x, y) != CQtScreen::kDesktopRgb) laid |= QRect(x, y, 1, 1);
+  const double s =
+      std::min(double(upright.width()) / kDesignWidth, double(upright.height()) / kDesignHeight);
+  const QSize size(int(std::lround(kDesignWidth * s)), int(std::lround(kDesignHeight * s)));
+  const int nSlackX = upright.width() - laid.right() - 1 - laid.left();
+  const int nSlackY = upright.height() - laid.bottom() - 1 - laid.top();
+  if (laid.size() != size || std::abs(nSlackX) > 1 || std::abs(nSlackY) > 1)
+    return QString::asprintf("the design lies at %d,%d %dx%d, not %dx%d centred", laid.x(),
+                             laid.y(), laid.width(), laid.height(), size.width(), size.height())
+        .toStdString();
+  // Texts drawn under a button show in the gaps beside it: found up from the bottom, NO's left
+  // part is the buttons' rows, where only the dialog's white is beside them.
+  auto at = [&](double x, int nRow) { return upright.pixel(laid.x() + int(x * s), nRow); };
+  int nRow = laid.bottom();
+  while (nRow > laid.top() && at(40, nRow) == qRgb(255, 255, 255)) --nRow;
+  for (; bButtons && nRow > laid.top() && at(40, nRow) != qRgb(255, 255, 255); --nRow)
+    for (int x : {2, 15, 28, 107, 120, 133, 212, 225, 238})
+      if (qGray(at(x, nRow)) < 200)
+        return "something drawn beside the buttons at " + std::to_string(nRow);
+  // Scaled back to the design, every 16-pixel tile is as dark as the design's: glyphs drawn at
+  // another size differ in shape, not in where their ink lies.
+  const QImage back =
+      upright.copy(laid).scaled(design.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+  for (int ty = 0; ty < design.height(); ty += 16)
+    for (int tx = 0; tx < design.width(); tx += 16) {
+      int nSum = 0;
+      for (int y = ty; y < ty + 16; ++y)
+        for (int x = tx; x < tx + 16; ++x)
+          nSum += qGray(back.pixel(x, y)) - qGray(design.pixel(x, y));
+      if (std::abs(nSum) / 256 > 20)
+        return "the design's tile at " + std::to_string(tx) + "," + std::to_string(ty) +
+               " differs in grey by " + std::to_string(std::abs(nSum) / 256);
+    }
+  // At the design's own size, its own pixels.
+  if (upright.size() == design.size() && upright != design) return "not the design's pixels";
+  return "";
+}
+
+TEST(RealScreen, TheDesignIsDrawnScaledTurnedOverTheScreenAndClickedWhereItsButtonsAre) {
   // The screen, the one entry's source, and the frames the person sees in turn, each with the
-  // centre of the button then clicked on the turned screen (none at 0, 0): YES is laid out at
-  // (width + 30) / 2 .. width - 30 across, 140 .. 190 down.
+  // design's point then clicked (YES, OK in the failure box; none at 0, 0).
   struct CStep {
     std::string strLast;
     int x, y;
   };
   const std::tuple<int, int, std::string, std::vector<CStep>> cases[] = {
       {320, 240, "Backup", {{"continue?", 172, 165}, {"Restart in 1 s", 0, 0}}},
-      {480, 272, "Long", {{"continue?", 166, 165}, {"", 85, 166}}},  // OK in the failure box
+      {480, 272, "Long", {{"continue?", 172, 165}, {"", 85, 165}}},
+      {800, 480, "Backup", {{"continue?", 172, 165}, {"Restart in 1 s", 0, 0}}},
   };
   for (const auto& [cx, cy, strSource, steps] : cases) {
     const std::string size = std::to_string(cx) + "x" + std::to_string(cy);
@@ -61,8 +110,8 @@ TEST(RealScreen, DrawnTurnedOverTheWholeScreenAndClickedWhereTheButtonsAreDrawn)
       p->File("SDMMC/Recovery/Path.xml",
               R"(<R><P Count="1" Src1="\SDMMC\)" + strSource + R"(" Dst1="\ResidentFlash"/></R>)");
     }
-    CSimRun sim = RunSimulator({"--image", simulated.Root(), "--screen", size, "--screenshots",
-                                shots.Root(), "--report", shots.Root() + "/report.json"});
+    CSimRun sim = RunSimulator({"--image", simulated.Root(), "--screenshots", shots.Root(),
+                                "--report", shots.Root() + "/report.json"});
     ASSERT_EQ(sim.nStatus, 3) << sim.strErr;
     const QJsonObject report = ReadReport(shots.Root() + "/report.json");
 
@@ -79,23 +128,36 @@ TEST(RealScreen, DrawnTurnedOverTheWholeScreenAndClickedWhereTheButtonsAreDrawn)
           command + "'";
     else if (cx == 480)
       std::cout << "note: /tmp stays writable here (unshare -m is not allowed)\n";
-    pid_t pid = StartShell("exec timeout 120 " + command, 1, 2);
+    // Every wait is bounded: a tap that misses leaves the program where it was.
+    pid_t pid = StartShell("exec timeout 30 " + command, 1, 2);
     for (const CStep& step : steps) {
-      const QImage expected = TurnedFrame(shots, report, step.strLast);
-      ASSERT_EQ(expected.size(), QSize(cx, cy)) << step.strLast;
+      const QImage design = DesignFrame(shots, report, step.strLast);
+      ASSERT_EQ(design.size(), QSize(kDesignWidth, kDesignHeight)) << step.strLast;
       QElapsedTimer clock;
       clock.start();
-      QImage shown;
-      while ((shown = x.Grab()) != expected && clock.elapsed() < 60000)
+      std::string why;
+      // The screen turned back upright, as the person holding the device sees it.
+      while (!(why = Unlike(x.Grab().transformed(QTransform().rotate(90)), design,
+                            step.strLast == "continue?"))
+                  .empty() &&
+             clock.elapsed() < 10000)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the program draw
-      EXPECT_EQ(shown, expected) << "never shown, turned: " << step.strLast;
-      if (step.x) x.Click(step.y, cy - step.x);  // the turned screen's x is the screen's y
+      if (!why.empty()) {
+        ADD_FAILURE() << "waited 10 s for \"" << (step.strLast.empty() ? "the box" : step.strLast)
+                      << "\" scaled to the screen: " << why;
+        ::kill(pid, SIGTERM);
+        break;
+      }
+      if (!step.x) continue;
+      const double s = std::min(double(cy) / kDesignWidth, double(cx) / kDesignHeight);
+      const int nUp = int((cx - kDesignHeight * s) / 2 + step.y * s);     // down the turned screen
+      const int nAcross = int((cy - kDesignWidth * s) / 2 + step.x * s);  // across it
+      x.Click(nUp, cy - 1 - nAcross);  // the turned screen's x is the screen's y, upwards
     }
     EXPECT_EQ(WaitFor(pid), 3);  // the restart
     EXPECT_EQ(image.Snapshot(), simulated.Snapshot());
   }
 }
-
 TEST(RealScreen, WithoutAScreenItSaysWhatItTriedAndHowToChoose) {
   CImageTree image;
   image.Lay("SDMMC/Recovery/Recovery.exe=MZ");

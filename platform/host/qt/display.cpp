@@ -1,10 +1,15 @@
 #include "platform/host/qt/display.h"
 
+#include <algorithm>
+#include <cmath>
+
 CHostDisplay::CHostDisplay(int nWidth, int nHeight, bool bTaskBar)
     : m_nNormalWidth(nWidth),
       m_nNormalHeight(nHeight),
       m_rcWork{0, 0, nWidth, bTaskBar ? nHeight - kTaskBarHeight : nHeight},
-      m_bTaskBarVisible(bTaskBar) {}
+      m_bTaskBarVisible(bTaskBar),
+      m_nPanelWidth(nWidth),
+      m_nPanelHeight(nHeight) {}
 
 int CHostDisplay::Width() const {
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -91,4 +96,28 @@ RECT CHostDisplay::TaskBarRect() const {
 void CHostDisplay::SetOrientationCallback(std::function<void()> fnChanged) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_fnChanged = std::move(fnChanged);
+}
+
+void CHostDisplay::SetPanel(int nWidth, int nHeight, int nMountTurns) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_nPanelWidth = nWidth;
+  m_nPanelHeight = nHeight;
+  m_nMountTurns = ((nMountTurns % 4) + 4) % 4;
+}
+
+CPanelPlacement CHostDisplay::Placement() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const bool bTurned = m_dwOrientation == DMDO_90;
+  // The device turns its picture a quarter anticlockwise: three clockwise.
+  const int nTurns = ((bTurned ? 3 : 0) + m_nMountTurns) % 4;
+  int cx = bTurned ? m_nNormalHeight : m_nNormalWidth;
+  int cy = bTurned ? m_nNormalWidth : m_nNormalHeight;
+  if (nTurns % 2) std::swap(cx, cy);
+  const double dScale =
+      std::min(static_cast<double>(m_nPanelWidth) / cx, static_cast<double>(m_nPanelHeight) / cy);
+  const int nWidth = static_cast<int>(std::lround(cx * dScale));
+  const int nHeight = static_cast<int>(std::lround(cy * dScale));
+  return CPanelPlacement{
+      nTurns,        dScale,        (m_nPanelWidth - nWidth) / 2, (m_nPanelHeight - nHeight) / 2,
+      m_nPanelWidth, m_nPanelHeight};
 }

@@ -1,12 +1,22 @@
 // The device's display as the host simulates it: a size in its normal orientation, turnable by 90
-// degrees and able to refuse, the desktop work area and the shell's task bar strip. Qt-free and
-// safe from any thread; the window backend draws what it says.
+// degrees and able to refuse, the desktop work area and the shell's task bar strip; and the panel
+// that shows it, where its picture is scaled, turned and centred. Qt-free and safe from any
+// thread; the window backend draws what it says.
 #pragma once
 
 #include <functional>
 #include <mutex>
 
 #include "platform/winuser.h"
+
+// Where the display's picture, upright in the display's current orientation, lies on the panel.
+struct CPanelPlacement {
+  int nTurns;       // clockwise quarter turns from the upright picture to the panel, 0..3
+  double dScale;    // panel pixels per display pixel, the same across and down
+  int nLeft, nTop;  // the panel pixel of the turned, scaled picture's top-left corner
+  int nPanelWidth;  // the panel's own pixels
+  int nPanelHeight;
+};
 
 class CHostDisplay {
  public:
@@ -42,6 +52,13 @@ class CHostDisplay {
   // The task bar's strip along the bottom edge of the current orientation.
   RECT TaskBarRect() const;
 
+  // The panel the display is shown on, nWidth x nHeight pixels, mounted nMountTurns clockwise
+  // quarter turns from the device's own panel (upside down: 2). Unset, it is the display itself.
+  void SetPanel(int nWidth, int nHeight, int nMountTurns);
+  // The display's picture in the current orientation, turned as the orientation and the mounting
+  // ask, scaled uniformly to the largest size the panel holds and centred on it.
+  CPanelPlacement Placement() const;
+
   // Called after every change of orientation, outside the display's lock.
   void SetOrientationCallback(std::function<void()> fnChanged);
 
@@ -54,5 +71,8 @@ class CHostDisplay {
   int m_nSettingsCalls = 0;
   RECT m_rcWork;
   bool m_bTaskBarVisible;
+  int m_nPanelWidth;
+  int m_nPanelHeight;
+  int m_nMountTurns = 0;
   std::function<void()> m_fnChanged;
 };

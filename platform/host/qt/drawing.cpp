@@ -2,20 +2,25 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include "platform/host/qt/panel_picture.h"
 #include "platform/host/qt/window_backend.h"
+
+std::shared_ptr<QImage> CQtWindowBackend::Content(CWindow& w, QSize clientSize) {
+  const qreal dRatio = m_pDisplay->Placement().dScale;
+  if (!w.pContent || w.pContent->size() != PictureSize(clientSize, dRatio) ||
+      w.pContent->devicePixelRatio() != dRatio)
+    w.pContent = std::make_shared<QImage>(NewPicture(clientSize, dRatio, m_dialogColor));
+  return w.pContent;
+}
 
 HDC CQtWindowBackend::GetDC(HWND hWnd) {
   return OnUi([&]() -> HDC {
     if (!hWnd) return m_gdi.CreateScreenDC();
     CWindow* w = Find(hWnd);
     if (!w || !w->pClient) return nullptr;
-    QSize size = w->pClient->size();
-    if (!w->pContent || w->pContent->size() != size) {
-      w->pContent = std::make_shared<QImage>(size, QImage::Format_RGB32);
-      w->pContent->fill(m_dialogColor);
-    }
-    HDC hdc = m_gdi.CreateImageDC(w->pContent.get());
-    m_imageDCs[hdc] = w->pContent;
+    std::shared_ptr<QImage> pContent = Content(*w, w->pClient->size());
+    HDC hdc = m_gdi.CreateImageDC(pContent.get());
+    m_imageDCs[hdc] = pContent;
     return hdc;
   });
 }
@@ -85,14 +90,18 @@ QImage CQtWindowBackend::RenderWindow(HWND hWnd) {
 
 QImage CQtWindowBackend::RenderDisplay() {
   return OnUi([&]() -> QImage {
-    QImage display(m_pDisplay->Width(), m_pDisplay->Height(), QImage::Format_RGB32);
-    display.fill(CQtScreen::kDesktopRgb);
-    QPainter painter(&display);
-    for (HWND h : std::vector<HWND>(m_zOrder)) {
-      CWindow* w = Find(h);
-      if (!w || !w->pFrame || !w->pFrame->isVisible()) continue;
-      painter.drawImage(w->pFrame->pos(), RenderWindow(h));
-    }
-    return display;
+    auto drawWindows = [&](QPainter& painter) {
+      m_bReplaying = true;
+      for (HWND h : std::vector<HWND>(m_zOrder)) {
+        CWindow* w = Find(h);
+        if (w && w->pFrame && w->pFrame->isVisible()) w->pFrame->render(&painter, w->pFrame->pos());
+      }
+      m_bReplaying = false;
+    };
+    const CPanelPlacement place = m_pDisplay->Placement();
+    QImage panel =
+        ComposePanel(place, QSize(m_pDisplay->Width(), m_pDisplay->Height()), drawWindows);
+    // Upright again: the picture as the person holding the device sees it.
+    return place.nTurns ? panel.transformed(QTransform().rotate(-90 * place.nTurns)) : panel;
   });
 }

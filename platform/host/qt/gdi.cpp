@@ -1,6 +1,7 @@
 #include "platform/host/qt/gdi.h"
 
 #include <QPainter>
+#include <cmath>
 #include <cwchar>
 
 #include "platform/host/qt/draw_text.h"
@@ -99,6 +100,20 @@ const CQtGdi::CObject* CQtGdi::Object(HGDIOBJ h) const {
   return it == m_objects.end() ? nullptr : &it->second;
 }
 
+QSize PictureSize(QSize size, qreal dRatio) {
+  // Whole pixels covering the display pixels; a hair less than a whole one is float noise.
+  auto cover = [dRatio](int n) { return static_cast<int>(std::ceil(n * dRatio - 1e-6)); };
+  return QSize(cover(size.width()), cover(size.height()));
+}
+
+QImage NewPicture(QSize size, qreal dRatio, const QColor& fill) {
+  QImage image(PictureSize(size, dRatio), QImage::Format_RGB32);
+  if (image.isNull()) return image;
+  image.setDevicePixelRatio(dRatio);
+  image.fill(fill);
+  return image;
+}
+
 HDC CQtGdi::CreateScreenDC() { return NewContext(CContext{EDcKind::Screen}); }
 
 HDC CQtGdi::CreatePaintDC(QPainter* pPainter) {
@@ -158,6 +173,12 @@ bool CQtGdi::IsMonoTarget(CContext& dc) {
   return bitmap && bitmap->bMono;
 }
 
+qreal CQtGdi::PixelRatio(CContext& dc) {
+  if (dc.pPainter && dc.pPainter->device()) return dc.pPainter->device()->devicePixelRatio();
+  const QImage* pImage = TargetImage(dc);
+  return pImage ? pImage->devicePixelRatio() : 1;
+}
+
 template <class F>
 bool CQtGdi::Paint(CContext& dc, F draw) {
   if (dc.pPainter) {
@@ -195,12 +216,11 @@ HBITMAP CQtGdi::CreateCompatibleBitmap(HDC hdc, int nWidth, int nHeight) {
   }
   CObject bitmap{kBitmap};
   bitmap.bMono = dc->eKind == EDcKind::Memory && IsMonoTarget(*dc);
-  bitmap.image = QImage(nWidth, nHeight, QImage::Format_RGB32);
+  bitmap.image = NewPicture(QSize(nWidth, nHeight), PixelRatio(*dc), Qt::black);
   if (bitmap.image.isNull()) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  bitmap.image.fill(Qt::black);
   return NewObject(std::move(bitmap));
 }
 
@@ -271,7 +291,11 @@ int CQtGdi::FillRect(HDC hdc, const RECT* pRect, HBRUSH hBrush) {
   QColor color = brush->color;
   Paint(*dc, [&](QPainter& p) { p.fillRect(rect, color); });
   QImage* pImage = TargetImage(*dc);
-  if (auto* log = TextLog(*dc); log && pImage && rect.contains(pImage->rect())) log->clear();
+  if (auto* log = TextLog(*dc); log && pImage) {
+    const qreal r = pImage->devicePixelRatio();
+    const QRectF covered(rect.x() * r, rect.y() * r, rect.width() * r, rect.height() * r);
+    if (covered.toAlignedRect().contains(pImage->rect())) log->clear();
+  }
   return TRUE;
 }
 
@@ -339,7 +363,8 @@ BOOL CQtGdi::BitBlt(HDC hdcDest, int xDest, int yDest, int nWidth, int nHeight, 
   if (!pSource) return FALSE;
   if (nWidth <= 0 || nHeight <= 0) return TRUE;
   // Copies the pixels, not a blend; a copy of an image onto itself goes through a snapshot.
-  QImage source = pSource->copy(xSrc, ySrc, nWidth, nHeight);
+  const qreal r = pSource->devicePixelRatio();
+  QImage source = pSource->copy(QRectF(xSrc * r, ySrc * r, nWidth * r, nHeight * r).toRect());
   if (!Paint(*dest, [&](QPainter& p) {
         p.setCompositionMode(QPainter::CompositionMode_Source);
         p.drawImage(target.topLeft(), source);

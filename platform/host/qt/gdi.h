@@ -14,6 +14,12 @@
 
 class QPainter;
 
+// A picture of size display pixels drawn at dRatio panel pixels each (the panel's scale), so that
+// what is drawn into it keeps the panel's resolution; filled with fill.
+QImage NewPicture(QSize size, qreal dRatio, const QColor& fill);
+// The whole pixels such a picture has.
+QSize PictureSize(QSize size, qreal dRatio);
+
 // One text as a DrawTextW call drew it.
 struct CDrawnText {
   std::wstring strText;
@@ -50,7 +56,7 @@ class CQtGdi {
 
   HDC CreateCompatibleDC(HDC hdc);
   // Colour unless the reference is a memory context holding a monochrome bitmap (its initial
-  // one), as on the device; the new bitmap is black.
+  // one), as on the device; the new bitmap is black, at the reference's pixel ratio.
   HBITMAP CreateCompatibleBitmap(HDC hdc, int nWidth, int nHeight);
   BOOL DeleteDC(HDC hdc);
   // Returns the object of the same kind that was selected before; null when it cannot be
@@ -113,6 +119,8 @@ class CQtGdi {
   QImage* TargetImage(CContext& dc);
   std::vector<CDrawnText>* TextLog(CContext& dc);
   bool IsMonoTarget(CContext& dc);
+  // Panel pixels per display pixel of what the context draws into.
+  qreal PixelRatio(CContext& dc);
   // Runs draw with a painter on the context's target; false when it has none.
   template <class F>
   bool Paint(CContext& dc, F draw);

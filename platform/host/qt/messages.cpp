@@ -139,12 +139,7 @@ LRESULT CQtWindowBackend::ControlMessage(HWND hWnd, CWindow& w, UINT nMsg, WPARA
 void CQtWindowBackend::PaintClient(HWND hWnd, QWidget* pClient) {
   CWindow* w = Find(hWnd);
   if (!w) return;
-  QSize size = pClient->size();
-  if (!w->pContent || w->pContent->size() != size) {
-    w->pContent = std::make_shared<QImage>(size, QImage::Format_RGB32);
-    w->pContent->fill(m_dialogColor);
-  }
-  std::shared_ptr<QImage> pContent = w->pContent;
+  std::shared_ptr<QImage> pContent = Content(*w, pClient->size());
   // A screenshot, or a paint inside the program's own paint, shows what was painted last.
   if (!m_bReplaying && !w->hPaintDC) {
     QPainter painter(pContent.get());

@@ -7,12 +7,7 @@
 #include <QPainter>
 #include <QScreen>
 
-namespace {
-
-// Content turned a quarter anticlockwise: its top edge along the screen's left edge.
-QTransform Turn(const QSize& normal) { return QTransform(0, -1, 1, 0, 0, normal.height()); }
-
-}  // namespace
+#include "platform/host/qt/panel_picture.h"
 
 CQtScreen::CQtScreen() {
   QScreen* pScreen = QGuiApplication::primaryScreen();
@@ -30,16 +25,18 @@ CQtScreen::CQtScreen() {
   connect(scene(), &QGraphicsScene::changed, viewport(), [this] { viewport()->update(); });
   setScreen(pScreen);
   setGeometry(pScreen->geometry());
-  SetTurned(false);
+  Place(CPanelPlacement{0, 1, 0, 0, m_normalSize.width(), m_normalSize.height()}, m_normalSize);
   showFullScreen();
 }
 
-void CQtScreen::SetTurned(bool bTurned) {
-  m_bTurned = bTurned;
-  const QSize laid = bTurned ? m_normalSize.transposed() : m_normalSize;
-  scene()->setSceneRect(QRectF(QPointF(0, 0), QSizeF(laid)));
-  setSceneRect(scene()->sceneRect());
-  setTransform(bTurned ? Turn(m_normalSize) : QTransform());
+void CQtScreen::Place(const CPanelPlacement& place, QSize displaySize) {
+  m_place = place;
+  scene()->setSceneRect(QRectF(QPointF(0, 0), QSizeF(displaySize)));
+  // The view shows the part of the scene that covers the whole screen, so that the transform
+  // alone places the display (no alignment of the view's own).
+  const QTransform transform = PanelTransform(place, displaySize);
+  setSceneRect(transform.inverted().mapRect(QRectF(0, 0, place.nPanelWidth, place.nPanelHeight)));
+  setTransform(transform);
   viewport()->update();
 }
 
@@ -62,14 +59,9 @@ void CQtScreen::Restack(const std::vector<QWidget*>& bottomFirst) {
 }
 
 QImage CQtScreen::Grab() {
-  QImage laid(scene()->sceneRect().size().toSize(), QImage::Format_RGB32);
-  laid.fill(kDesktopRgb);
-  {
-    QPainter painter(&laid);
-    scene()->render(&painter, QRectF(laid.rect()), scene()->sceneRect());
-  }
-  // An exact quarter turn: pixels move, none is resampled.
-  return m_bTurned ? laid.transformed(Turn(m_normalSize)) : laid;
+  const QRectF laid = scene()->sceneRect();
+  return ComposePanel(m_place, laid.size().toSize(),
+                      [&](QPainter& painter) { scene()->render(&painter, laid, laid); });
 }
 
 void CQtScreen::paintEvent(QPaintEvent*) {

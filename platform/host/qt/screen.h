@@ -1,12 +1,14 @@
 // The real display: one full-screen window on the platform's primary screen. The program's
-// top-level windows live in its scene; turned by 90 degrees, the scene is laid out for the turned
-// size and drawn turned into the whole screen, and taps and clicks are turned back, so that they
-// land where the person sees the buttons.
+// top-level windows live in its scene, laid out at the display's size in its current orientation
+// and drawn scaled, turned and centred as the display's placement says; taps and clicks go back
+// through the same transform, so that they land where the person sees the buttons.
 #pragma once
 
 #include <QGraphicsView>
 #include <functional>
 #include <vector>
+
+#include "platform/host/qt/display.h"
 
 class CQtScreen : public QGraphicsView {
  public:
@@ -16,11 +18,11 @@ class CQtScreen : public QGraphicsView {
   // Covers the primary screen at its own size; shown at once.
   CQtScreen();
 
-  // The screen's size, which is the device's normal orientation.
+  // The screen's own size in pixels.
   QSize NormalSize() const { return m_normalSize; }
-  // Turned (DMDO_90): the scene is the normal size with width and height swapped, drawn a
-  // quarter turn anticlockwise, as the device's own display turns.
-  void SetTurned(bool bTurned);
+  // The scene becomes the display's size in its current orientation (upright), shown on the
+  // screen as place says.
+  void Place(const CPanelPlacement& place, QSize displaySize);
 
   // Puts a top-level widget (no parent) into the scene; it stays the widget's own window for
   // geometry, showing and input. The scene item goes when the widget does.
@@ -29,7 +31,7 @@ class CQtScreen : public QGraphicsView {
   void Restack(const std::vector<QWidget*>& bottomFirst);
 
   // The screen as drawn now, in its own orientation: the scene as the program laid it out,
-  // upright, then turned when the display is.
+  // drawn at the screen's scale, turned and centred.
   QImage Grab();
   // Called when the window system asks the screen itself to close.
   void SetCloseHandler(std::function<void()> fnClose) { m_fnClose = std::move(fnClose); }
@@ -40,6 +42,6 @@ class CQtScreen : public QGraphicsView {
 
  private:
   QSize m_normalSize;
-  bool m_bTurned = false;
+  CPanelPlacement m_place{};
   std::function<void()> m_fnClose;
 };

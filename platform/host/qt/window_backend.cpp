@@ -38,14 +38,13 @@ CQtWindowBackend::CQtWindowBackend(CHostDisplay* pDisplay, CHostPower* pPower, b
   if (m_pScreen) {
     // A real display has no stand-in task bar: the program finds none, as on a device without
     // a shell. A close request for the screen goes to the program's top window.
-    m_pScreen->SetTurned(m_pDisplay->Orientation() == DMDO_90);
+    PlaceScreen();
     m_pScreen->SetCloseHandler([this] {
       for (auto it = m_zOrder.rbegin(); it != m_zOrder.rend(); ++it)
         if (CWindow* w = Find(*it); w && w->pFrame && w->pFrame->isVisible())
           return OnCloseRequest(*it);
     });
-    m_pDisplay->SetOrientationCallback(
-        [this] { OnUi([this] { m_pScreen->SetTurned(m_pDisplay->Orientation() == DMDO_90); }); });
+    m_pDisplay->SetOrientationCallback([this] { OnUi([this] { PlaceScreen(); }); });
     return;
   }
   CWindow bar;
@@ -93,6 +92,10 @@ void CQtWindowBackend::LayoutTaskBar() {
   RECT rc = m_pDisplay->TaskBarRect();
   bar->pFrame->setGeometry(rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
   bar->pFrame->setVisible(m_pDisplay->TaskBarVisible());
+}
+
+void CQtWindowBackend::PlaceScreen() {
+  m_pScreen->Place(m_pDisplay->Placement(), QSize(m_pDisplay->Width(), m_pDisplay->Height()));
 }
 
 void CQtWindowBackend::BringToTop(HWND hWnd) {

@@ -112,7 +112,8 @@ class CQtWindowBackend : public IWindowBackend, public IQtWindowHost {
   // The window as it shows now (caption, client area as last painted, controls), without
   // asking the program to paint again.
   QImage RenderWindow(HWND hWnd);
-  // The whole display in its current orientation: desktop, windows in z-order, task bar.
+  // The whole panel upright, as the person holding the device sees it: the display in its current
+  // orientation (desktop, windows in z-order, task bar) scaled and centred as it is shown.
   QImage RenderDisplay();
   // Clicks a button as a tap would: press and release at its centre, delivered to whatever
   // widget is there; FALSE when the button is hidden, covered or behind a modal window.
@@ -181,6 +182,11 @@ class CQtWindowBackend : public IWindowBackend, public IQtWindowHost {
   void BringToTop(HWND hWnd);
   void DestroyRecord(HWND hWnd);
   void LayoutTaskBar();
+  // The real screen placed anew for the display's orientation.
+  void PlaceScreen();
+  // The window's client content, made anew (in the dialog colour) when the client's size or the
+  // panel's scale has changed since it was made.
+  std::shared_ptr<QImage> Content(CWindow& w, QSize clientSize);
   void ApplyProgress(CWindow& w);
   LRESULT ControlMessage(HWND hWnd, CWindow& w, UINT nMsg, WPARAM wParam, LPARAM lParam);
   void OnButtonClicked(HWND hButton);
