@@ -9,8 +9,8 @@
 
 #include "platform/host/device/device.h"
 #include "platform/host/device/power.h"
-#include "platform/host/qt/display.h"
-#include "platform/host/qt/screen.h"
+#include "platform/host/qt/real_screen.h"
+#include "platform/host/qt/simulated_display.h"
 #include "platform/host/qt/window_backend.h"
 
 struct CHostOptions {

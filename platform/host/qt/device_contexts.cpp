@@ -1,4 +1,4 @@
-#include "platform/host/qt/gdi.h"
+#include "platform/host/qt/device_contexts.h"
 
 #include <QPainter>
 #include <cmath>
