@@ -1,37 +1,7 @@
-// The program's icon, screen metrics, the work area, display settings and the device drivers.
-#include <QImage>
-
+// The display as the program asks about it and sets it: its size, the work area and the display
+// settings (the orientation), all answered by the simulated display.
 #include "platform/host/qt/window_backend.h"
 #include "platform/kernel.h"
-#include "res/resource.h"
-
-// The icon is a resource of this static library: registered before its first use. Outside any
-// namespace, as the registration function it names is.
-static void RegisterIcon() {
-  static const bool bRegistered = [] {
-    Q_INIT_RESOURCE(icon);
-    return true;
-  }();
-  (void)bRegistered;
-}
-
-HICON CQtWindowBackend::LoadIconW(UINT nIDResource) {
-  return OnUi([&]() -> HICON {
-    if (auto it = m_iconIds.find(nIDResource); it != m_iconIds.end()) return it->second;
-    if (nIDResource != IDR_MAINFRAME) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return nullptr;
-    }
-    RegisterIcon();
-    QImage image(QStringLiteral(":/res/icon128.png"));
-    if (image.isNull()) return nullptr;
-    HICON hIcon = reinterpret_cast<HICON>(m_nNextHandle);
-    m_nNextHandle += 4;
-    m_icons[hIcon] = image;
-    m_iconIds[nIDResource] = hIcon;
-    return hIcon;
-  });
-}
 
 int CQtWindowBackend::GetSystemMetrics(int nIndex) {
   if (nIndex == SM_CXSCREEN) return m_pDisplay->Width();
@@ -57,19 +27,4 @@ LONG CQtWindowBackend::ChangeDisplaySettingsEx(LPCWSTR pszDeviceName, DEVMODEW* 
                                                DWORD dwFlags, LPVOID) {
   if (pszDeviceName && *pszDeviceName) return DISP_CHANGE_BADMODE;  // one display only
   return m_pDisplay->ChangeSettings(pDevMode, dwFlags);
-}
-
-HANDLE CQtWindowBackend::CreateFileW(LPCWSTR pszName, DWORD, DWORD, void*, DWORD, DWORD, HANDLE) {
-  return m_pPower->OpenDriver(pszName);
-}
-
-BOOL CQtWindowBackend::DeviceIoControl(HANDLE hDevice, DWORD dwCode, LPVOID pIn, DWORD nInSize,
-                                       LPVOID, DWORD, DWORD* pdwReturned, void*) {
-  return m_pPower->IoControl(hDevice, dwCode, pIn, nInSize, pdwReturned);
-}
-
-BOOL CQtWindowBackend::KernelIoControl(DWORD dwCode, LPVOID, DWORD, LPVOID, DWORD,
-                                       DWORD* pdwReturned) {
-  if (pdwReturned) *pdwReturned = 0;
-  return m_pPower->KernelIoControl(dwCode);
 }
