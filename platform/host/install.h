@@ -66,6 +66,10 @@ void RouteQtMessages(PFN_QT_FATAL pfnOnFatal = nullptr);
 // Returns what Qt will try.
 std::string ChooseScreenPlatform();
 
+// Qt's runtime folder: XDG_RUNTIME_DIR when set, else a private 0700 folder under /tmp, made
+// when missing and set as XDG_RUNTIME_DIR; empty when there is none.
+std::string PrepareQtRuntimeFolder();
+
 class CQtEnvironment {
  public:
   // Before the QApplication: bOffscreen selects the offscreen platform with a nWidth x nHeight
