@@ -1,7 +1,7 @@
 // Whole-file copies on the host: contents, permission bits and modification time kept; one to a
 // new name made under that name, one over an old file written aside and renamed over it whole; a
 // copy onto the file itself refused whatever names it; a failure (the file size limit, as a full
-// disk would) leaves the destination as it was and no temporary file behind. On media that hold
+// disk would) leaves the destination as it was and no temporary file behind; holes stay holes. On media that hold
 // no permission bits (FAT) the copy keeps contents and times, to the medium's resolution.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -82,6 +82,14 @@ TEST(HostCopy, KeepsContentsModeAndTime) {
     // Nothing but the copy: no temporary file stays behind.
     EXPECT_EQ(image.Snapshot(), expected);
   }
+  // Holes stay holes: 8 MiB with a few bytes in their middle take no more room copied.
+  const int fd = ::open(image.Host("Src/sparse").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::pwrite(fd, "data", 4, 4 << 20), 4);
+  ASSERT_EQ(::ftruncate(fd, 8 << 20), 0);
+  ::close(fd);
+  EXPECT_TRUE(CopyFileW(L"\\Src\\sparse", L"\\Dst\\sparse", FALSE));
+  EXPECT_EQ(ReadHostFile(image.Host("Dst/sparse")), ReadHostFile(image.Host("Src/sparse")));
+  EXPECT_LE(StatOf(image.Host("Dst/sparse")).st_blocks * 512, 64 << 10);
 }
 
 TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationAsItWas) {
@@ -147,6 +155,9 @@ TEST(HostCopy, OntoMediaWithoutPermissionBitsKeepsContentsAndTimes) {
     }
     EXPECT_EQ(tree[L"\\ResidentFlash\\Path.xml"].strContents, "<y/>");
     EXPECT_EQ(tree.size(), 6u);  // the two volumes, a, b, Path.xml and the source: nothing else
+    // The last look-ups keep their folders open: two in the root let the volume go.
+    GetFileAttributesW(L"\\ResidentFlash");
+    GetFileAttributesW(L"\\SDMMC");
   }
 }
 

@@ -163,8 +163,14 @@ BOOL CHostDevice::CreateFolder(const std::wstring& strPath) {
   const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
   if (!fdParent) return Fail(dwError);
   if (path.IsRoot()) return Fail(ERROR_ALREADY_EXISTS);
-  if (::mkdirat(fdParent->Get(), path.strName.c_str(), 0777) != 0)
-    return Fail(Win32FromErrno(errno, true));
+  if (::mkdirat(fdParent->Get(), path.strName.c_str(), 0777) != 0) {
+    // In a folder still there, a name not made is one the file system refuses.
+    struct stat folder {};
+    const bool bRefused =
+        errno == EINVAL ||
+        (errno == ENOENT && ::fstat(fdParent->Get(), &folder) == 0 && folder.st_nlink > 0);
+    return Fail(bRefused ? ERROR_INVALID_NAME : Win32FromErrno(errno, true));
+  }
   HostFacts::Changed();
   return TRUE;
 }
