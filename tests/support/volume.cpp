@@ -144,7 +144,8 @@ CTempVolume::~CTempVolume() {
 
 CReadOnlyBind::CReadOnlyBind(std::string strFolder) : m_strFolder(std::move(strFolder)) {
   const std::string strDir = "'" + m_strFolder + "'";
-  if (::geteuid() != 0 || Run("mount --bind " + strDir + " " + strDir) != 0) return;
+  if (m_strFolder.empty() || ::geteuid() != 0 || Run("mount --bind " + strDir + " " + strDir))
+    return;
   m_bMounted = true;
   if (Run("mount -o remount,bind,ro " + strDir) != 0) {
     Run("umount " + strDir);

@@ -35,7 +35,8 @@ class CTempVolume {
   bool m_bMounted = false;
 };
 
-// A folder made read-only where it stands (a bind mount of itself), as a card turned read-only.
+// A folder made read-only where it stands (a bind mount of itself), as a card turned read-only;
+// nothing for an empty path.
 class CReadOnlyBind {
  public:
   explicit CReadOnlyBind(std::string strFolder);
