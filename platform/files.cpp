@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cstring.h"
 #include "platform/device_backend.h"
 
 namespace {
@@ -80,7 +81,7 @@ IDeviceBackend* Checked(LPCWSTR pszPath) {
     SetLastError(dev ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
     return nullptr;
   }
-  if (std::wcslen(pszPath) >= static_cast<size_t>(MAX_PATH)) {
+  if (Utf16Length(pszPath) >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return nullptr;
   }

@@ -113,13 +113,16 @@ struct CCtx {
 
 // One call written "op path [path]" and what the device tells of it: "ok", "error N", an
 // attribute word, a listing, a file's contents. $out names the outside folder, $260 a path of
-// 260 characters and $259 one of 259.
+// 260 characters and $259 one of 259, $U16 one of 260 UTF-16 units in 136 characters.
 std::wstring Do(std::wstring strCall, const CCtx& ctx) {
+  const std::wstring e60(60, L'\U0001F600');  // two UTF-16 units each
   const std::wstring str260 =
       L"\\SDMMC\\" + std::wstring(200, L'a') + L"\\" + std::wstring(52, L'b');
-  for (auto [from, to] : {std::pair<std::wstring, std::wstring>{L"$out", ctx.strOutside},
-                          {L"$260", str260},
-                          {L"$259", str260.substr(0, 259)}})
+  for (auto [from, to] :
+       {std::pair<std::wstring, std::wstring>{L"$out", ctx.strOutside},
+        {L"$260", str260},
+        {L"$259", str260.substr(0, 259)},
+        {L"$U16", L"\\SDMMC\\" + e60 + L"\\" + e60 + L"\\" + e60.substr(0, 4) + L"abc"}})
     for (size_t n; (n = strCall.find(from)) != std::wstring::npos;) strCall.replace(n, 4, to);
   std::wistringstream in(strCall);
   std::wstring op, a, b;
@@ -258,8 +261,8 @@ const CCase kCases[] = {
      L"in pid order; error 5; error 5; error 87; error 87; wait 0",
      {}},
     {"paths of 260 characters are refused, shorter ones are looked up",
-     L"attr $260; mkd $260; copy \\Src\\x.txt $260; attr $259",
-     L"error 206; error 206; error 206; error 3",
+     L"attr $260; mkd $260; copy \\Src\\x.txt $260; attr $259; attr $U16",
+     L"error 206; error 206; error 206; error 3; error 206",
      {}},
 };
 

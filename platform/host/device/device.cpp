@@ -143,8 +143,9 @@ BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes)
   const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
   if (!fdParent) return Fail(dwError);
   // Never through a link that took the name's place meanwhile.
+  // On media without permission bits the word stays as the medium holds it.
   if (::fchmodat(fdParent->Get(), path.strName.c_str(), wanted, AT_SYMLINK_NOFOLLOW) != 0)
-    return Fail(Win32FromErrno(errno));
+    return ModeNotHeld(errno) ? TRUE : Fail(Win32FromErrno(errno));
   changed.st.stx_mode = static_cast<__u16>((changed.st.stx_mode & ~07777) | wanted);
   if (S_ISREG(changed.st.stx_mode))
     HostFacts::FileChanged();
@@ -162,8 +163,14 @@ BOOL CHostDevice::CreateFolder(const std::wstring& strPath) {
   const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
   if (!fdParent) return Fail(dwError);
   if (path.IsRoot()) return Fail(ERROR_ALREADY_EXISTS);
-  if (::mkdirat(fdParent->Get(), path.strName.c_str(), 0777) != 0)
-    return Fail(Win32FromErrno(errno, true));
+  if (::mkdirat(fdParent->Get(), path.strName.c_str(), 0777) != 0) {
+    // In a folder still there, a name not made is one the file system refuses.
+    struct stat folder {};
+    const bool bRefused =
+        errno == EINVAL ||
+        (errno == ENOENT && ::fstat(fdParent->Get(), &folder) == 0 && folder.st_nlink > 0);
+    return Fail(bRefused ? ERROR_INVALID_NAME : Win32FromErrno(errno, true));
+  }
   HostFacts::Changed();
   return TRUE;
 }
