@@ -1,7 +1,8 @@
 // Whole-file copies on the host: contents, permission bits and modification time kept; one to a
 // new name made under that name, one over an old file written aside and renamed over it whole; a
 // copy onto the file itself refused whatever names it; a failure (the file size limit, as a full
-// disk would) leaves the destination as it was and no temporary file behind.
+// disk would) leaves the destination as it was and no temporary file behind. On media that hold
+// no permission bits (FAT) the copy keeps contents and times, to the medium's resolution.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
@@ -12,6 +13,7 @@
 #include "platform/files.h"
 #include "platform/host/device/device.h"
 #include "tests/support/image.h"
+#include "tests/support/volume.h"
 
 namespace {
 
@@ -112,6 +114,40 @@ TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationA
   }
   EXPECT_EQ(image.Snapshot(), before);
   EXPECT_EQ(StatOf(image.Host("Dst/old")).st_mode & 07777, 0640u);
+}
+
+TEST(HostCopy, OntoMediaWithoutPermissionBitsKeepsContentsAndTimes) {
+  for (const EVolumeKind kind : {EVolumeKind::kFat32, EVolumeKind::kExfat}) {
+    SCOPED_TRACE(VolumeName(kind));
+    CTempImage image;
+    image.Folder("ResidentFlash");
+    CTempVolume volume(kind, image.Host("ResidentFlash"));
+    SKIP_UNLESS_MOUNTED(volume);
+    CHostDevice dev(image.Root());
+    CDeviceScope scope(dev);
+    image.File("SDMMC/a", Pattern(70000), 0640);
+    struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, image.Host("SDMMC/a").c_str(), times, 0), 0);
+    // To a new name, over the file just made, and Path.xml's write-back; the read-only bit set
+    // and cleared where the medium holds none.
+    EXPECT_TRUE(CopyFileW(L"\\SDMMC\\a", L"\\ResidentFlash\\a", FALSE));
+    EXPECT_TRUE(SetFileAttributesW(L"\\ResidentFlash\\a", FILE_ATTRIBUTE_READONLY));
+    EXPECT_TRUE(SetFileAttributesW(L"\\ResidentFlash\\a", FILE_ATTRIBUTE_NORMAL));
+    EXPECT_TRUE(CopyFileW(L"\\SDMMC\\a", L"\\ResidentFlash\\b", FALSE));
+    EXPECT_TRUE(CopyFileW(L"\\SDMMC\\a", L"\\ResidentFlash\\b", FALSE));
+    EXPECT_TRUE(dev.ReplaceFileContents(L"\\ResidentFlash\\Path.xml", "<x/>"));
+    EXPECT_TRUE(dev.ReplaceFileContents(L"\\ResidentFlash\\Path.xml", "<y/>"));
+    CTree tree = image.Snapshot();
+    for (const char* pszName : {"a", "b"}) {
+      SCOPED_TRACE(pszName);
+      EXPECT_EQ(tree[L"\\ResidentFlash\\" + Utf8ToWide(pszName)].strContents, Pattern(70000));
+      EXPECT_LE(std::abs(StatOf(image.Host("ResidentFlash/") + pszName).st_mtim.tv_sec -
+                         time_t{1234567890}),
+                1);
+    }
+    EXPECT_EQ(tree[L"\\ResidentFlash\\Path.xml"].strContents, "<y/>");
+    EXPECT_EQ(tree.size(), 6u);  // the two volumes, a, b, Path.xml and the source: nothing else
+  }
 }
 
 }  // namespace

@@ -33,6 +33,9 @@ bool WriteAll(int fd, const char* p, size_t n) {
   return true;
 }
 
+// Permission bits where the file system holds them; where it holds none, the file as it is.
+bool SetMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0 || ModeNotHeld(errno); }
+
 // Copies fdIn from its start to fdOut, in the kernel; by reading and writing where the kernel
 // cannot. A file that was nSize bytes long when opened is done after that many (no call to find
 // its end), even should it grow meanwhile. From the start, whatever was read from fdIn before: a
@@ -175,7 +178,7 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath
   // The permission bits set again: the file creation mask or a folder's default access list may
   // have taken some away.
   struct stat made {};
-  if (!CopyContents(fdSrc, fdOut.Get(), src.st_size) || ::fchmod(fdOut.Get(), mode) != 0 ||
+  if (!CopyContents(fdSrc, fdOut.Get(), src.st_size) || !SetMode(fdOut.Get(), mode) ||
       ::futimens(fdOut.Get(), times) != 0) {
     const int nErrno = errno;
     ::fstat(fdOut.Get(), &made);
@@ -215,11 +218,14 @@ BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, int fdParent,
   if (!fdTemp.IsValid()) return Fail(dwError);
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
   if (!CopyContents(fdSrc, fdTemp.Get(), src.st_size) ||
-      ::fchmod(fdTemp.Get(), src.st_mode & 0777) != 0 || ::futimens(fdTemp.Get(), times) != 0)
+      !SetMode(fdTemp.Get(), src.st_mode & 0777) || ::futimens(fdTemp.Get(), times) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::renameat(fdParent, strTemp.c_str(), fdParent, strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
+  // FAT through FUSE stamps a file renamed over another with the time of the rename: the times
+  // given again (the contents are whole whatever this answers).
+  ::utimensat(fdParent, strName.c_str(), times, AT_SYMLINK_NOFOLLOW);
   return TRUE;
 }
 
@@ -275,7 +281,7 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (!fdTemp.IsValid()) return Fail(dwError);
   mode_t mode = bExists ? (st.stx_mode & 07777) : 0644;
   if (!WriteAll(fdTemp.Get(), bytes.data(), bytes.size()) || ::fsync(fdTemp.Get()) != 0 ||
-      ::fchmod(fdTemp.Get(), mode) != 0)
+      !SetMode(fdTemp.Get(), mode))
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::renameat(fdParent, strTemp.c_str(), fdParent, strName.c_str()) != 0)

@@ -153,8 +153,9 @@ BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes)
   const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
   if (!fdParent) return Fail(dwError);
   // Never through a link that took the name's place meanwhile.
+  // On media without permission bits the word stays as the medium holds it.
   if (::fchmodat(fdParent->Get(), changed.strName.c_str(), wanted, AT_SYMLINK_NOFOLLOW) != 0)
-    return Fail(Win32FromErrno(errno));
+    return ModeNotHeld(errno) ? TRUE : Fail(Win32FromErrno(errno));
   changed.st.stx_mode = static_cast<__u16>((changed.st.stx_mode & ~07777) | wanted);
   if (S_ISREG(changed.st.stx_mode))
     HostFacts::FileChanged();
