@@ -57,7 +57,8 @@ BOOL EmptyListing(const CString& strFolder) {
 
 BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles) {
   WIN32_FIND_DATAW data;
-  HANDLE hFind = FindFirstFileW(strFolder + pszSuffix, &data);
+  // Only which entries are folders: most need no look-up beyond the listing.
+  HANDLE hFind = FindFirstFileTypesW(strFolder + pszSuffix, &data);
   if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strFolder);
   BOOL bOk = TRUE;
   do {
