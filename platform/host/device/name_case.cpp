@@ -4,13 +4,12 @@
 #include <fcntl.h>
 #include <locale.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cwctype>
-#include <functional>
 #include <unordered_set>
 
 #include "platform/cstring.h"
@@ -31,7 +30,7 @@ locale_t CaseLocale() {
 struct CFolderNames {
   dev_t dev = 0;
   ino_t ino = 0;
-  struct statx_timestamp mtime {};
+  struct timespec mtime {};
   bool bMadeHere = false;
   std::unordered_set<size_t> keys;
 };
@@ -42,7 +41,19 @@ constexpr size_t kFolders = 8;
 thread_local std::array<CFolderNames, kFolders> t_folders;
 thread_local size_t t_nLast = kFolders;  // the folder searched last; none yet
 
-size_t KeyHash(std::string_view strName) { return std::hash<std::wstring>()(CaseKey(strName)); }
+// The hash of the name's key, without making the key for a name all ASCII (most are): this runs
+// for each name made.
+size_t KeyHash(std::string_view strName) {
+  constexpr size_t kPrime = 1099511628211ULL;
+  size_t nHash = 14695981039346656037ULL;
+  if (std::all_of(strName.begin(), strName.end(), [](char ch) { return ch > 0; })) {
+    for (const char ch : strName)
+      nHash = (nHash ^ static_cast<size_t>(ch >= 'a' && ch <= 'z' ? ch - 'a' + 'A' : ch)) * kPrime;
+    return nHash;
+  }
+  for (const wchar_t ch : CaseKey(strName)) nHash = (nHash ^ static_cast<size_t>(ch)) * kPrime;
+  return nHash;
+}
 
 // Reads the folder's names: every key into keys when given, and those equal to strName in found.
 bool ReadFolder(int fdFolder, const std::string& strName, std::unordered_set<size_t>* keys,
@@ -57,15 +68,14 @@ bool ReadFolder(int fdFolder, const std::string& strName, std::unordered_set<siz
     return false;
   }
   const std::wstring strKey = CaseKey(strName);
-  const size_t nHash = std::hash<std::wstring>()(strKey);
+  const size_t nHash = KeyHash(strName);
   errno = 0;
   while (struct dirent* ent = ::readdir(dir)) {
     const char* name = ent->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    const std::wstring key = CaseKey(name);
-    const size_t nEntry = std::hash<std::wstring>()(key);
+    const size_t nEntry = KeyHash(name);
     if (keys) keys->insert(nEntry);
-    if (nEntry == nHash && key == strKey) found.emplace_back(name);
+    if (nEntry == nHash && CaseKey(name) == strKey) found.emplace_back(name);
   }
   const int nErrno = errno;
   ::closedir(dir);
@@ -84,18 +94,18 @@ std::wstring CaseKey(std::string_view strName) {
 
 bool NamesEqualNoCase(int fdFolder, const std::string& strName, std::vector<std::string>& found) {
   found.clear();
-  struct statx st {};
-  if (::statx(fdFolder, "", AT_EMPTY_PATH, STATX_INO | STATX_MTIME, &st) != 0) return false;
-  const dev_t dev = makedev(st.stx_dev_major, st.stx_dev_minor);
+  // fstat, not statx: no name to resolve, on older kernels too.
+  struct stat st {};
+  if (::fstat(fdFolder, &st) != 0) return false;
   size_t nSlot = kFolders;
   for (size_t i = 0; i < kFolders; ++i)
-    if (t_folders[i].dev == dev && t_folders[i].ino == st.stx_ino) nSlot = i;
+    if (t_folders[i].dev == st.st_dev && t_folders[i].ino == st.st_ino) nSlot = i;
   if (nSlot < kFolders) {
     CFolderNames& folder = t_folders[nSlot];
-    const bool bSame = folder.mtime.tv_sec == st.stx_mtime.tv_sec &&
-                       folder.mtime.tv_nsec == st.stx_mtime.tv_nsec;
+    const bool bSame = folder.mtime.tv_sec == st.st_mtim.tv_sec &&
+                       folder.mtime.tv_nsec == st.st_mtim.tv_nsec;
     if (bSame || (folder.bMadeHere && nSlot == t_nLast)) {
-      folder.mtime = st.stx_mtime;
+      folder.mtime = st.st_mtim;
       folder.bMadeHere = false;
       t_nLast = nSlot;
       if (!folder.keys.count(KeyHash(strName))) return true;
@@ -111,9 +121,9 @@ bool NamesEqualNoCase(int fdFolder, const std::string& strName, std::vector<std:
     folder = CFolderNames{};
     return false;
   }
-  folder.dev = dev;
-  folder.ino = st.stx_ino;
-  folder.mtime = st.stx_mtime;
+  folder.dev = st.st_dev;
+  folder.ino = st.st_ino;
+  folder.mtime = st.st_mtim;
   t_nLast = nSlot;
   return true;
 }
