@@ -71,7 +71,8 @@ BOOL HeldApart(const CString& strFolder, const CString& strName,
 
 BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles) {
   WIN32_FIND_DATAW data;
-  HANDLE hFind = FindFirstFileW(strFolder + pszSuffix, &data);
+  // Only which entries are folders: most need no look-up beyond the listing.
+  HANDLE hFind = FindFirstFileTypesW(strFolder + pszSuffix, &data);
   if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strFolder);
   std::unordered_map<std::wstring, CString> names;
   BOOL bOk = TRUE;

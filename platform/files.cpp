@@ -99,7 +99,9 @@ std::unique_ptr<IFolderListing> IDeviceBackend::OpenListing(const std::wstring& 
 IDeviceBackend* InstallDeviceBackend(IDeviceBackend* pBackend) { return g_pDevice.exchange(pBackend); }
 IDeviceBackend* DeviceBackend() { return g_pDevice.load(); }
 
-HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
+namespace {
+
+HANDLE FindFirst(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData, bool bTypesOnly) {
   IDeviceBackend* dev = Checked(pszPattern);
   if (!dev || !pData) return INVALID_HANDLE_VALUE;
   std::wstring pattern(pszPattern);
@@ -109,11 +111,22 @@ HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
   }
   std::unique_ptr<IFolderListing> listing = dev->OpenListing(pattern.substr(0, pattern.size() - 2));
   if (!listing) return INVALID_HANDLE_VALUE;
+  if (bTypesOnly) listing->TypesOnly();
   if (!listing->Next(*pData)) {
     SetLastError(ERROR_NO_MORE_FILES);
     return INVALID_HANDLE_VALUE;
   }
   return RegisterHandle(std::make_shared<CFindObject>(std::move(listing)));
+}
+
+}  // namespace
+
+HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
+  return FindFirst(pszPattern, pData, false);
+}
+
+HANDLE FindFirstFileTypesW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
+  return FindFirst(pszPattern, pData, true);
 }
 
 BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW* pData) {

@@ -14,6 +14,7 @@
 
 #include "platform/host/device/device.h"
 #include "platform/host/device/errors.h"
+#include "platform/host/device/name_case.h"
 
 namespace {
 
@@ -191,9 +192,11 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
     if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     if (DWORD dwRefusal = RefusalFor(dst->Parent(), dst->strName, st)) return Fail(dwRefusal);
+    // Over the name the folder has, whatever its case.
+    const std::string strName = dst->strName;
     const auto fdParent = m_pImage->OpenParent(dest, EResolve::Change, dwError);
     if (!fdParent) return Fail(dwError);
-    return CopyOver(fdSrc.Get(), src, fdParent->Get(), dest.strName);
+    return CopyOver(fdSrc.Get(), src, fdParent->Get(), strName);
   }
 }
 
@@ -215,6 +218,7 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath
     return Fail(ERROR_FILE_EXISTS);
   }
   HostFacts::FileChanged();
+  NoteNameMade(dst.strName);
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
   // The permission bits set again: the file creation mask or a folder's default access list may
   // have taken some away.
@@ -305,11 +309,16 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (path.IsRoot()) return Fail(ERROR_ACCESS_DENIED);
   const int fdParent = fdFolder->Get();
   struct statx st {};
-  bool bExists = m_pImage->Stat(fdParent, path.strName, st, dwError);
+  std::string strName = path.strName;
+  bool bExists = m_pImage->Stat(fdParent, strName, st, dwError);
+  // Missing as written: the name the folder has in another case is replaced.
+  if (!bExists && dwError == ERROR_FILE_NOT_FOUND &&
+      m_pImage->MatchCase(fdParent, strName, dwError))
+    bExists = m_pImage->Stat(fdParent, strName, st, dwError);
   if (bExists) {
     // A link is left as it is: renaming a new file over it would replace the link, not its file.
     if (S_ISDIR(st.stx_mode) || S_ISLNK(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
-    if (DWORD dwRefusal = RefusalFor(fdParent, path.strName, st)) return Fail(dwRefusal);
+    if (DWORD dwRefusal = RefusalFor(fdParent, strName, st)) return Fail(dwRefusal);
   } else if (dwError != ERROR_FILE_NOT_FOUND) {
     return Fail(dwError);
   }
@@ -322,8 +331,9 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
       !SetMode(fdTemp.Get(), mode))
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
-  if (::renameat(fdParent, strTemp.c_str(), fdParent, path.strName.c_str()) != 0)
+  if (::renameat(fdParent, strTemp.c_str(), fdParent, strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
+  if (!bExists) NoteNameMade(strName);
   HostFacts::Changed();
   // The rename itself reaches the disk only with its folder.
   CUniqueFd fdDir(::openat(fdParent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
