@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <vector>
 
 #include "platform/afxwin.h"
 #include "res/resource.h"
@@ -53,6 +54,7 @@ class CRecoveryDlg : public CDialog {
   CStringArray m_arrSrcPaths;                 // source folder of each entry
   CStringArray m_arrDstPaths;                 // destination folder of each entry
   std::atomic<DWORD> m_nFilesTotal{0};        // files counted under the current source
+  std::vector<DWORD> m_arrFilesCounted;       // each entry's files, counted as the run began
   std::atomic<DWORD> m_nFilesCopied{0};       // files of the current entry copied so far
   HANDLE m_hMutex = nullptr;                  // "MUTEX_FOR_COPY"
   std::atomic<DWORD> m_nIndex{0};             // entry being processed

@@ -1,17 +1,20 @@
 // The engine's tree walks on the host backend against the standard tools, on the same trees in
-// /dev/shm in the same run: counting against find | wc -l, copying (CountTree and CopyTree)
-// against cp -r, deleting (DeleteTree) against rm -rf; and against the floor (floor.c): the same
-// walks making only the system calls the device's semantics require. Each round measures tool,
-// floor and engine, in turns; the report gives medians of the wall time and of the processor time
-// (user + system, of this process for the engine and the floor and of the children for the tool,
-// which stays meaningful on a loaded machine), the ratios engine/tool and engine/floor per round
-// (median and range) and the tool's and the floor's own spread, which is the machine's noise.
+// the same run: counting against find | wc -l, copying (CountTree and CopyTree) against cp -r,
+// deleting (DeleteTree) against rm -rf; and against the floor (floor.c): the same walks making
+// only the system calls the device's semantics require. Then whole recoveries (the flash emptied,
+// the source counted and copied, the copy flushed, the data folder deleted and flushed) against
+// the shell's equivalent (rm -rf of the flash's contents, cp -r, sync -f, rm -rf of the data
+// folder, sync -f), on tmpfs, on an ext4 volume on a loop device and on a FAT32 volume through
+// fusefat; and the engine's peak memory over 200,000 files. Each round measures each side in
+// turns; the report gives medians of the wall time and of the processor time (user + system, of
+// this process for the engine and the floor and of the children for the tool, which stays
+// meaningful on a loaded machine), the ratios engine/tool and engine/floor per round (median and
+// range) and the tool's and the floor's own spread, which is the machine's noise.
 //
 // A first round of each is run and not counted: the first use of fresh memory by /dev/shm costs
 // several times what later rounds pay.
 //
-// Usage: bench_engine [rounds] [small|large]   (default 7 rounds of both trees; trees under
-// /dev/shm or ORVANE_BENCH_DIR, removed at the end)
+// Usage: bench_engine --help.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -21,6 +24,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -28,6 +32,7 @@
 #include <vector>
 
 #include "bench/floor.h"
+#include "bench/scratch.h"
 #include "engine/copy_tree.h"
 #include "engine/delete_tree.h"
 #include "platform/files.h"
@@ -84,8 +89,9 @@ struct CSeries {
   std::vector<CTime> tool, floor, engine;
 };
 
-// "median ms (spread)" of one side's times.
+// "median ms (spread)" of one side's times; "-" for a side not measured.
 std::string Side(const std::vector<double>& v) {
+  if (v.empty()) return "      -";
   auto [lo, hi] = std::minmax_element(v.begin(), v.end());
   const double dMed = Median(v);
   char buf[64];
@@ -96,6 +102,7 @@ std::string Side(const std::vector<double>& v) {
 
 // "median (range)" of the per-round ratios engine/other.
 std::string Ratio(const std::vector<double>& engine, const std::vector<double>& other) {
+  if (other.size() != engine.size() || engine.empty()) return "-";
   std::vector<double> ratios;
   for (size_t i = 0; i < engine.size(); ++i) ratios.push_back(engine[i] / other[i]);
   auto [lo, hi] = std::minmax_element(ratios.begin(), ratios.end());
@@ -212,6 +219,103 @@ void BenchTree(const char* pszName, const fs::path& root, int nRounds) {
   Report("delete", "rm -rf", del);
 }
 
+// Whole recoveries of a tree of nFolders x nFiles files of 1 KiB on the medium ("tmpfs": the
+// trees' own folder; "ext4", "fat": a volume mounted for it), by the engine and by the shell.
+void BenchRecoveryOn(const char* pszMedium, const fs::path& root, int nFolders, int nFiles,
+                     int nRounds) {
+  const fs::path image = root / (std::string("recovery-") + pszMedium);
+  fs::create_directories(image);
+  std::string strWhy;
+  if (std::strcmp(pszMedium, "tmpfs") != 0 &&
+      !MountScratchVolume(pszMedium, image.string() + ".img", image.string(), strWhy)) {
+    std::printf("recovery on %s: not measured: %s\n", pszMedium, strWhy.c_str());
+    return;
+  }
+  MakeTree(image, nFolders, nFiles, 1024);
+  const std::string strImage = image.string();
+  Shell("cd " + strImage + " && mkdir -p ResidentFlash SDMMC/OrvaneData");
+  CHostDevice device(strImage);
+  IDeviceBackend* pPrevious = InstallDeviceBackend(&device);
+  HANDLE hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY");
+  // The device before a recovery: the flash as a recovery left it, the data folder filled.
+  auto prepare = [&] {
+    Shell("cd " + strImage + " && { [ -d ResidentFlash/Navi ] || cp -r SDMMC/src ResidentFlash/Navi; }" +
+          " && cp -r SDMMC/src/" + (nFolders == 1 ? "." : "d0") + " SDMMC/OrvaneData/AppData");
+  };
+  CSeries run;
+  DWORD dwCopied = 0;
+  for (int i = -1; i < nRounds; ++i) {
+    if (i == 0) run = CSeries{};
+    auto tool = [&] {
+      prepare();
+      run.tool.push_back(Tool([&] {
+        Shell("cd " + strImage +
+              " && rm -rf ResidentFlash/* && cp -r SDMMC/src ResidentFlash/Navi && sync -f "
+              "ResidentFlash/Navi && rm -rf SDMMC/OrvaneData/AppData && sync -f SDMMC/OrvaneData");
+      }));
+    };
+    auto engine = [&] {
+      prepare();
+      run.engine.push_back(Engine([&] {
+        std::atomic<DWORD> nTotal{0}, nCopied{0};
+        DeleteTree(L"\\ResidentFlash");
+        CountTree(L"\\*", L"\\SDMMC\\src", nTotal);
+        const BOOL bOk =
+            CopyTree(L"\\*", L"\\SDMMC\\src", L"\\ResidentFlash\\Navi", hMutex, nCopied) &&
+            FlushFileSystemOf(L"\\ResidentFlash\\Navi");
+        DeleteTree(L"\\SDMMC\\OrvaneData\\AppData");
+        if (!bOk || !FlushFileSystemOf(L"\\SDMMC\\OrvaneData\\AppData") || nCopied != nTotal) {
+          std::fprintf(stderr, "recovery on %s failed: %u\n", pszMedium, GetLastError());
+          std::exit(1);
+        }
+        dwCopied = nCopied;
+      }));
+      if (fs::exists(image / "SDMMC/OrvaneData/AppData")) {
+        std::fprintf(stderr, "recovery on %s left the data folder\n", pszMedium);
+        std::exit(1);
+      }
+    };
+    const std::function<void()> sides[] = {tool, engine};
+    for (int k = 0; k < 2; ++k) sides[(k + i + 2) % 2]();
+  }
+  CloseHandle(hMutex);
+  InstallDeviceBackend(pPrevious);
+  std::printf("recovery on %s: %u files of 1 KiB in %d folders, %d rounds\n", pszMedium, dwCopied,
+              nFolders, nRounds);
+  Report("recovery", "rm,cp,sync", run);
+}
+
+// The engine's peak memory over a tree of nFolders x nFiles empty files: counted, copied and
+// deleted, the peak taken afresh before.
+void BenchMemory(const fs::path& image, int nFolders, int nFiles) {
+  MakeTree(image, nFolders, nFiles, 0);
+  fs::create_directories(image / "ResidentFlash");
+  CHostDevice device(image.string());
+  IDeviceBackend* pPrevious = InstallDeviceBackend(&device);
+  HANDLE hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY_MEMORY");
+  auto status = [](const char* pszField) {
+    std::ifstream in("/proc/self/status");
+    for (std::string line; std::getline(in, line);)
+      if (line.rfind(pszField, 0) == 0) return std::atol(line.c_str() + std::strlen(pszField));
+    return -1L;
+  };
+  std::ofstream("/proc/self/clear_refs") << "5";  // the peak starts again from here
+  const long nBefore = status("VmRSS:");
+  std::atomic<DWORD> nTotal{0}, nCopied{0};
+  const CTime t = Engine([&] {
+    CountTree(L"\\*", L"\\SDMMC\\src", nTotal);
+    CopyTree(L"\\*", L"\\SDMMC\\src", L"\\ResidentFlash\\copy", hMutex, nCopied);
+    DeleteTree(L"\\ResidentFlash\\copy");
+  });
+  std::printf("memory: %u files counted, %u copied and deleted in %.1f s: peak %.1f MiB "
+              "(%.1f MiB before)\n",
+              static_cast<unsigned>(nTotal), static_cast<unsigned>(nCopied), t.dWall,
+              static_cast<double>(status("VmHWM:")) / 1024, static_cast<double>(nBefore) / 1024);
+  CloseHandle(hMutex);
+  InstallDeviceBackend(pPrevious);
+  fs::remove_all(image);
+}
+
 // The counter's lock around one increment, as the copy takes it per file.
 void BenchLock(int nFiles) {
   HANDLE hMutex = CreateMutexW(nullptr, FALSE, L"MUTEX_FOR_COPY_BENCH");
@@ -229,36 +333,67 @@ void BenchLock(int nFiles) {
               s * 1e9 / nFiles);
 }
 
-}  // namespace
+const char kUsage[] =
+    "usage: bench_engine [ROUNDS] [small|large|recovery|memory]\n"
+    "  Measures the engine's count, copy, flush and delete against find, cp -r, sync -f and\n"
+    "  rm -rf and against their floor (small: 20,000 files of 1 KiB; large: 4 files of 256 MiB),\n"
+    "  whole recoveries against the shell's equivalent on tmpfs, ext4 (loop device) and FAT32\n"
+    "  (fusefat; both need root), and the engine's peak memory over 200,000 files. ROUNDS\n"
+    "  counted rounds (default 7) after one not counted; without a part named, all of them.\n"
+    "  The trees lie under /dev/shm or ORVANE_BENCH_DIR and are removed on every exit.\n";
 
-int main(int argc, char** argv) {
-  int nRounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
-  const std::string strOnly = argc > 2 ? argv[2] : "";
-  // ORVANE_BENCH_DIR puts the trees on another file system (a disk, to see what flushing costs).
-  const char* pszDir = std::getenv("ORVANE_BENCH_DIR");
-  fs::path root = fs::path(pszDir && *pszDir ? pszDir : "/dev/shm") /
-                  ("orvane-bench-" + std::to_string(::getpid()));
+// The parts asked for, in the process that does the work.
+int RunParts(const fs::path& root, int nRounds, const std::string& strOnly) {
   fs::create_directories(root / "ResidentFlash");
   fs::create_directories(root / "SDMMC");
   CHostDevice device(root.string());
   IDeviceBackend* pPrevious = InstallDeviceBackend(&device);
   SetDiagSink(&CountDiag);
+  auto wanted = [&](const char* pszPart) { return strOnly.empty() || strOnly == pszPart; };
 
-  if (strOnly != "large") {
+  if (wanted("small")) {
     MakeTree(root, 200, 100, 1024);
     BenchTree("20,000 files of 1 KiB in 200 folders", root, nRounds);
     fs::remove_all(root / "SDMMC" / "src");
   }
-  if (strOnly != "small") {
+  if (wanted("large")) {
     MakeTree(root, 1, 4, 256u << 20);
     BenchTree("4 files of 256 MiB", root, nRounds);
+    fs::remove_all(root / "SDMMC" / "src");
   }
-
-  BenchLock(20000);
+  if (wanted("recovery")) {
+    BenchRecoveryOn("tmpfs", root, 200, 100, nRounds);
+    BenchRecoveryOn("ext4", root, 200, 100, nRounds);
+    // fusefat takes about 13 ms a file: a smaller tree.
+    BenchRecoveryOn("fat", root, 10, 20, nRounds);
+  }
+  if (wanted("memory")) BenchMemory(root / "memory", 400, 500);
+  if (strOnly.empty()) BenchLock(20000);
   std::printf("diagnostic lines written: %ld\n", g_nDiagLines.load());
 
   SetDiagSink(nullptr);
   InstallDeviceBackend(pPrevious);
-  fs::remove_all(root);
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  const int nRounds = argc > 1 ? std::atoi(argv[1]) : 7;
+  const std::string strOnly = argc > 2 ? argv[2] : "";
+  if (argc > 3 || nRounds < 1 ||
+      !(strOnly.empty() || strOnly == "small" || strOnly == "large" || strOnly == "recovery" ||
+        strOnly == "memory")) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  // ORVANE_BENCH_DIR puts the trees on another file system (a disk, to see what flushing costs).
+  const char* pszDir = std::getenv("ORVANE_BENCH_DIR");
+  const fs::path root = fs::path(pszDir && *pszDir ? pszDir : "/dev/shm") /
+                        ("orvane-bench-" + std::to_string(::getpid()));
+  return RunWithScratch(root.string(), [&] { return RunParts(root, nRounds, strOnly); });
 }

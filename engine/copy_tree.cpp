@@ -1,5 +1,7 @@
 #include "engine/copy_tree.h"
 
+#include <unordered_map>
+
 #include "engine/copy_error.h"
 #include "engine/kill_process.h"
 #include "platform/files.h"
@@ -53,18 +55,34 @@ BOOL EmptyListing(const CString& strFolder) {
   return FALSE;
 }
 
+// The device's file system ignores case: of two names equal without regard to case, a copy
+// would keep one. FALSE, with 183 kept and both named, when strName meets such an earlier name.
+BOOL HeldApart(const CString& strFolder, const CString& strName,
+               std::unordered_map<std::wstring, CString>& names) {
+  CString strKey = strName;
+  const auto [it, bNew] = names.emplace(strKey.MakeUpper().Str(), strName);
+  if (bNew) return TRUE;
+  KeepCopyError(ERROR_ALREADY_EXISTS, strFolder + L"\\" + it->second + L" and " + strFolder +
+                                          L"\\" + strName + L" differ only in case");
+  return FALSE;
+}
+
 }  // namespace
 
 BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles) {
   WIN32_FIND_DATAW data;
-  HANDLE hFind = FindFirstFileW(strFolder + pszSuffix, &data);
+  // Only which entries are folders: most need no look-up beyond the listing.
+  HANDLE hFind = FindFirstFileTypesW(strFolder + pszSuffix, &data);
   if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strFolder);
+  std::unordered_map<std::wstring, CString> names;
   BOOL bOk = TRUE;
   do {
     if (ThreadStopRequested()) break;
-    if (!IsFolder(data))
+    if (IsDotEntry(data)) continue;
+    bOk = HeldApart(strFolder, data.cFileName, names);
+    if (bOk && !IsFolder(data))
       nFiles.fetch_add(1);
-    else if (!IsDotEntry(data))
+    else if (bOk)
       bOk = CountTree(pszSuffix, strFolder + L"\\" + data.cFileName, nFiles);
   } while (bOk && FindNextFileW(hFind, &data));
   FindClose(hFind);
@@ -76,11 +94,15 @@ BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDes
   const CString strSearch = strSource + pszSuffix;
   // A folder whose listing or copy the device cannot name holds only files it cannot name
   // either: fail rather than pass over them as an empty folder.
-  if (strSearch.GetLength() >= MAX_PATH || strDest.GetLength() >= MAX_PATH) {
+  if (Utf16Length(strSearch) >= MAX_PATH || Utf16Length(strDest) >= MAX_PATH) {
     KeepCopyError(ERROR_FILENAME_EXCED_RANGE, strSource, strDest);
     return FALSE;
   }
-  CreateDirectoryW(strDest, nullptr);
+  // A folder that cannot be made says why (write protection, a full volume), not its files.
+  if (!CreateDirectoryW(strDest, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    KeepCopyError(GetLastError(), strSource, strDest);
+    return FALSE;
+  }
   WIN32_FIND_DATAW data;
   HANDLE hFind = FindFirstFileW(strSearch, &data);
   if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strSource);

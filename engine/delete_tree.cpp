@@ -10,24 +10,35 @@ namespace {
 constexpr DWORD kClearableBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN;
 
 // The device cannot name such a path; a cut one would name another file.
-bool TooLong(const CString& strPath) { return strPath.GetLength() >= MAX_PATH; }
+bool TooLong(const CString& strPath) { return Utf16Length(strPath) >= MAX_PATH; }
+
+// Keeps the first entry that stayed, unless the last error says it is gone.
+void Stayed(const CString& strPath, DWORD dwError, CDeleteFailure* pFailure) {
+  if (!pFailure || pFailure->dwError || dwError == ERROR_FILE_NOT_FOUND ||
+      dwError == ERROR_PATH_NOT_FOUND)
+    return;
+  pFailure->dwError = dwError;
+  pFailure->strPath = strPath;
+}
 
 }  // namespace
 
-BOOL DeleteTree(const CString& strPath) {
+BOOL DeleteTree(const CString& strPath, CDeleteFailure* pFailure) {
+  CDeleteFailure failure;
   // A missing path reads all bits set, the folder bit included: it takes the folder branch.
   if (GetFileAttributesW(strPath) & FILE_ATTRIBUTE_DIRECTORY)
-    DeleteDirTree(strPath);
-  else
-    ForceDeleteFile(strPath);
-  return TRUE;
+    DeleteDirTree(strPath, &failure);
+  else if (!ForceDeleteFile(strPath))
+    Stayed(strPath, GetLastError(), &failure);
+  if (pFailure) *pFailure = failure;
+  return failure.dwError == 0;
 }
 
-void DeleteDirTree(const CString& strFolder) {
+void DeleteDirTree(const CString& strFolder, CDeleteFailure* pFailure) {
   WIN32_FIND_DATAW data;
   HANDLE hFind = FindFirstFileW(strFolder + L"\\*", &data);
   if (hFind == INVALID_HANDLE_VALUE) {
-    RemoveDir(strFolder);
+    if (!RemoveDir(strFolder)) Stayed(strFolder, GetLastError(), pFailure);
     DiagPrintW(L"dele null:%s\r\n", strFolder.GetString());
     return;
   }
@@ -41,14 +52,15 @@ void DeleteDirTree(const CString& strFolder) {
     const CString strName(data.cFileName);
     if (bFolder && (strName == L"." || strName == L"..")) continue;
     const CString strChild = strFolder + L"\\" + strName;
-    if (bFolder) {
-      if (!TooLong(strChild + L"\\*")) DeleteDirTree(strChild);
-    } else if (!TooLong(strChild)) {
-      ForceDeleteFile(strChild);
-    }
+    if (bFolder ? TooLong(strChild + L"\\*") : TooLong(strChild))
+      Stayed(strChild, ERROR_FILENAME_EXCED_RANGE, pFailure);
+    else if (bFolder)
+      DeleteDirTree(strChild, pFailure);
+    else if (!ForceDeleteFile(strChild))
+      Stayed(strChild, GetLastError(), pFailure);
   } while (FindNextFileW(hFind, &data));
   FindClose(hFind);
-  RemoveDir(strFolder);
+  if (!RemoveDir(strFolder)) Stayed(strFolder, GetLastError(), pFailure);
   DiagPrintW(L"dele main:%s\r\n", strFolder.GetString());
 }
 
@@ -61,10 +73,10 @@ BOOL ForceDeleteFile(const CString& strPath) {
   return DeleteFileW(strPath);
 }
 
-void RemoveDir(const CString& strFolder) {
+BOOL RemoveDir(const CString& strFolder) {
   if (GetFileAttributesW(strFolder) == FILE_ATTRIBUTE_VOLUME_ROOT) {
     DiagPrintW(L"ignore dir:%s\r\n", strFolder.GetString());
-    return;
+    return TRUE;
   }
-  RemoveDirectoryW(strFolder);
+  return RemoveDirectoryW(strFolder);
 }

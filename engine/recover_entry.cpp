@@ -15,7 +15,10 @@ void CRecoveryDlg::RecoverEntry() {
   }
   m_nFilesTotal = 0;
   m_nFilesCopied = 0;
-  if (!CountTree(kListSuffix, strSource, m_nFilesTotal) || ThreadStopRequested()) return;
+  if (m_nIndex < m_arrFilesCounted.size())
+    m_nFilesTotal = m_arrFilesCounted[m_nIndex];  // counted as the run began
+  else if (!CountTree(kListSuffix, strSource, m_nFilesTotal) || ThreadStopRequested())
+    return;
   m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, ProgressRangeUpper(m_nFilesTotal)));
   m_nFilesCopied = 0;
   if (!CopyTree(kListSuffix, strSource, strDest, m_hMutex, m_nFilesCopied)) return;

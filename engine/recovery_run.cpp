@@ -2,6 +2,7 @@
 
 #include "app/recovery_dlg.h"
 #include "engine/copy_error.h"
+#include "engine/copy_tree.h"
 #include "engine/delete_tree.h"
 #include "engine/entry_check.h"
 #include "platform/files.h"
@@ -39,6 +40,7 @@ BOOL SourceHasEntries(const CString& strFolder) {
 BOOL BeginRecoveryRun(CRecoveryDlg& dlg) {
   dlg.m_bSuccess = FALSE;
   dlg.m_nEntriesRestored = 0;
+  dlg.m_arrFilesCounted.clear();
   if (dlg.m_arrSrcPaths.empty()) {
     ErrorPrintW(L"orvane-recovery: Path.xml names no folder to restore");
     return FALSE;
@@ -54,6 +56,13 @@ BOOL BeginRecoveryRun(CRecoveryDlg& dlg) {
       dlg.m_bSourceOk = FALSE;
       return FALSE;
     }
+  }
+  // Counted whole before anything is touched: a folder that cannot be listed, or names the
+  // device cannot hold apart, fail the run here.
+  for (const CString& strSource : dlg.m_arrSrcPaths) {
+    std::atomic<DWORD> nFiles{0};
+    if (!CountTree(kListSuffix, strSource, nFiles) || ThreadStopRequested()) return FALSE;
+    dlg.m_arrFilesCounted.push_back(nFiles);
   }
   DeleteTree(kFlashFolder);
   return !ThreadStopRequested();
@@ -76,7 +85,12 @@ void EndRecoveryRun(CRecoveryDlg& dlg) {
   // countdown must not bring the data folder back.
   for (const CString& strDest : dlg.m_arrDstPaths)
     if (!FlushedOrFailed(strDest)) return;
-  DeleteTree(kAppDataFolder);
+  // The question promised the settings would go: a data folder that stays fails the run.
+  CDeleteFailure failure;
+  if (!DeleteTree(kAppDataFolder, &failure)) {
+    KeepCopyError(failure.dwError, L"cannot delete " + failure.strPath);
+    return;
+  }
   if (!FlushedOrFailed(kAppDataFolder)) return;
   dlg.m_progress.ShowWindow(SW_HIDE);
   dlg.m_nCountdown = kCountdownSeconds;

@@ -18,9 +18,11 @@ inline constexpr LPCWSTR kListSuffix = L"\\*";
 BOOL SourceHasEntries(const CString& strFolder);
 
 // Starts a run: clears the run's outcome, checks every entry against the path rules, probes
-// every entry's source and, only when all passed, empties the flash. FALSE with nothing touched
-// when an entry breaks a rule (g_dwLastCopyError 161) or there is nothing to restore from
-// (m_bSourceOk FALSE, the source's code in g_dwLastCopyError).
+// every entry's source, counts every source's files into m_arrFilesCounted and, only when all
+// passed, empties the flash. FALSE with nothing touched when an entry breaks a rule
+// (g_dwLastCopyError 161), there is nothing to restore from (m_bSourceOk FALSE, the source's
+// code in g_dwLastCopyError), or a count fails (a folder that cannot be listed, two names equal
+// without regard to case: 183).
 BOOL BeginRecoveryRun(CRecoveryDlg& dlg);
 
 // One whole run: BeginRecoveryRun, RecoverEntry for every entry in order with m_nIndex naming it
@@ -29,6 +31,7 @@ void RunRecovery(CRecoveryDlg& dlg);
 
 // Ends a run: when every entry was restored completely, flushes each destination's file system,
 // deletes the data folder and flushes that, hides the bar, arms the countdown (5 s,
-// IDT_RESTART) and only then sets m_bSuccess. A failed flush ends it there with its code in
-// g_dwLastCopyError. Otherwise leaves all as is.
+// IDT_RESTART) and only then sets m_bSuccess. A failed flush, or a data folder that stays, ends
+// it there with its code in g_dwLastCopyError (the deletion's: of the first entry that stayed).
+// Otherwise leaves all as is.
 void EndRecoveryRun(CRecoveryDlg& dlg);

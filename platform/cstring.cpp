@@ -183,3 +183,9 @@ std::wstring Utf8ToWide(std::string_view s) { return Decode(s, false); }
 std::wstring HostNameToWide(std::string_view s) { return Decode(s, true); }
 
 std::string WideToText(std::wstring_view w) { return Encode(w, true); }
+
+int Utf16Length(LPCWSTR psz) {
+  int n = 0;
+  for (; psz && *psz; ++psz) n += static_cast<uint32_t>(*psz) > 0xFFFF ? 2 : 1;
+  return n;
+}

@@ -8,6 +8,9 @@
 
 #include "platform/wintypes.h"
 
+// Length in UTF-16 code units, as the device counts a path: a character beyond U+FFFF is two.
+int Utf16Length(LPCWSTR psz);
+
 class CString {
  public:
   CString() = default;

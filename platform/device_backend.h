@@ -22,6 +22,9 @@ class IFolderListing {
   virtual ~IFolderListing() = default;
   // The next entry; false after the last.
   virtual bool Next(WIN32_FIND_DATAW& data) = 0;
+  // From the next entry on the caller needs only the folder bit of each word: a backend may then
+  // leave the other bits, the times and the size unread (0).
+  virtual void TypesOnly() {}
 };
 
 struct CProcessInfo {

@@ -19,6 +19,7 @@ constexpr CErrorText kTexts[] = {
     {ERROR_NOT_ENOUGH_MEMORY, L"Not enough storage is available to process this command."},
     {ERROR_NO_MORE_FILES, L"There are no more files."},
     {ERROR_WRITE_PROTECT, L"The media is write protected."},
+    {ERROR_READ_FAULT, L"The system cannot read from the specified device."},
     {ERROR_GEN_FAILURE, L"A device attached to the system is not functioning."},
     {ERROR_SHARING_VIOLATION,
      L"The process cannot access the file because it is being used by another process."},

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/cstring.h"
 #include "platform/device_backend.h"
 
 namespace {
@@ -80,7 +81,7 @@ IDeviceBackend* Checked(LPCWSTR pszPath) {
     SetLastError(dev ? ERROR_INVALID_PARAMETER : ERROR_GEN_FAILURE);
     return nullptr;
   }
-  if (std::wcslen(pszPath) >= static_cast<size_t>(MAX_PATH)) {
+  if (Utf16Length(pszPath) >= MAX_PATH) {
     SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return nullptr;
   }
@@ -98,7 +99,9 @@ std::unique_ptr<IFolderListing> IDeviceBackend::OpenListing(const std::wstring& 
 IDeviceBackend* InstallDeviceBackend(IDeviceBackend* pBackend) { return g_pDevice.exchange(pBackend); }
 IDeviceBackend* DeviceBackend() { return g_pDevice.load(); }
 
-HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
+namespace {
+
+HANDLE FindFirst(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData, bool bTypesOnly) {
   IDeviceBackend* dev = Checked(pszPattern);
   if (!dev || !pData) return INVALID_HANDLE_VALUE;
   std::wstring pattern(pszPattern);
@@ -108,11 +111,22 @@ HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
   }
   std::unique_ptr<IFolderListing> listing = dev->OpenListing(pattern.substr(0, pattern.size() - 2));
   if (!listing) return INVALID_HANDLE_VALUE;
+  if (bTypesOnly) listing->TypesOnly();
   if (!listing->Next(*pData)) {
     SetLastError(ERROR_NO_MORE_FILES);
     return INVALID_HANDLE_VALUE;
   }
   return RegisterHandle(std::make_shared<CFindObject>(std::move(listing)));
+}
+
+}  // namespace
+
+HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
+  return FindFirst(pszPattern, pData, false);
+}
+
+HANDLE FindFirstFileTypesW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData) {
+  return FindFirst(pszPattern, pData, true);
 }
 
 BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW* pData) {

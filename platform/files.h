@@ -8,6 +8,9 @@
 // Lists folder + "\*". No entry at all (empty, missing or unlistable folder) is
 // INVALID_HANDLE_VALUE; "." and ".." are never listed.
 HANDLE FindFirstFileW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData);
+// The same for a walk that asks only which entries are folders: of each entry's word only the
+// folder bit is sure, its times and size may read 0.
+HANDLE FindFirstFileTypesW(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData);
 BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW* pData);
 BOOL FindClose(HANDLE hFind);
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tests/e2e/sim_runner.h"
+#include "tests/support/volume.h"
 
 namespace {
 
@@ -60,9 +61,8 @@ class SimEndToEnd : public ::testing::Test {
   CImageTree m_image;
 };
 
-TEST_F(SimEndToEnd, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
-  MakeDevice(m_image);
-  CTree expected = m_image.Snapshot();
+// The device's tree after a complete recovery of the tree before it.
+CTree Restored(CTree expected) {
   for (auto it = expected.begin(); it != expected.end();) {
     // The flash is emptied, its volume folder stays.
     bool bFlash = it->first.rfind("ResidentFlash/", 0) == 0 && it->first != "ResidentFlash/";
@@ -72,6 +72,12 @@ TEST_F(SimEndToEnd, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
   for (const auto& [path, contents] : CTree(expected))
     if (path.rfind("SDMMC/Backup/Navi/", 0) == 0)
       expected["ResidentFlash/Navi/" + path.substr(18)] = contents;
+  return expected;
+}
+
+TEST_F(SimEndToEnd, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
+  MakeDevice(m_image);
+  const CTree expected = Restored(m_image.Snapshot());
   CSimRun run = Run({"--tap", "yes", "--screenshots", Shots()});
   QJsonObject report = ReadReport(Report());
   EXPECT_EQ(run.nStatus, 3) << run.strErr;
@@ -111,6 +117,26 @@ TEST_F(SimEndToEnd, YesRestoresTheDeviceAndRestartsAfterTheCountdown) {
   EXPECT_TRUE(
       std::regex_match(lines[0], std::regex(R"(\[Start Thread\] HANDLE->[0-9a-f]+ ID->[0-9a-f]+)")))
       << lines[0];
+}
+
+// The device's own media: a volume of the flash or of the card on a real file system, restored
+// byte for byte.
+TEST(SimOnVolumes, YesRestoresTheFlashOrFromTheCardOnTheirFileSystems) {
+  const std::pair<EVolumeKind, const char*> cases[] = {{EVolumeKind::kFat32, "ResidentFlash"},
+                                                       {EVolumeKind::kFat32, "SDMMC"},
+                                                       {EVolumeKind::kExfat, "ResidentFlash"}};
+  for (const auto& [kind, pszVolume] : cases) {
+    SCOPED_TRACE(std::string(pszVolume) + " on " + VolumeName(kind));
+    CImageTree image;
+    image.Folder(pszVolume);
+    CTempVolume volume(kind, image.Host(pszVolume));
+    SKIP_UNLESS_MOUNTED(volume);
+    MakeDevice(image);
+    const CTree expected = Restored(image.Snapshot());
+    CSimRun run = RunSimulator({"--image", image.Root(), "--tap", "yes"});
+    EXPECT_EQ(run.nStatus, 3) << run.strErr;
+    EXPECT_EQ(image.Snapshot(), expected);
+  }
 }
 
 // The program draws with the faces it carries: the question (Arial) and the failure box (宋体)

@@ -16,6 +16,7 @@ struct CDeleteCase {
   std::wstring strPath;
   std::vector<std::string> lines;
   std::function<void(CTree&)> fnExpect;  // from the tree before
+  std::wstring strStayed = L"";          // the first entry that stayed: "CODE PATH"
 };
 
 // Removes the path and everything under it from the tree.
@@ -56,7 +57,8 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        [](CWorld& w) { w.m_dev.Hide(L"\\SDMMC"); },
        L"\\SDMMC",
        {"dele null:\\SDMMC\r\n"},
-       nullptr},
+       nullptr,
+       L"5 \\SDMMC"},
       {"a missing path: only the null line",
        nullptr,
        L"\\SDMMC\\Nope",
@@ -74,7 +76,8 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        },
        L"\\SDMMC\\App",
        {"dele main:\\SDMMC\\App\\maps\r\n", "dele main:\\SDMMC\\App\r\n"},
-       [](CTree& t) { Gone(t, L"\\SDMMC\\App\\maps"); }},
+       [](CTree& t) { Gone(t, L"\\SDMMC\\App\\maps"); },
+       L"32 \\SDMMC\\App\\HELD.EXE"},
       {"a path of 260 characters is passed by, never cut short",
        [](CWorld& w) {
          w.m_image.File("SDMMC/L/" + NameForLength(MAX_PATH), "long");
@@ -82,7 +85,8 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        },
        L"\\SDMMC\\L",
        {"dele main:\\SDMMC\\L\r\n"},
-       [](CTree& t) { t.erase(L"\\SDMMC\\L\\" + Utf8ToWide(NameForLength(MAX_PATH - 1))); }},
+       [](CTree& t) { t.erase(L"\\SDMMC\\L\\" + Utf8ToWide(NameForLength(MAX_PATH - 1))); },
+       L"206 \\SDMMC\\L\\" + Utf8ToWide(NameForLength(MAX_PATH))},
       {"links go as links, what they name stays",
        [&](CWorld& w) {
          w.m_image.Link("SDMMC/Links/dir", outside.Root());
@@ -101,7 +105,11 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
     if (c.fnExpect) c.fnExpect(expected);
     CHandleWatch handles;
     CDiagCapture diag;
-    EXPECT_EQ(DeleteTree(c.strPath.c_str()), TRUE);
+    CDeleteFailure failure;
+    EXPECT_EQ(DeleteTree(c.strPath.c_str(), &failure), c.strStayed.empty());
+    EXPECT_EQ(
+        failure.dwError ? std::to_wstring(failure.dwError) + L" " + failure.strPath.Str() : L"",
+        c.strStayed);
     // The entries of a folder come in the file system's order; the folder's own lines last.
     std::vector<std::string> lines = diag.Lines();
     if (lines.size() > 2) std::sort(lines.begin(), lines.end() - 2);

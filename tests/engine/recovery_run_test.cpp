@@ -39,8 +39,9 @@ std::string Describe(const CRun& r) {
 // gone.
 CTree Replaced(CTree tree, const std::string& strFlash, bool bDataGone) {
   std::erase_if(tree, [&](const auto& e) {
+    CString strUpper(e.first.c_str());
     return e.first.starts_with(L"\\ResidentFlash\\") ||
-           (bDataGone && e.first.starts_with(L"\\SDMMC\\OrvaneData\\AppData"));
+           (bDataGone && strUpper.MakeUpper().Str().starts_with(L"\\SDMMC\\ORVANEDATA\\APPDATA"));
   });
   tree.merge(Entries(strFlash));
   return tree;
@@ -75,6 +76,11 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        "restored, 2 of 2",
        "ResidentFlash/Navi/ ResidentFlash/Navi/NAVI.EXE=v2 ResidentFlash/Navi/data/ "
        "ResidentFlash/Navi/data/map.dat=m2!"},
+      {"Path.xml's folders and the data folder in another case than the image has them",
+       EProgram::kNone, "SDMMC/Backup/Navi/a.txt=a SDMMC/orvanedata/APPDATA/s.ini=s",
+       nullptr, CEntries{{L"\\sdmmc\\BACKUP\\navi", L"\\residentflash\\Navi"}},
+       kFlashWasEmpty + kDataDeleted, "restored, 1 of 1",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/a.txt=a"},
       {"a missing source: nothing touched", EProgram::kRuns, "ResidentFlash/keep.bin=k" + kData,
        nullptr, kNavi, "", "not restored, no source, 0 of 0, error 3", kKeep},
       {"an empty source: nothing touched", EProgram::kRuns,
@@ -107,10 +113,10 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        [](CFaultDevice& dev) { dev.Fail(EOp::kList, ERROR_ACCESS_DENIED, 2, false, L"Navi\\d"); },
        kNavi, kFlashWasEmpty, "not restored, 0 of 1, error 5",
        "ResidentFlash/Navi/ ResidentFlash/Navi/d/"},
-      {"a subfolder that cannot be listed when counted: nothing copied, the code kept",
-       EProgram::kNone, "SDMMC/Backup/Navi/d/b.txt=b" + kData,
+      {"a subfolder that cannot be listed when counted: nothing touched, the code kept",
+       EProgram::kNone, "SDMMC/Backup/Navi/d/b.txt=b ResidentFlash/keep.bin=k" + kData,
        [](CFaultDevice& dev) { dev.Fail(EOp::kList, ERROR_GEN_FAILURE, 1, false, L"Navi\\d"); },
-       kNavi, kFlashWasEmpty, "not restored, 0 of 0, error 31", ""},
+       kNavi, "", "not restored, 0 of 0, error 31", kKeep},
       {"a flush of a destination that fails: the data folder kept, the run failed with its code",
        EProgram::kNone, "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v" + kData,
        [](CFaultDevice& dev) { dev.Fail(EOp::kFlush, ERROR_GEN_FAILURE, 1, false, L"Voice"); },

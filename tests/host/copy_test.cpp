@@ -1,7 +1,9 @@
 // Whole-file copies on the host: contents, permission bits and modification time kept; one to a
 // new name made under that name, one over an old file written aside and renamed over it whole; a
 // copy onto the file itself refused whatever names it; a failure (the file size limit, as a full
-// disk would) leaves the destination as it was and no temporary file behind.
+// disk would) leaves the destination as it was and no temporary file behind; holes stay holes. On
+// media that hold no permission bits (FAT) the copy keeps contents and times, to the medium's
+// resolution.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
@@ -12,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/host/device/device.h"
 #include "tests/support/image.h"
+#include "tests/support/volume.h"
 
 namespace {
 
@@ -80,6 +83,14 @@ TEST(HostCopy, KeepsContentsModeAndTime) {
     // Nothing but the copy: no temporary file stays behind.
     EXPECT_EQ(image.Snapshot(), expected);
   }
+  // Holes stay holes: 8 MiB with a few bytes in their middle take no more room copied.
+  const int fd = ::open(image.Host("Src/sparse").c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_EQ(::pwrite(fd, "data", 4, 4 << 20), 4);
+  ASSERT_EQ(::ftruncate(fd, 8 << 20), 0);
+  ::close(fd);
+  EXPECT_TRUE(CopyFileW(L"\\Src\\sparse", L"\\Dst\\sparse", FALSE));
+  EXPECT_EQ(ReadHostFile(image.Host("Dst/sparse")), ReadHostFile(image.Host("Src/sparse")));
+  EXPECT_LE(StatOf(image.Host("Dst/sparse")).st_blocks * 512, 64 << 10);
 }
 
 TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationAsItWas) {
@@ -112,6 +123,34 @@ TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationA
   }
   EXPECT_EQ(image.Snapshot(), before);
   EXPECT_EQ(StatOf(image.Host("Dst/old")).st_mode & 07777, 0640u);
+}
+
+TEST(HostCopy, OntoMediaWithoutPermissionBitsKeepsContentsAndTimes) {
+  CTempImage image;
+  image.Folder("ResidentFlash");
+  CTempVolume volume(EVolumeKind::kFat32, image.Host("ResidentFlash"));  // chmod: ENOSYS
+  SKIP_UNLESS_MOUNTED(volume);
+  CHostDevice dev(image.Root());
+  CDeviceScope scope(dev);
+  image.File("SDMMC/a", Pattern(70000), 0640);
+  struct timespec times[2] = {{1000000000, 0}, {1234567890, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, image.Host("SDMMC/a").c_str(), times, 0), 0);
+  // To a new name, over it (its read-only bit set and cleared where the medium holds none), and
+  // Path.xml's write-back, new and over the old one.
+  EXPECT_TRUE(CopyFileW(L"\\SDMMC\\a", L"\\ResidentFlash\\a", FALSE));
+  EXPECT_TRUE(SetFileAttributesW(L"\\ResidentFlash\\a", FILE_ATTRIBUTE_READONLY));
+  EXPECT_TRUE(SetFileAttributesW(L"\\ResidentFlash\\a", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_TRUE(CopyFileW(L"\\SDMMC\\a", L"\\ResidentFlash\\a", FALSE));
+  for (const char* pszXml : {"<x/>", "<y/>"})
+    EXPECT_TRUE(dev.ReplaceFileContents(L"\\ResidentFlash\\Path.xml", pszXml));
+  CTree tree = image.Snapshot();
+  EXPECT_EQ(tree[L"\\ResidentFlash\\a"].strContents, Pattern(70000));
+  EXPECT_EQ(tree[L"\\ResidentFlash\\Path.xml"].strContents, "<y/>");
+  EXPECT_EQ(tree.size(), 5u);  // the two volumes, a, Path.xml and the source: nothing else
+  EXPECT_EQ(StatOf(image.Host("ResidentFlash/a")).st_mtim.tv_sec, 1234567890);  // even: FAT's 2 s
+  // The last look-ups keep their folders open: two in the root let the volume go.
+  GetFileAttributesW(L"\\ResidentFlash");
+  GetFileAttributesW(L"\\SDMMC");
 }
 
 }  // namespace

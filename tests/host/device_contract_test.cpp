@@ -109,17 +109,21 @@ struct CCtx {
   std::string strNav;       // the host path of NAV.EXE
   DWORD dwStranger;         // runs a NAV.EXE outside the image
   std::wstring strOutside;  // name of the folder next to the image's, which holds Dir\secret.txt
+  std::string strRoot;      // the image's host folder
 };
 
 // One call written "op path [path]" and what the device tells of it: "ok", "error N", an
 // attribute word, a listing, a file's contents. $out names the outside folder, $260 a path of
-// 260 characters and $259 one of 259.
+// 260 characters and $259 one of 259, $U16 one of 260 UTF-16 units in 136 characters.
 std::wstring Do(std::wstring strCall, const CCtx& ctx) {
+  const std::wstring e60(60, L'\U0001F600');  // two UTF-16 units each
   const std::wstring str260 =
       L"\\SDMMC\\" + std::wstring(200, L'a') + L"\\" + std::wstring(52, L'b');
-  for (auto [from, to] : {std::pair<std::wstring, std::wstring>{L"$out", ctx.strOutside},
-                          {L"$260", str260},
-                          {L"$259", str260.substr(0, 259)}})
+  for (auto [from, to] :
+       {std::pair<std::wstring, std::wstring>{L"$out", ctx.strOutside},
+        {L"$260", str260},
+        {L"$259", str260.substr(0, 259)},
+        {L"$U16", L"\\SDMMC\\" + e60 + L"\\" + e60 + L"\\" + e60.substr(0, 4) + L"abc"}})
     for (size_t n; (n = strCall.find(from)) != std::wstring::npos;) strCall.replace(n, 4, to);
   std::wistringstream in(strCall);
   std::wstring op, a, b;
@@ -144,6 +148,8 @@ std::wstring Do(std::wstring strCall, const CCtx& ctx) {
   if (op == L"open" || op == L"kill")
     return Open(a == L"gone" ? VanishedPid() : pids.at(a), op == L"kill");
   if (op == L"reused") return Reused(ctx.strNav);
+  // Made by others, beside the device: the file a.
+  if (op == L"host") return Ok(!!(std::ofstream(ctx.strRoot + "/" + WideToUtf8(a)) << WideToUtf8(a)));
   if (op == L"snap") {
     std::wstring strInOrder = ctx.dwNav < ctx.dwGps ? L"NAV.EXE GPS.EXE " : L"GPS.EXE NAV.EXE ";
     std::wstring strSnap = Snap({ctx.dwNav, ctx.dwGps});
@@ -257,9 +263,26 @@ const CCase kCases[] = {
      L"snap; open self; open stranger; open gone; open 0; reused",
      L"in pid order; error 5; error 5; error 87; error 87; wait 0",
      {}},
+    {"names without regard to case: the entry the folder has is used, replaced and never doubled; "
+     "the one written exactly wins among several, none of them otherwise",
+     L"attr \\residentflash; attr \\sdmmc\\DATA\\A.TXT; list \\sdmmc\\data; "
+     L"copy \\src\\X.TXT \\sdmmc\\data\\A.TXT; mkd \\SDMMC\\DATA\\sub; "
+     L"copy \\Src\\x.txt \\sdmmc\\data\\SUB\\new.txt; replace \\SRC\\X.TXT y; "
+     L"clear \\residentflash\\RO.TXT; del \\RESIDENTFLASH\\ro.Txt; rmd \\sdmmc\\EMPTY; "
+     L"attr \\TWIN\\ab; attr \\Twin\\Ab; copy \\Src\\x.txt \\twin\\aB; mkd \\Twin\\aB; "
+     L"copy \\Src\\x.txt \\LINKS\\ABS_DIR\\x; read \\links\\ABS_FILE; "
+     L"attr \\SDMMC\\Data\\zz; host SDMMC/Data/ZZ; attr \\SDMMC\\Data\\zZ",
+     L"0x110; 0x80; Sub:0x10 a.txt:0x80; ok; error 183; ok; ok; ok; ok; ok; 0x80; error 3; "
+     L"error 3; error 3; error 5; error 5; error 2; ok; 0x80",
+     {{L"\\SDMMC\\Data\\a.txt", File("x")},
+      {L"\\SDMMC\\Data\\Sub\\new.txt", File("x")},
+      {L"\\Src\\x.txt", File("y")},
+      {L"\\ResidentFlash\\ro.txt", std::nullopt},
+      {L"\\SDMMC\\Empty", std::nullopt},
+      {L"\\SDMMC\\Data\\ZZ", File("SDMMC/Data/ZZ")}}},
     {"paths of 260 characters are refused, shorter ones are looked up",
-     L"attr $260; mkd $260; copy \\Src\\x.txt $260; attr $259",
-     L"error 206; error 206; error 206; error 3",
+     L"attr $260; mkd $260; copy \\Src\\x.txt $260; attr $259; attr $U16",
+     L"error 206; error 206; error 206; error 3; error 206",
      {}},
 };
 
@@ -274,7 +297,7 @@ TEST(DeviceContract, CallsGiveTheDevicesResultsAndLeaveTheTreeAsTheDeviceWould) 
     CTempImage image;
     image.Lay(
         "ResidentFlash/ro.txt=ro! SDMMC/Data/a.txt=a SDMMC/Data/Sub/ SDMMC/Empty/ Src/x.txt=x "
-        "Data/SDMMC/ Locked/! SDMMC/\xE5\x90\x8D\xE5\xAD\x97.txt=n");
+        "Data/SDMMC/ Locked/! SDMMC/\xE5\x90\x8D\xE5\xAD\x97.txt=n Twin/ab=1 Twin/AB=2");
     image.Link("Links/abs_file", outside.Host("Dir/secret.txt"));
     image.Link("Links/abs_dir", outside.Host("Dir"));
     image.Link("Links/abs_in", image.Host("Src/x.txt"));
@@ -289,7 +312,7 @@ TEST(DeviceContract, CallsGiveTheDevicesResultsAndLeaveTheTreeAsTheDeviceWould) 
     CDeviceScope scope(dev);
     CTree expected = image.Snapshot();
     const CCtx ctx{nav.Pid(), gps.Pid(), image.Host("ResidentFlash/NAV.EXE"), stranger.Pid(),
-                   Utf8ToWide(strOut)};
+                   Utf8ToWide(strOut), image.Root()};
     std::wstring strGot;
     for (size_t nFrom = 0, nTo = 0; nFrom <= c.script.size(); nFrom = nTo + 2) {
       nTo = std::min(c.script.find(L"; ", nFrom), c.script.size());

@@ -32,6 +32,7 @@ class CHidingListing : public IFolderListing {
     data.dwFileAttributes |= m_fnBit(data.cFileName);
     return true;
   }
+  void TypesOnly() override { m_inner->TypesOnly(); }
 
  private:
   std::unique_ptr<IFolderListing> m_inner;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 
 namespace {
@@ -21,6 +22,18 @@ int Run(const std::string& strCommand, std::string* pOut = nullptr) {
   while (!strFirst.empty() && strFirst.back() == '\n') strFirst.pop_back();
   if (pOut) *pOut = strFirst;
   return WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+}
+
+// Whether a process holds strPath open (a FUSE daemon still writing after its unmount).
+bool HeldOpen(const std::string& strPath) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (const auto& proc : fs::directory_iterator("/proc", ec)) {
+    if (!std::isdigit(static_cast<unsigned char>(proc.path().filename().string()[0]))) continue;
+    for (const auto& fd : fs::directory_iterator(proc.path() / "fd", ec))
+      if (fs::read_symlink(fd.path(), ec) == strPath) return true;
+  }
+  return false;
 }
 
 bool Have(const char* szTool) { return Run(std::string("command -v ") + szTool) == 0; }
@@ -116,6 +129,10 @@ void CTempVolume::Unmount() {
   } else if (Run("fusermount -u " + strDir) != 0) {
     Run("fusermount -u -z " + strDir);
   }
+  // fusefat writes its last changes after the unmount returns: the image is whole once it is
+  // closed (bounded: a daemon that hangs leaves it as it is).
+  for (int nTry = 0; m_kind == EVolumeKind::kFat32 && nTry < 500 && HeldOpen(m_strImage); ++nTry)
+    ::usleep(20000);
   m_bMounted = false;
 }
 
@@ -123,4 +140,20 @@ CTempVolume::~CTempVolume() {
   Unmount();
   if (!m_strLoop.empty()) Run("losetup -d " + m_strLoop);
   if (!m_strImage.empty()) ::unlink(m_strImage.c_str());
+}
+
+CReadOnlyBind::CReadOnlyBind(std::string strFolder) : m_strFolder(std::move(strFolder)) {
+  const std::string strDir = "'" + m_strFolder + "'";
+  if (m_strFolder.empty() || ::geteuid() != 0 || Run("mount --bind " + strDir + " " + strDir))
+    return;
+  m_bMounted = true;
+  if (Run("mount -o remount,bind,ro " + strDir) != 0) {
+    Run("umount " + strDir);
+    m_bMounted = false;
+  }
+}
+
+CReadOnlyBind::~CReadOnlyBind() {
+  if (m_bMounted && Run("umount '" + m_strFolder + "'") != 0)
+    Run("umount -l '" + m_strFolder + "'");
 }

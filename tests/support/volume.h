@@ -21,16 +21,33 @@ class CTempVolume {
   const std::string& Why() const { return m_strWhy; }
   // Mounts it again read-only (ext4) or read-write; false with Why() set when that fails.
   bool Remount(bool bReadOnly);
-
- private:
+  // Unmounted, the image file can be changed as a damaged medium would be.
   bool Mount(bool bReadOnly);
   void Unmount();
+  const std::string& Image() const { return m_strImage; }
 
+ private:
   EVolumeKind m_kind;
   std::string m_strMountPoint;
   std::string m_strImage;
   std::string m_strLoop;
   std::string m_strWhy;
+  bool m_bMounted = false;
+};
+
+// A folder made read-only where it stands (a bind mount of itself), as a card turned read-only;
+// nothing for an empty path.
+class CReadOnlyBind {
+ public:
+  explicit CReadOnlyBind(std::string strFolder);
+  ~CReadOnlyBind();
+  CReadOnlyBind(const CReadOnlyBind&) = delete;
+  CReadOnlyBind& operator=(const CReadOnlyBind&) = delete;
+  bool Ok() const { return m_bMounted; }
+  std::string Why() const { return "read-only bind mount: needs root and mount"; }
+
+ private:
+  std::string m_strFolder;
   bool m_bMounted = false;
 };
 

@@ -7,12 +7,14 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
 
 #include "platform/host/device/device.h"
 #include "platform/host/device/errors.h"
+#include "platform/host/device/name_case.h"
 
 namespace {
 
@@ -32,33 +34,77 @@ bool WriteAll(int fd, const char* p, size_t n) {
   return true;
 }
 
-// Copies fdIn from its start to fdOut, in the kernel; by reading and writing where the kernel
-// cannot. A file that was nSize bytes long when opened is done after that many (no call to find
-// its end), even should it grow meanwhile. From the start, whatever was read from fdIn before: a
-// copy tried again begins afresh.
-bool CopyContents(int fdIn, int fdOut, off_t nSize) {
-  loff_t nDone = 0;
-  for (;;) {
-    ssize_t n = ::copy_file_range(fdIn, &nDone, fdOut, nullptr, 1 << 30, 0);
-    if (n == 0) return true;
-    if (n > 0) {
-      if (nDone == nSize) return true;
-      continue;
-    }
-    if (errno == EINTR) continue;
-    if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-    break;
-  }
-  std::vector<char> buf(1 << 16);
-  for (;;) {
-    ssize_t n = ::pread(fdIn, buf.data(), buf.size(), nDone);
+// Permission bits where the file system holds them; where it holds none, the file as it is.
+bool SetMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0 || ModeNotHeld(errno); }
+
+// The code of a failed read of a source: a medium that cannot deliver its bytes is the read's
+// own fault (30), not the flash's.
+DWORD ReadError(int nErrno) {
+  if (nErrno == EIO || nErrno == EBADMSG || nErrno == EPERM || nErrno == EACCES)
+    return ERROR_READ_FAULT;
+  return Win32FromErrno(nErrno);
+}
+
+constexpr off_t kHoleWorthAsking = 1 << 16;
+
+// Copies nLength bytes at nAt of fdIn to the same place in fdOut, in the kernel; by reading and
+// writing once the kernel fails (which then tells the side that failed). 0 or the code; a
+// source that ends early read short (30).
+DWORD CopyRange(int fdIn, int fdOut, off_t nAt, off_t nLength, bool& bKernel) {
+  loff_t nIn = nAt, nOut = nAt;
+  while (bKernel && nLength > 0) {
+    const ssize_t n = ::copy_file_range(fdIn, &nIn, fdOut, &nOut, static_cast<size_t>(nLength), 0);
+    if (n > 0) nLength -= n;
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) return true;
-    if (!WriteAll(fdOut, buf.data(), static_cast<size_t>(n))) return false;
-    nDone += n;
-    if (nDone == nSize) return true;
+    if (n <= 0) bKernel = false;
   }
+  std::vector<char> buf(nLength > 0 ? 1 << 16 : 0);
+  while (nLength > 0) {
+    const ssize_t n = ::pread(fdIn, buf.data(), std::min<off_t>(nLength, 1 << 16), nIn);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return ReadError(errno);
+    if (n == 0) return ERROR_READ_FAULT;
+    for (ssize_t nDone = 0; nDone < n;) {
+      const ssize_t w = ::pwrite(fdOut, buf.data() + nDone, static_cast<size_t>(n - nDone), nOut);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) return Win32FromErrno(w < 0 ? errno : ENOSPC);
+      nDone += w;
+      nOut += w;
+    }
+    nIn += n;
+    nLength -= n;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Copies the nSize bytes fdIn had when opened to fdOut, its holes left holes where the source
+// tells them (a backup that fits stays one that fits). Whole or failed: a source that read
+// short fails with 30, one whose size changed meanwhile with 32. From the start, whatever was
+// read from fdIn before: a copy tried again begins afresh.
+DWORD CopyContents(int fdIn, int fdOut, off_t nSize) {
+  bool bKernel = true;
+  off_t nAt = 0, nEnd = 0;
+  DWORD dwError = ERROR_SUCCESS;
+  while (nAt < nSize && !dwError) {
+    // Holes asked for only where one can save a block.
+    off_t nData = nSize > kHoleWorthAsking ? ::lseek(fdIn, nAt, SEEK_DATA) : nAt;
+    if (nData < 0 && errno == ENXIO) break;  // a hole to the end
+    if (nData < 0) nData = nAt;              // no holes told: all data
+    if (nData >= nSize) break;
+    off_t nHole = nSize > kHoleWorthAsking ? ::lseek(fdIn, nData, SEEK_HOLE) : nSize;
+    if (nHole <= nData || nHole > nSize) nHole = nSize;
+    dwError = CopyRange(fdIn, fdOut, nData, nHole - nData, bKernel);
+    nAt = nEnd = nHole;
+  }
+  if (dwError && dwError != ERROR_READ_FAULT) return dwError;
+  // A source whose size is no longer the one it was opened with changed meanwhile.
+  struct stat now {};
+  if (::fstat(fdIn, &now) != 0) return ReadError(errno);
+  if (now.st_size != nSize) return ERROR_SHARING_VIOLATION;
+  if (dwError) return dwError;
+  // A hole at the end is the size given.
+  if (nEnd < nSize && ::ftruncate(fdOut, nSize) != 0) return Win32FromErrno(errno);
+  return ERROR_SUCCESS;
 }
 
 // The facts a copy uses, from a look-up made before the file was opened.
@@ -146,9 +192,11 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
     if (S_ISDIR(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
     if (bFailIfExists) return Fail(ERROR_FILE_EXISTS);
     if (DWORD dwRefusal = RefusalFor(dst->Parent(), dst->strName, st)) return Fail(dwRefusal);
+    // Over the name the folder has, whatever its case.
+    const std::string strName = dst->strName;
     const auto fdParent = m_pImage->OpenParent(dest, EResolve::Change, dwError);
     if (!fdParent) return Fail(dwError);
-    return CopyOver(fdSrc.Get(), src, fdParent->Get(), dest.strName);
+    return CopyOver(fdSrc.Get(), src, fdParent->Get(), strName);
   }
 }
 
@@ -160,6 +208,9 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath
   CUniqueFd fdOut(
       m_pImage->Open(dst, O_WRONLY | O_CREAT | O_EXCL, mode, EResolve::Change, dwError));
   if (!fdOut.IsValid()) {
+    // Its folder there, a name not made is one the file system refuses (exFAT's "a:b").
+    if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_INVALID_PARAMETER)
+      return Fail(ERROR_INVALID_NAME);
     if (dwError != ERROR_ALREADY_EXISTS) return Fail(dwError);
     // Made by others meanwhile: what was looked up about it is stale.
     HostFacts::FileChanged();
@@ -167,16 +218,18 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath
     return Fail(ERROR_FILE_EXISTS);
   }
   HostFacts::FileChanged();
+  NoteNameMade(dst.strName);
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
   // The permission bits set again: the file creation mask or a folder's default access list may
   // have taken some away.
   struct stat made {};
-  if (!CopyContents(fdSrc, fdOut.Get(), src.st_size) || ::fchmod(fdOut.Get(), mode) != 0 ||
-      ::futimens(fdOut.Get(), times) != 0) {
-    const int nErrno = errno;
+  DWORD dwCopy = CopyContents(fdSrc, fdOut.Get(), src.st_size);
+  if (!dwCopy && (!SetMode(fdOut.Get(), mode) || ::futimens(fdOut.Get(), times) != 0))
+    dwCopy = Win32FromErrno(errno);
+  if (dwCopy) {
     ::fstat(fdOut.Get(), &made);
     RemoveMade(dst, made);
-    return Fail(Win32FromErrno(nErrno));
+    return Fail(dwCopy);
   }
   if (::close(fdOut.Release()) == 0) return TRUE;
   // What a failed close may have lost: the file goes, known by the size and time given to it.
@@ -210,12 +263,16 @@ BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, int fdParent,
   HostFacts::Changed();
   if (!fdTemp.IsValid()) return Fail(dwError);
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
-  if (!CopyContents(fdSrc, fdTemp.Get(), src.st_size) ||
-      ::fchmod(fdTemp.Get(), src.st_mode & 0777) != 0 || ::futimens(fdTemp.Get(), times) != 0)
+  if (DWORD dwCopy = CopyContents(fdSrc, fdTemp.Get(), src.st_size))
+    return Abandon(fdParent, strTemp, dwCopy);
+  if (!SetMode(fdTemp.Get(), src.st_mode & 0777) || ::futimens(fdTemp.Get(), times) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::renameat(fdParent, strTemp.c_str(), fdParent, strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
+  // FAT through FUSE stamps a file renamed over another with the time of the rename: the times
+  // given again (the contents are whole whatever this answers).
+  ::utimensat(fdParent, strName.c_str(), times, AT_SYMLINK_NOFOLLOW);
   return TRUE;
 }
 
@@ -234,7 +291,7 @@ BOOL CHostDevice::ReadWholeFile(const std::wstring& strPath, std::string& bytes)
   for (;;) {
     ssize_t n = ::read(fd.Get(), buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return Fail(Win32FromErrno(errno));
+    if (n < 0) return Fail(ReadError(errno));
     if (n == 0) break;
     out.append(buf, static_cast<size_t>(n));
   }
@@ -252,11 +309,16 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (path.IsRoot()) return Fail(ERROR_ACCESS_DENIED);
   const int fdParent = fdFolder->Get();
   struct statx st {};
-  bool bExists = m_pImage->Stat(fdParent, path.strName, st, dwError);
+  std::string strName = path.strName;
+  bool bExists = m_pImage->Stat(fdParent, strName, st, dwError);
+  // Missing as written: the name the folder has in another case is replaced.
+  if (!bExists && dwError == ERROR_FILE_NOT_FOUND &&
+      m_pImage->MatchCase(fdParent, strName, dwError))
+    bExists = m_pImage->Stat(fdParent, strName, st, dwError);
   if (bExists) {
     // A link is left as it is: renaming a new file over it would replace the link, not its file.
     if (S_ISDIR(st.stx_mode) || S_ISLNK(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
-    if (DWORD dwRefusal = RefusalFor(fdParent, path.strName, st)) return Fail(dwRefusal);
+    if (DWORD dwRefusal = RefusalFor(fdParent, strName, st)) return Fail(dwRefusal);
   } else if (dwError != ERROR_FILE_NOT_FOUND) {
     return Fail(dwError);
   }
@@ -266,11 +328,12 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (!fdTemp.IsValid()) return Fail(dwError);
   mode_t mode = bExists ? (st.stx_mode & 07777) : 0644;
   if (!WriteAll(fdTemp.Get(), bytes.data(), bytes.size()) || ::fsync(fdTemp.Get()) != 0 ||
-      ::fchmod(fdTemp.Get(), mode) != 0)
+      !SetMode(fdTemp.Get(), mode))
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
-  if (::renameat(fdParent, strTemp.c_str(), fdParent, path.strName.c_str()) != 0)
+  if (::renameat(fdParent, strTemp.c_str(), fdParent, strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
+  if (!bExists) NoteNameMade(strName);
   HostFacts::Changed();
   // The rename itself reaches the disk only with its folder.
   CUniqueFd fdDir(::openat(fdParent, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));

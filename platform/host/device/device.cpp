@@ -13,6 +13,7 @@
 #include "platform/cstring.h"
 #include "platform/host/device/errors.h"
 #include "platform/host/device/listing.h"
+#include "platform/host/device/name_case.h"
 #include "platform/host/device/processes.h"
 
 namespace {
@@ -89,6 +90,15 @@ const CFact* CHostDevice::Lookup(const CDevicePath& path, DWORD& dwError) {
   }
   fact.strName = path.strName;
   fact.bExists = m_pImage->Stat(fact.Parent(), fact.strName, fact.st, dwError);
+  if (!fact.bExists && dwError == ERROR_FILE_NOT_FOUND && !fact.IsRoot()) {
+    // Missing as written: the entry the device would take for it.
+    if (m_pImage->MatchCase(fact.Parent(), fact.strName, dwError)) {
+      fact.strWritten = path.strName;
+      fact.bExists = m_pImage->Stat(fact.Parent(), fact.strName, fact.st, dwError);
+    } else {
+      fact.strName = path.strName;
+    }
+  }
   if (!fact.bExists && dwError != ERROR_FILE_NOT_FOUND) return nullptr;
   return &HostFacts::Keep(m_nFactsOwner, std::move(fact));
 }
@@ -143,8 +153,9 @@ BOOL CHostDevice::SetAttributes(const std::wstring& strPath, DWORD dwAttributes)
   const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
   if (!fdParent) return Fail(dwError);
   // Never through a link that took the name's place meanwhile.
-  if (::fchmodat(fdParent->Get(), path.strName.c_str(), wanted, AT_SYMLINK_NOFOLLOW) != 0)
-    return Fail(Win32FromErrno(errno));
+  // On media without permission bits the word stays as the medium holds it.
+  if (::fchmodat(fdParent->Get(), changed.strName.c_str(), wanted, AT_SYMLINK_NOFOLLOW) != 0)
+    return ModeNotHeld(errno) ? TRUE : Fail(Win32FromErrno(errno));
   changed.st.stx_mode = static_cast<__u16>((changed.st.stx_mode & ~07777) | wanted);
   if (S_ISREG(changed.st.stx_mode))
     HostFacts::FileChanged();
@@ -162,8 +173,22 @@ BOOL CHostDevice::CreateFolder(const std::wstring& strPath) {
   const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
   if (!fdParent) return Fail(dwError);
   if (path.IsRoot()) return Fail(ERROR_ALREADY_EXISTS);
-  if (::mkdirat(fdParent->Get(), path.strName.c_str(), 0777) != 0)
-    return Fail(Win32FromErrno(errno, true));
+  // The device has the folder already when its name is there in another case.
+  std::string strName = path.strName;
+  struct statx st {};
+  if (!m_pImage->Stat(fdParent->Get(), strName, st, dwError) &&
+      m_pImage->MatchCase(fdParent->Get(), strName, dwError))
+    return Fail(ERROR_ALREADY_EXISTS);
+  if (dwError == ERROR_PATH_NOT_FOUND) return Fail(dwError);
+  if (::mkdirat(fdParent->Get(), path.strName.c_str(), 0777) != 0) {
+    // In a folder still there, a name not made is one the file system refuses.
+    struct stat folder {};
+    const bool bRefused =
+        errno == EINVAL ||
+        (errno == ENOENT && ::fstat(fdParent->Get(), &folder) == 0 && folder.st_nlink > 0);
+    return Fail(bRefused ? ERROR_INVALID_NAME : Win32FromErrno(errno, true));
+  }
+  NoteNameMade(path.strName);
   HostFacts::Changed();
   return TRUE;
 }
@@ -179,9 +204,10 @@ BOOL CHostDevice::DeleteFile(const std::wstring& strPath) {
   if (S_ISDIR(fact->st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);
   if (DWORD dwRefusal = RefusalFor(fact->Parent(), fact->strName, fact->st)) return Fail(dwRefusal);
   const bool bPlain = S_ISREG(fact->st.stx_mode);
+  const std::string strName = fact->strName;
   const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
   if (!fdParent) return Fail(dwError);
-  if (::unlinkat(fdParent->Get(), path.strName.c_str(), 0) != 0) return Fail(Win32FromErrno(errno));
+  if (::unlinkat(fdParent->Get(), strName.c_str(), 0) != 0) return Fail(Win32FromErrno(errno));
   // A link gone may have led to folders.
   if (bPlain)
     HostFacts::FileChanged();
@@ -198,12 +224,17 @@ BOOL CHostDevice::RemoveFolder(const std::wstring& strPath) {
   struct statx st {};
   const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
   if (!fdParent) return Fail(dwError);
-  if (!m_pImage->Stat(fdParent->Get(), path.strName, st, dwError)) return Fail(dwError);
+  std::string strName = path.strName;
+  if (!m_pImage->Stat(fdParent->Get(), strName, st, dwError) &&
+      (dwError != ERROR_FILE_NOT_FOUND || path.IsRoot() ||
+       !m_pImage->MatchCase(fdParent->Get(), strName, dwError) ||
+       !m_pImage->Stat(fdParent->Get(), strName, st, dwError)))
+    return Fail(dwError);
   if (!S_ISDIR(st.stx_mode)) return Fail(ERROR_DIRECTORY);
-  DWORD dwWord = m_pImage->WordOf(fdParent->Get(), path.strName, st);
+  DWORD dwWord = m_pImage->WordOf(fdParent->Get(), strName, st);
   if (path.IsRoot() || dwWord == FILE_ATTRIBUTE_VOLUME_ROOT || (dwWord & FILE_ATTRIBUTE_READONLY))
     return Fail(ERROR_ACCESS_DENIED);
-  if (::unlinkat(fdParent->Get(), path.strName.c_str(), AT_REMOVEDIR) != 0)
+  if (::unlinkat(fdParent->Get(), strName.c_str(), AT_REMOVEDIR) != 0)
     return Fail(errno == EEXIST ? ERROR_DIR_NOT_EMPTY : Win32FromErrno(errno));
   HostFacts::Changed();
   return TRUE;

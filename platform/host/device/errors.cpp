@@ -41,3 +41,5 @@ DWORD Win32FromErrno(int nErrno, bool bParentMissing) {
       return ERROR_GEN_FAILURE;
   }
 }
+
+bool ModeNotHeld(int nErrno) { return nErrno == EPERM || nErrno == ENOSYS || nErrno == EOPNOTSUPP; }

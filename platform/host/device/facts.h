@@ -28,13 +28,15 @@
 struct CFact {
   std::shared_ptr<const std::string> pFolder;  // the folder holding the name, as CDevicePath
   std::string strName;                         // empty for "\" itself
+  std::string strWritten;  // the name as asked for, when the folder has it in another case
   std::shared_ptr<const CUniqueFd> fdParent;   // that folder, opened for reading
   bool bExists = false;
   struct statx st {};
   int Parent() const { return fdParent->Get(); }
   bool IsRoot() const { return strName.empty(); }
   bool Names(const CDevicePath& path) const {
-    return strName == path.strName && *pFolder == path.strFolder;
+    return (strWritten.empty() ? strName : strWritten) == path.strName &&
+           *pFolder == path.strFolder;
   }
 };
 

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <string_view>
@@ -17,6 +18,8 @@
 #include "platform/cstring.h"
 #include "platform/host/device/errors.h"
 #include "platform/host/device/kernel_fallback.h"
+#include "platform/host/device/name_case.h"
+#include "platform/runtime.h"
 
 namespace {
 
@@ -231,9 +234,85 @@ int CDeviceImage::WalkBeneath(const std::string& strRel, int nFlags, mode_t mode
   return ::openat(current(), ".", nFlags | O_CLOEXEC, mode);
 }
 
+bool CDeviceImage::FoldCase(const std::string& strRel, bool bLastMayBeMissing, EResolve eResolve,
+                            std::string& strReal, DWORD& dwError) const {
+  strReal = ".";
+  for (size_t nStart = 0; nStart < strRel.size();) {
+    const size_t nSlash = std::min(strRel.find('/', nStart), strRel.size());
+    std::string name = strRel.substr(nStart, nSlash - nStart);
+    const bool bLast = nSlash == strRel.size();
+    nStart = nSlash + 1;
+    if (name == ".") continue;
+    const std::string strAt = strReal;
+    auto append = [&](const std::string& strName) {
+      strReal = strAt == "." ? strName : strAt + '/' + strName;
+    };
+    append(name);
+    CUniqueFd fd(OpenBeneath(strReal, O_PATH, 0, eResolve));
+    if (fd.IsValid()) continue;
+    if (errno != ENOENT) {
+      dwError = ResolveError(errno, eResolve);
+      return false;
+    }
+    CUniqueFd fdFolder(OpenBeneath(strAt, O_PATH | O_DIRECTORY, 0, eResolve));
+    if (!fdFolder.IsValid()) {
+      dwError = ResolveError(errno, eResolve);
+      return false;
+    }
+    if (MatchCase(fdFolder.Get(), name, dwError)) {
+      append(name);
+    } else if (dwError != ERROR_FILE_NOT_FOUND) {
+      return false;
+    } else if (!bLast || !bLastMayBeMissing) {
+      dwError = bLast ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
+      return false;
+    }
+  }
+  return true;
+}
+
+BOOL CDeviceImage::MatchCase(int fdFolder, std::string& strName, DWORD& dwError) const {
+  std::vector<std::string> found;
+  if (!NamesEqualNoCase(fdFolder, strName, found)) {
+    dwError = Win32FromErrno(errno, true);
+    return FALSE;
+  }
+  // Made as written meanwhile: that one wins.
+  if (found.size() == 1 || std::find(found.begin(), found.end(), strName) != found.end()) {
+    if (found.size() == 1) strName = found[0];
+    return TRUE;
+  }
+  if (found.empty()) {
+    dwError = ERROR_FILE_NOT_FOUND;
+    return FALSE;
+  }
+  std::wstring strFolder;
+  char link[64];
+  char host[PATH_MAX];
+  std::snprintf(link, sizeof link, "/proc/self/fd/%d", fdFolder);
+  const ssize_t n = ::readlink(link, host, sizeof host);
+  if (n > 0) strFolder = DevicePathOf(std::string(host, static_cast<size_t>(n)));
+  std::wstring strNames;
+  for (const std::string& name : found)
+    strNames += (strNames.empty() ? L"'" : L", '") + HostNameToWide(name) + L"'";
+  ErrorPrintW(L"orvane-recovery: '%ls' in '%ls' is ambiguous: the folder holds %ls, which differ "
+              L"only in case",
+              HostNameToWide(strName).c_str(), strFolder.c_str(), strNames.c_str());
+  dwError = ERROR_PATH_NOT_FOUND;
+  return FALSE;
+}
+
 std::shared_ptr<const CUniqueFd> CDeviceImage::OpenParent(const CDevicePath& path,
                                                           EResolve eResolve, DWORD& dwError) const {
-  const int fd = OpenBeneath(path.strFolder, O_PATH | O_DIRECTORY, 0, eResolve);
+  int fd = OpenBeneath(path.strFolder, O_PATH | O_DIRECTORY, 0, eResolve);
+  if (fd < 0 && errno == ENOENT) {
+    std::string strReal;
+    if (!FoldCase(path.strFolder, false, eResolve, strReal, dwError)) {
+      if (dwError == ERROR_FILE_NOT_FOUND) dwError = ERROR_PATH_NOT_FOUND;
+      return nullptr;
+    }
+    fd = OpenBeneath(strReal, O_PATH | O_DIRECTORY, 0, eResolve);
+  }
   if (fd < 0) {
     dwError = ResolveError(errno, eResolve);
     return nullptr;
@@ -243,9 +322,16 @@ std::shared_ptr<const CUniqueFd> CDeviceImage::OpenParent(const CDevicePath& pat
 
 int CDeviceImage::Open(const CDevicePath& path, int nFlags, mode_t mode, EResolve eResolve,
                        DWORD& dwError) const {
-  const int fd = OpenBeneath(path.Rel(), nFlags, mode, eResolve);
+  int fd = OpenBeneath(path.Rel(), nFlags, mode, eResolve);
   if (fd >= 0) return fd;
-  const int nErrno = errno;
+  int nErrno = errno;
+  if (nErrno == ENOENT) {
+    std::string strReal;
+    if (!FoldCase(path.Rel(), nFlags & O_CREAT, eResolve, strReal, dwError)) return -1;
+    fd = OpenBeneath(strReal, nFlags, mode, eResolve);
+    if (fd >= 0) return fd;
+    nErrno = errno;
+  }
   if (nErrno == ENOENT) {
     // The last component or a folder on the way: the folder tells.
     dwError = OpenParent(path, eResolve, dwError) ? ERROR_FILE_NOT_FOUND : dwError;
@@ -271,7 +357,10 @@ DWORD CDeviceImage::WordOf(int fdParent, const std::string& strName, const struc
   if ((st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) &&
       (st.stx_attributes & STATX_ATTR_MOUNT_ROOT))
     return FILE_ATTRIBUTE_VOLUME_ROOT;
-  if (std::find(m_arrVolumes.begin(), m_arrVolumes.end(), strName) != m_arrVolumes.end()) {
+  const auto sameName = [&](const std::string& strVolume) {
+    return strName == strVolume || CaseKey(strName) == CaseKey(strVolume);
+  };
+  if (std::find_if(m_arrVolumes.begin(), m_arrVolumes.end(), sameName) != m_arrVolumes.end()) {
     struct stat parent {};
     if (::fstat(fdParent, &parent) == 0 && parent.st_dev == m_rootDev && parent.st_ino == m_rootIno)
       return FILE_ATTRIBUTE_VOLUME_ROOT;

@@ -45,8 +45,10 @@ class CDeviceImage {
   std::wstring DevicePathOf(const std::string& strHostPath) const;
 
   // Opens the path itself with open flags (and mode, with O_CREAT); -1 with the code: 2 for a
-  // missing last component, 3 for a missing folder on the way (one moved away included), 5 for
-  // a way out of the image or a link a change may not follow.
+  // missing last component, 3 for a missing folder on the way (one moved away included) or a
+  // name several entries equal without regard to case, 5 for a way out of the image or a link a
+  // change may not follow. A name missing as written is the entry equal to it without regard to
+  // case (see MatchCase); with O_CREAT a last component equal to none is made as written.
   int Open(const CDevicePath& path, int nFlags, mode_t mode, EResolve eResolve,
            DWORD& dwError) const;
   // The folder holding the path's last component (the root for "\"), opened as Open does; null
@@ -57,6 +59,10 @@ class CDeviceImage {
   // Facts about name in the folder fdParent, the name's own (a link is not followed); FALSE
   // with 2 when it is missing. For the root, name is empty.
   BOOL Stat(int fdParent, const std::string& strName, struct statx& st, DWORD& dwError) const;
+  // The entry of the folder fdFolder equal to strName without regard to case, for a name missing
+  // as written: strName becomes its name. FALSE with 2 when there is none, with 3 and a line on
+  // standard error naming them when there are several.
+  BOOL MatchCase(int fdFolder, std::string& strName, DWORD& dwError) const;
   // The attribute word: 0x10 for a folder, 0x1 without the owner write bit, 0x80 for a plain
   // file, exactly 0x110 for a mount point or a volume folder; "\" reads 0x10.
   DWORD WordOf(int fdParent, const std::string& strName, const struct statx& st) const;
@@ -68,6 +74,12 @@ class CDeviceImage {
   // The same without openat2: rel walked one name at a time from the root, with the same
   // results and errno as openat2 with OpenBeneath's resolve flags.
   int WalkBeneath(const std::string& strRel, int nFlags, mode_t mode, EResolve eResolve) const;
+
+  // rel (names only, as Split gives them) with each name missing as written replaced by the one
+  // its folder holds without regard to case, resolved as OpenBeneath does; bLastMayBeMissing: a
+  // last name equal to none stays as written. False with the code.
+  bool FoldCase(const std::string& strRel, bool bLastMayBeMissing, EResolve eResolve,
+                std::string& strReal, DWORD& dwError) const;
 
   std::string m_strRoot;
   std::string m_strRealRoot;

@@ -22,8 +22,15 @@ FILETIME FileTimeOf(const struct statx_timestamp& ts) {
   return FILETIME{static_cast<DWORD>(v & 0xFFFFFFFF), static_cast<DWORD>(v >> 32)};
 }
 
-// The names in the folder, "." and ".." left out; false with errno.
-bool ReadNames(int fd, std::vector<std::string>& names) {
+void SetName(WIN32_FIND_DATAW& data, const std::string& strName) {
+  const std::wstring wide = HostNameToWide(strName);
+  size_t n = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
+  std::wmemcpy(data.cFileName, wide.c_str(), n);
+  data.cFileName[n] = L'\0';
+}
+
+// The names in the folder, "." and ".." left out, with their types; false with errno.
+bool ReadNames(int fd, std::vector<std::string>& names, std::vector<unsigned char>& types) {
   // The stream takes its own descriptor: the listing keeps fd for the look-ups.
   int fdStream = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (fdStream < 0) return false;
@@ -39,6 +46,7 @@ bool ReadNames(int fd, std::vector<std::string>& names) {
     const char* name = ent->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
     names.emplace_back(name);
+    types.push_back(ent->d_type);
   }
   int nErrno = errno;
   ::closedir(dir);
@@ -63,27 +71,38 @@ std::unique_ptr<CHostListing> CHostListing::Open(std::shared_ptr<const CDeviceIm
     return nullptr;
   }
   std::vector<std::string> names;
-  if (!ReadNames(fd->Get(), names)) {
+  std::vector<unsigned char> types;
+  if (!ReadNames(fd->Get(), names, types)) {
     dwError = Win32FromErrno(errno);
     return nullptr;
   }
   return std::unique_ptr<CHostListing>(
-      new CHostListing(std::move(pImage), nOwner, path.Rel(), std::move(fd), std::move(names)));
+      new CHostListing(std::move(pImage), nOwner, path.Rel(), std::move(fd), std::move(names),
+                       std::move(types)));
 }
 
 CHostListing::CHostListing(std::shared_ptr<const CDeviceImage> pImage, std::uint64_t nOwner,
                            std::string strFolder, std::shared_ptr<const CUniqueFd> fd,
-                           std::vector<std::string> names)
+                           std::vector<std::string> names, std::vector<unsigned char> types)
     : m_pImage(std::move(pImage)),
       m_nOwner(nOwner),
       m_pFolder(std::make_shared<const std::string>(std::move(strFolder))),
       m_fd(std::move(fd)),
-      m_names(std::move(names)) {}
+      m_names(std::move(names)),
+      m_types(std::move(types)) {}
 
 bool CHostListing::Next(WIN32_FIND_DATAW& data) {
   HostFacts::NextCall();
   while (m_nNext < m_names.size()) {
+    const unsigned char nType = m_types[m_nNext];
     std::string& name = m_names[m_nNext++];
+    if (m_bTypesOnly && nType != DT_UNKNOWN) {
+      // A link is listed as a file, as its own facts would tell.
+      data = WIN32_FIND_DATAW{};
+      data.dwFileAttributes = nType == DT_DIR ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+      SetName(data, name);
+      return true;
+    }
     CFact fact;
     DWORD dwIgnored = 0;
     if (!m_pImage->Stat(m_fd->Get(), name, fact.st, dwIgnored)) continue;  // gone meanwhile
@@ -93,10 +112,7 @@ bool CHostListing::Next(WIN32_FIND_DATAW& data) {
     data.ftLastAccessTime = FileTimeOf(fact.st.stx_atime);
     data.nFileSizeHigh = static_cast<DWORD>(fact.st.stx_size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(fact.st.stx_size & 0xFFFFFFFF);
-    const std::wstring wide = HostNameToWide(name);
-    size_t n = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
-    std::wmemcpy(data.cFileName, wide.c_str(), n);
-    data.cFileName[n] = L'\0';
+    SetName(data, name);
     // The caller's next calls name the entry by its folder's path and the listed name.
     fact.pFolder = m_pFolder;
     fact.fdParent = m_fd;
