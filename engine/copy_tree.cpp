@@ -44,21 +44,20 @@ BOOL CopyOneFile(const CString& strName, const CString& strSource, const CString
   return TRUE;
 }
 
-// A folder that lists nothing: TRUE when it holds no entry; a folder that cannot be listed would
-// pass its files over as missing, so that fails with its code kept and said.
-BOOL EmptyListing(const CString& strFolder) {
-  const DWORD dwError = GetLastError();
-  if (dwError == ERROR_NO_MORE_FILES) return TRUE;
-  KeepCopyError(dwError, L"cannot list " + strFolder);
-  return FALSE;
+// TRUE with the next entry; FALSE at the end of the listing, with bOk cleared when it did not end
+// well.
+bool NextEntry(HANDLE hFind, WIN32_FIND_DATAW& data, const CString& strFolder, BOOL& bOk) {
+  if (FindNextFileW(hFind, &data)) return true;
+  bOk = ListingEnd(strFolder, data);
+  return false;
 }
 
 }  // namespace
 
 BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles) {
-  WIN32_FIND_DATAW data;
+  WIN32_FIND_DATAW data{};
   HANDLE hFind = FindFirstFileW(strFolder + pszSuffix, &data);
-  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strFolder);
+  if (hFind == INVALID_HANDLE_VALUE) return ListingEnd(strFolder, data);
   BOOL bOk = TRUE;
   do {
     if (ThreadStopRequested()) break;
@@ -66,7 +65,7 @@ BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& 
       nFiles.fetch_add(1);
     else if (!IsDotEntry(data))
       bOk = CountTree(pszSuffix, strFolder + L"\\" + data.cFileName, nFiles);
-  } while (bOk && FindNextFileW(hFind, &data));
+  } while (bOk && NextEntry(hFind, data, strFolder, bOk));
   FindClose(hFind);
   return bOk;
 }
@@ -81,9 +80,9 @@ BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDes
     return FALSE;
   }
   CreateDirectoryW(strDest, nullptr);
-  WIN32_FIND_DATAW data;
+  WIN32_FIND_DATAW data{};
   HANDLE hFind = FindFirstFileW(strSearch, &data);
-  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strSource);
+  if (hFind == INVALID_HANDLE_VALUE) return ListingEnd(strSource, data);
   BOOL bOk = TRUE;
   do {
     if (ThreadStopRequested()) {
@@ -95,9 +94,21 @@ BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDes
     } else {
       bOk = CopyOneFile(data.cFileName, strSource, strDest, hLock, nFiles);
     }
-  } while (bOk && FindNextFileW(hFind, &data));
+  } while (bOk && NextEntry(hFind, data, strSource, bOk));
   FindClose(hFind);
   return bOk;
+}
+
+// A folder that cannot be listed or an entry that cannot be examined would pass their files over
+// as missing.
+BOOL ListingEnd(const CString& strFolder, const WIN32_FIND_DATAW& data) {
+  const DWORD dwError = GetLastError();
+  if (dwError == ERROR_NO_MORE_FILES) return TRUE;
+  if (data.cFileName[0])
+    KeepCopyError(dwError, L"cannot examine " + strFolder + L"\\" + data.cFileName);
+  else
+    KeepCopyError(dwError, L"cannot list " + strFolder);
+  return FALSE;
 }
 
 void KillRunningExe(const CString& strName) {

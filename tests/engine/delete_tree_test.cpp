@@ -16,6 +16,7 @@ struct CDeleteCase {
   std::wstring strPath;
   std::vector<std::string> lines;
   std::function<void(CTree&)> fnExpect;  // from the tree before
+  std::string strErrors = "";             // standard error
 };
 
 // Removes the path and everything under it from the tree.
@@ -56,7 +57,8 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        [](CWorld& w) { w.m_dev.Hide(L"\\SDMMC"); },
        L"\\SDMMC",
        {"dele null:\\SDMMC\r\n"},
-       nullptr},
+       nullptr,
+       "orvane-recovery: cannot remove \\SDMMC: Access is denied. (code 5)\n"},
       {"a missing path: only the null line",
        nullptr,
        L"\\SDMMC\\Nope",
@@ -74,7 +76,19 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        },
        L"\\SDMMC\\App",
        {"dele main:\\SDMMC\\App\\maps\r\n", "dele main:\\SDMMC\\App\r\n"},
-       [](CTree& t) { Gone(t, L"\\SDMMC\\App\\maps"); }},
+       [](CTree& t) { Gone(t, L"\\SDMMC\\App\\maps"); },
+       "orvane-recovery: cannot delete \\SDMMC\\App\\HELD.EXE: The process cannot access the "
+       "file because it is being used by another process. (code 32)\n"},
+      {"an entry that cannot be examined stays, and is said",
+       [](CWorld& w) {
+         w.m_image.File("SDMMC/E/bad.bin", "b");
+         w.m_dev.Fail(EOp::kExamine, ERROR_GEN_FAILURE, 1, false, L"bad.bin");
+       },
+       L"\\SDMMC\\E",
+       {"dele null:\\SDMMC\\E\r\n"},
+       nullptr,
+       "orvane-recovery: cannot examine \\SDMMC\\E\\bad.bin: A device attached to the system is "
+       "not functioning. (code 31)\n"},
       {"a path of 260 characters is passed by, never cut short",
        [](CWorld& w) {
          w.m_image.File("SDMMC/L/" + NameForLength(MAX_PATH), "long");
@@ -82,7 +96,9 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        },
        L"\\SDMMC\\L",
        {"dele main:\\SDMMC\\L\r\n"},
-       [](CTree& t) { t.erase(L"\\SDMMC\\L\\" + Utf8ToWide(NameForLength(MAX_PATH - 1))); }},
+       [](CTree& t) { t.erase(L"\\SDMMC\\L\\" + Utf8ToWide(NameForLength(MAX_PATH - 1))); },
+       "orvane-recovery: cannot delete \\SDMMC\\L\\" + NameForLength(MAX_PATH) +
+           ": The filename or extension is too long. (code 206)\n"},
       {"links go as links, what they name stays",
        [&](CWorld& w) {
          w.m_image.Link("SDMMC/Links/dir", outside.Root());
@@ -101,7 +117,9 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
     if (c.fnExpect) c.fnExpect(expected);
     CHandleWatch handles;
     CDiagCapture diag;
+    ::testing::internal::CaptureStderr();
     EXPECT_EQ(DeleteTree(c.strPath.c_str()), TRUE);
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.strErrors);
     // The entries of a folder come in the file system's order; the folder's own lines last.
     std::vector<std::string> lines = diag.Lines();
     if (lines.size() > 2) std::sort(lines.begin(), lines.end() - 2);

@@ -1,5 +1,8 @@
 #include "tests/support/fault_device.h"
 
+#include <algorithm>
+#include <cwchar>
+
 #include "platform/kernel.h"
 
 namespace {
@@ -7,7 +10,7 @@ namespace {
 const wchar_t* const kOpNames[] = {L"List",         L"GetAttributes", L"SetAttributes",
                                    L"CreateFolder", L"CopyFile",      L"DeleteFile",
                                    L"RemoveFolder", L"ReadFile",      L"ReplaceFile",
-                                   L"OpenProcess",  L"Flush"};
+                                   L"OpenProcess",  L"Flush",         L"Examine"};
 
 thread_local size_t t_nLogged = 0;  // this thread's last line in the log
 
@@ -23,12 +26,20 @@ class CImmortalProcess : public CProcessObject {
   }
 };
 
+// The entries with their hidden bit, each examined through the decorator's kExamine faults.
 class CHidingListing : public IFolderListing {
  public:
-  CHidingListing(std::unique_ptr<IFolderListing> inner, std::function<DWORD(const wchar_t*)> bit)
-      : m_inner(std::move(inner)), m_fnBit(std::move(bit)) {}
+  CHidingListing(std::unique_ptr<IFolderListing> inner, std::function<DWORD(const wchar_t*)> bit,
+                 std::function<bool(const wchar_t*)> fails)
+      : m_inner(std::move(inner)), m_fnBit(std::move(bit)), m_fnFails(std::move(fails)) {}
   bool Next(WIN32_FIND_DATAW& data) override {
     if (!m_inner->Next(data)) return false;
+    if (m_fnFails(data.cFileName)) {  // the last error set: only the name is told
+      const WIN32_FIND_DATAW named = data;
+      data = WIN32_FIND_DATAW{};
+      std::wmemcpy(data.cFileName, named.cFileName, MAX_PATH);
+      return false;
+    }
     data.dwFileAttributes |= m_fnBit(data.cFileName);
     return true;
   }
@@ -36,6 +47,7 @@ class CHidingListing : public IFolderListing {
  private:
   std::unique_ptr<IFolderListing> m_inner;
   std::function<DWORD(const wchar_t*)> m_fnBit;
+  std::function<bool(const wchar_t*)> m_fnFails;
 };
 
 }  // namespace
@@ -116,17 +128,29 @@ BOOL CFaultDevice::ListFolder(const std::wstring& strFolder,
                               std::vector<WIN32_FIND_DATAW>& entries) {
   std::unique_ptr<IFolderListing> listing = OpenListing(strFolder);
   entries.clear();
+  SetLastError(ERROR_NO_MORE_FILES);
   for (WIN32_FIND_DATAW data; listing && listing->Next(data);) entries.push_back(data);
-  return listing != nullptr;
+  return listing && GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 std::unique_ptr<IFolderListing> CFaultDevice::OpenListing(const std::wstring& strFolder) {
   if (Injected(EOp::kList, strFolder, strFolder, false)) return nullptr;
   std::unique_ptr<IFolderListing> inner = m_device.OpenListing(strFolder);
   if (!Done(inner != nullptr)) return nullptr;
-  return std::make_unique<CHidingListing>(std::move(inner), [this, strFolder](const wchar_t* psz) {
-    return HiddenBit(strFolder + L"\\" + psz);
-  });
+  return std::make_unique<CHidingListing>(
+      std::move(inner), [this, strFolder](const wchar_t* psz) {
+        return HiddenBit(strFolder + L"\\" + psz);
+      },
+      [this, strFolder](const wchar_t* psz) {
+        // Logged only where examinations can fail: every listed entry would crowd the log.
+        if (!Locked([&] {
+              return std::any_of(m_faults.begin(), m_faults.end(),
+                                 [](const CFault& f) { return f.eOp == EOp::kExamine; });
+            }))
+          return false;
+        const std::wstring strPath = strFolder + L"\\" + psz;
+        return Injected(EOp::kExamine, strPath, strPath, false);
+      });
 }
 
 DWORD CFaultDevice::GetAttributes(const std::wstring& strPath) {
