@@ -219,6 +219,12 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
   EXPECT_EQ(unlogged.nStatus, 0);
   EXPECT_TRUE(unlogged.strErr.starts_with("orvane-sim: cannot open the log /proc/none/device.log"))
       << unlogged.strErr;
+  // A FIFO nobody reads never holds the start (bounded: it would wait for a reader).
+  ASSERT_EQ(::mkfifo((logs.Root() + "/fifo").c_str(), 0644), 0);
+  CSimRun fifo = RunShell("ORVANE_LOG=" + logs.Root() + "/fifo timeout 30 " + kBin +
+                          "/orvane-sim --image " + logs.Root() + " --program '\\Recovery.exe'");
+  EXPECT_EQ(fifo.nStatus, 0);
+  EXPECT_TRUE(fifo.strErr.starts_with("orvane-sim: cannot open the log " + logs.Root() + "/fifo"));
 }
 
 // While one runs, a second instance on the same device root (the other program, then the same)

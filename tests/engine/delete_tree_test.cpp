@@ -89,6 +89,11 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        nullptr,
        "orvane-recovery: cannot examine \\SDMMC\\E\\bad.bin: A device attached to the system is "
        "not functioning. (code 31)\n"},
+      {"control characters in a name are shown escaped, never forging a line",
+       [](CWorld& w) { w.m_image.File("SDMMC/C/n\n\x1B[2J\t\x7F\xC2\x85\r/x", "x"); },
+       L"\\SDMMC\\C",
+       {"dele main:\\SDMMC\\C\\n\\x0A\\x1B[2J\\x09\\x7F\\x85\\x0D\r\n", "dele main:\\SDMMC\\C\r\n"},
+       [](CTree& t) { Gone(t, L"\\SDMMC\\C"); }},
       {"a path of 260 characters is passed by, never cut short",
        [](CWorld& w) {
          w.m_image.File("SDMMC/L/" + NameForLength(MAX_PATH), "long");
