@@ -52,11 +52,7 @@ void DeleteDirTree(const CString& strFolder) {
     return;
   }
   do {
-    // A stop request ends the walk at the next entry; what is left stays.
-    if (ThreadStopRequested()) {
-      FindClose(hFind);
-      return;
-    }
+    if (ThreadStopRequested()) break;
     const bool bFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
     const CString strName(data.cFileName);
     if (bFolder && (strName == L"." || strName == L"..")) continue;
@@ -68,8 +64,11 @@ void DeleteDirTree(const CString& strFolder) {
     else
       ForceDeleteFile(strChild);
   } while (FindNextFileW(hFind, &data));
-  SayListingEnd(strFolder, data);
+  // A stop request ends the walk at the next entry, at every level: what is left stays.
+  const bool bStopped = ThreadStopRequested();
+  if (!bStopped) SayListingEnd(strFolder, data);
   FindClose(hFind);
+  if (bStopped) return;
   RemoveDir(strFolder);
   DiagPrintW(L"dele main:%s\r\n", strFolder.GetString());
 }
