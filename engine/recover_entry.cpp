@@ -22,7 +22,8 @@ void CRecoveryDlg::RecoverEntry() {
   if (!CopyTree(kListSuffix, strSource, strDest, m_hMutex, m_nFilesCopied)) return;
   if (m_nFilesCopied < m_nFilesTotal) {
     // Counted, then gone before they could be copied: the entry is not whole, and says so.
-    KeepCopyError(ERROR_FILE_NOT_FOUND, L"files of " + strSource + L" went missing after they were counted");
+    KeepCopyError(ERROR_FILE_NOT_FOUND,
+                  L"files of " + strSource + L" went missing after they were counted");
     return;
   }
   if (!m_bSourceOk) return;

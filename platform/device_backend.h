@@ -38,7 +38,8 @@ class IDeviceBackend {
   // Folder paths come without the "\*" suffix; paths are under MAX_PATH (checked by the caller).
   // Entries in listing order, "." and ".." never among them; FALSE when it cannot be listed
   // or an entry in it cannot be examined.
-  virtual BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) = 0;
+  virtual BOOL ListFolder(const std::wstring& strFolder,
+                          std::vector<WIN32_FIND_DATAW>& entries) = 0;
   // The same entries, read as they are asked for; null (with the last error) when the folder
   // cannot be listed. By default a walk over what ListFolder gives.
   virtual std::unique_ptr<IFolderListing> OpenListing(const std::wstring& strFolder);

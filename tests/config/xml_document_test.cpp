@@ -34,7 +34,8 @@ TEST_F(XmlDocumentTest, WriteBackKeepsLayoutEncodingAndMarkup) {
   const std::vector<CSaveCase> cases = {
       {"LF, declaration, comments, instructions, doctype",
        "<?xml version=\"1.0\" encoding=\"utf-8\" standalone=\"yes\"?>\n<!DOCTYPE R [\n<!ENTITY e "
-       "\"v\">\n]>\n<!-- top -->\n<?app one?>\n<R>\n\t<!-- in -->\n\t<E a=\"1\" b=\"&lt;&amp;&gt;\"/>"
+       "\"v\">\n]>\n<!-- top -->\n<?app one?>\n<R>\n\t<!-- in -->\n\t<E a=\"1\" "
+       "b=\"&lt;&amp;&gt;\"/>"
        "\n\t<?app two?>\n\t<F>text <![CDATA[<raw>]]></F>\n</R>\n<!-- after -->\n",
        ""},
       {"CR LF", "<R>\r\n  <E a=\"1\"/>\r\n</R>\r\n", ""},

@@ -228,7 +228,8 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
   // A device root that cannot be used is named first, before anything else can go wrong.
   CSimRun rootless = RunShell(
       "timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
-      "ORVANE_DEVICE_ROOT=/nonexistent " + kBin + "/orvane-recovery");
+      "ORVANE_DEVICE_ROOT=/nonexistent " +
+      kBin + "/orvane-recovery");
   EXPECT_TRUE(rootless.strErr.starts_with(
       "orvane-recovery: the device root /nonexistent cannot be used: No such file or directory\n"))
       << rootless.strErr;

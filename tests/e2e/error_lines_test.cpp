@@ -1,7 +1,6 @@
 // What the program says on standard error, one line per cause, through real runs: the program in
 // the simulator on device images, and the host's restart command run by /bin/sh.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,9 +51,10 @@ TEST(ErrorLines, EachCauseOfARunThatWentWrongIsOneLine) {
         R"(<R><P Count="1" Src1="\SDMMC\)" + strXml + R"(" Dst1="\ResidentFlash"/></R>)";
     if (!strXml.empty())
       image.File("SDMMC/Recovery/Path.xml", strXml[0] == '<' ? strXml : strEntry);
-    CSimRun run = strAs.empty() ? RunSimulator({"--image", image.Root(), "--tap", "yes"})
-                                : RunShell(strAs + ORVANE_BIN_DIR "/orvane-sim --tap yes --image " +
-                                           image.Root());
+    CSimRun run =
+        strAs.empty()
+            ? RunSimulator({"--image", image.Root(), "--tap", "yes"})
+            : RunShell(strAs + ORVANE_BIN_DIR "/orvane-sim --tap yes --image " + image.Root());
     ::chmod(image.Host("SDMMC/Locked").c_str(), 0755);
     EXPECT_EQ(run.nStatus, nStatus) << run.strErr;
     std::string strLines;  // the simulator's own lines go to standard error too

@@ -16,7 +16,7 @@ struct CDeleteCase {
   std::wstring strPath;
   std::vector<std::string> lines;
   std::function<void(CTree&)> fnExpect;  // from the tree before
-  std::string strErrors = "";             // standard error
+  std::string strErrors = "";            // standard error
 };
 
 // Removes the path and everything under it from the tree.

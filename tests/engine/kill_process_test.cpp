@@ -32,15 +32,19 @@ TEST(KillProcessByName, TerminatesOnlyTheFirstMatchAndTellsOnlyAnEnd) {
       {"a library of the same stem", L"navi.dll", 0, {}, {true, true}},
       {"one that will not die: no line, the next left alone", L"NAVI.EXE", 1, {}, {true, true}},
       {"one that cannot be opened", L"NAVI.EXE", 2, {}, {true, true}},
-      {"a file really named \"... (deleted)\": by that name", L"navi.exe (deleted)", 3,
-       {"terminate navi.exe (deleted) ok\r\n"}, {}},
+      {"a file really named \"... (deleted)\": by that name",
+       L"navi.exe (deleted)",
+       3,
+       {"terminate navi.exe (deleted) ok\r\n"},
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszName);
     CWorld world;
     // Pids wrap, and other tests may set the next one, so the order is read, not assumed.
     CProgram* pFirst = &world.Run("ResidentFlash/A/NAVI.EXE");
-    CProgram* pSecond = &world.Run(c.nFault == 3 ? "SDMMC/B/navi.exe (deleted)" : "SDMMC/B/navi.exe");
+    CProgram* pSecond =
+        &world.Run(c.nFault == 3 ? "SDMMC/B/navi.exe (deleted)" : "SDMMC/B/navi.exe");
     const CProgram* pNamed = pSecond;
     if (pSecond->Pid() < pFirst->Pid()) std::swap(pFirst, pSecond);
     if (c.nFault == 1) world.m_dev.Immortal(pFirst->Pid());

@@ -8,8 +8,8 @@
 
 #include "platform/afxwin.h"
 #include "platform/host/qt/fonts.h"
-#include "ui/auto_font.h"
 #include "tests/support/qt_fixture.h"
+#include "ui/auto_font.h"
 
 namespace {
 

@@ -138,9 +138,8 @@ std::unique_ptr<IFolderListing> CFaultDevice::OpenListing(const std::wstring& st
   std::unique_ptr<IFolderListing> inner = m_device.OpenListing(strFolder);
   if (!Done(inner != nullptr)) return nullptr;
   return std::make_unique<CHidingListing>(
-      std::move(inner), [this, strFolder](const wchar_t* psz) {
-        return HiddenBit(strFolder + L"\\" + psz);
-      },
+      std::move(inner),
+      [this, strFolder](const wchar_t* psz) { return HiddenBit(strFolder + L"\\" + psz); },
       [this, strFolder](const wchar_t* psz) {
         // Logged only where examinations can fail: every listed entry would crowd the log.
         if (!Locked([&] {

@@ -113,8 +113,9 @@ CTree Entries(const std::string& strEntries) {
   CTree tree;
   ForEachEntry(strEntries, [&](const std::string& strRel, const std::string& strContents,
                                bool bFolder, bool bReadOnly) {
-    tree[DevicePath(strRel)] = {Word(strRel, bFolder, bReadOnly),
-                                strContents.starts_with('>') ? "-> " + strContents.substr(1) : strContents};
+    tree[DevicePath(strRel)] = {
+        Word(strRel, bFolder, bReadOnly),
+        strContents.starts_with('>') ? "-> " + strContents.substr(1) : strContents};
   });
   return tree;
 }

@@ -57,8 +57,7 @@ class CHostDevice : public IDeviceBackend {
   BOOL ReadWholeFile(const std::wstring& strPath, std::string& bytes) override;
   BOOL ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) override;
   BOOL FlushFileSystem(const std::wstring& strPath) override;
-  BOOL FolderChain(const std::wstring& strPath, bool bChange,
-                   std::vector<CFileId>& chain) override;
+  BOOL FolderChain(const std::wstring& strPath, bool bChange, std::vector<CFileId>& chain) override;
   std::wstring ModuleFileName() override;
   std::vector<CProcessInfo> SnapshotProcesses() override;
   std::shared_ptr<CProcessObject> OpenProcess(DWORD dwPid) override;

@@ -37,11 +37,11 @@ std::string ProgramFileOf(pid_t pid, int fdProc = -1) {
   const std::string kDeleted = " (deleted)";
   if (path.size() > kDeleted.size() &&
       path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
-    struct stat exe {}, named {};
-    const bool bNamedSo =
-        ::fstatat(fdProc >= 0 ? fdProc : AT_FDCWD, link.c_str(), &exe, 0) == 0 &&
-        ::stat(path.c_str(), &named) == 0 && exe.st_dev == named.st_dev &&
-        exe.st_ino == named.st_ino;
+    struct stat exe {};
+    struct stat named {};
+    const bool bNamedSo = ::fstatat(fdProc >= 0 ? fdProc : AT_FDCWD, link.c_str(), &exe, 0) == 0 &&
+                          ::stat(path.c_str(), &named) == 0 && exe.st_dev == named.st_dev &&
+                          exe.st_ino == named.st_ino;
     if (!bNamedSo) path.resize(path.size() - kDeleted.size());
   }
   return path;

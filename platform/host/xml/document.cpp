@@ -98,8 +98,8 @@ HRESULT CHostXmlDocument::Load(const std::wstring& strPath, bool* pbParsed) {
   pCtxt->sax->serror = &OnError;  // instead of libxml2's lines on standard error
   CParseTrouble trouble;
   t_pTrouble = &trouble;
-  m_pDoc.reset(xmlCtxtReadMemory(pCtxt.get(), bytes.data(), static_cast<int>(bytes.size()),
-                                 nullptr, nullptr, kParseOptions));
+  m_pDoc.reset(xmlCtxtReadMemory(pCtxt.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                 nullptr, kParseOptions));
   t_pTrouble = nullptr;
   const bool bOutOfMemory = pCtxt->errNo == XML_ERR_NO_MEMORY;
   if (!m_pDoc || !pCtxt->wellFormed || trouble.bSeen) {
