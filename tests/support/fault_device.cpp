@@ -1,7 +1,6 @@
 #include "tests/support/fault_device.h"
 
 #include <algorithm>
-#include <cwchar>
 
 #include "platform/kernel.h"
 
@@ -26,28 +25,22 @@ class CImmortalProcess : public CProcessObject {
   }
 };
 
-// The entries with their hidden bit, each examined through the decorator's kExamine faults.
+// The entries with their hidden bit; an entry whose examination fails (INVALID_FILE_ATTRIBUTES
+// for its bit, the last error set) ends the listing there.
 class CHidingListing : public IFolderListing {
  public:
-  CHidingListing(std::unique_ptr<IFolderListing> inner, std::function<DWORD(const wchar_t*)> bit,
-                 std::function<bool(const wchar_t*)> fails)
-      : m_inner(std::move(inner)), m_fnBit(std::move(bit)), m_fnFails(std::move(fails)) {}
+  CHidingListing(std::unique_ptr<IFolderListing> inner, std::function<DWORD(const wchar_t*)> bit)
+      : m_inner(std::move(inner)), m_fnBit(std::move(bit)) {}
   bool Next(WIN32_FIND_DATAW& data) override {
     if (!m_inner->Next(data)) return false;
-    if (m_fnFails(data.cFileName)) {  // the last error set: only the name is told
-      const WIN32_FIND_DATAW named = data;
-      data = WIN32_FIND_DATAW{};
-      std::wmemcpy(data.cFileName, named.cFileName, MAX_PATH);
-      return false;
-    }
-    data.dwFileAttributes |= m_fnBit(data.cFileName);
-    return true;
+    const DWORD dwBit = m_fnBit(data.cFileName);
+    data.dwFileAttributes |= dwBit;
+    return dwBit != INVALID_FILE_ATTRIBUTES;
   }
 
  private:
   std::unique_ptr<IFolderListing> m_inner;
   std::function<DWORD(const wchar_t*)> m_fnBit;
-  std::function<bool(const wchar_t*)> m_fnFails;
 };
 
 }  // namespace
@@ -137,19 +130,17 @@ std::unique_ptr<IFolderListing> CFaultDevice::OpenListing(const std::wstring& st
   if (Injected(EOp::kList, strFolder, strFolder, false)) return nullptr;
   std::unique_ptr<IFolderListing> inner = m_device.OpenListing(strFolder);
   if (!Done(inner != nullptr)) return nullptr;
-  return std::make_unique<CHidingListing>(
-      std::move(inner),
-      [this, strFolder](const wchar_t* psz) { return HiddenBit(strFolder + L"\\" + psz); },
-      [this, strFolder](const wchar_t* psz) {
-        // Logged only where examinations can fail: every listed entry would crowd the log.
-        if (!Locked([&] {
-              return std::any_of(m_faults.begin(), m_faults.end(),
-                                 [](const CFault& f) { return f.eOp == EOp::kExamine; });
-            }))
-          return false;
-        const std::wstring strPath = strFolder + L"\\" + psz;
-        return Injected(EOp::kExamine, strPath, strPath, false);
-      });
+  return std::make_unique<CHidingListing>(std::move(inner), [this, strFolder](const wchar_t* psz) {
+    const std::wstring strPath = strFolder + L"\\" + psz;
+    // Logged only where examinations can fail: every listed entry would crowd the log.
+    const bool bExamined = Locked([&] {
+      return std::any_of(m_faults.begin(), m_faults.end(),
+                         [](const CFault& f) { return f.eOp == EOp::kExamine; });
+    });
+    if (bExamined && Injected(EOp::kExamine, strPath, strPath, false))
+      return INVALID_FILE_ATTRIBUTES;
+    return HiddenBit(strPath);
+  });
 }
 
 DWORD CFaultDevice::GetAttributes(const std::wstring& strPath) {
