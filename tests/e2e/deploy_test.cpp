@@ -226,13 +226,11 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
   EXPECT_EQ(fifo.nStatus, 0);
   EXPECT_TRUE(fifo.strErr.starts_with("orvane-sim: cannot open the log " + logs.Root() + "/fifo"));
   // A device root that cannot be used is named first, before anything else can go wrong.
-  CSimRun rootless = RunShell(
-      "timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
-      "ORVANE_DEVICE_ROOT=/nonexistent " +
-      kBin + "/orvane-recovery");
-  EXPECT_TRUE(rootless.strErr.starts_with(
-      "orvane-recovery: the device root /nonexistent cannot be used: No such file or directory\n"))
-      << rootless.strErr;
+  EXPECT_TRUE(RunShell("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+                       "ORVANE_DEVICE_ROOT=/nonexistent " +
+                       kBin + "/orvane-recovery")
+                  .strErr.starts_with("orvane-recovery: the device root /nonexistent cannot be "
+                                      "used: No such file or directory\n"));
 }
 
 // While one runs, a second instance on the same device root (the other program, then the same)
