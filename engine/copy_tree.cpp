@@ -46,13 +46,12 @@ BOOL CopyOneFile(const CString& strName, const CString& strSource, const CString
   return TRUE;
 }
 
-// A folder that lists nothing: TRUE when it holds no entry; a folder that cannot be listed would
-// pass its files over as missing, so that fails with its code kept and said.
-BOOL EmptyListing(const CString& strFolder) {
-  const DWORD dwError = GetLastError();
-  if (dwError == ERROR_NO_MORE_FILES) return TRUE;
-  KeepCopyError(dwError, L"cannot list " + strFolder);
-  return FALSE;
+// TRUE with the next entry; FALSE at the end of the listing, with bOk cleared when it did not end
+// well.
+bool NextEntry(HANDLE hFind, WIN32_FIND_DATAW& data, const CString& strFolder, BOOL& bOk) {
+  if (FindNextFileW(hFind, &data)) return true;
+  bOk = ListingEnd(strFolder, data);
+  return false;
 }
 
 // The device's file system ignores case: of two names equal without regard to case, a copy
@@ -70,10 +69,10 @@ BOOL HeldApart(const CString& strFolder, const CString& strName,
 }  // namespace
 
 BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& nFiles) {
-  WIN32_FIND_DATAW data;
+  WIN32_FIND_DATAW data{};
   // Only which entries are folders: most need no look-up beyond the listing.
   HANDLE hFind = FindFirstFileTypesW(strFolder + pszSuffix, &data);
-  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strFolder);
+  if (hFind == INVALID_HANDLE_VALUE) return ListingEnd(strFolder, data);
   std::unordered_map<std::wstring, CString> names;
   BOOL bOk = TRUE;
   do {
@@ -84,7 +83,7 @@ BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& 
       nFiles.fetch_add(1);
     else if (bOk)
       bOk = CountTree(pszSuffix, strFolder + L"\\" + data.cFileName, nFiles);
-  } while (bOk && FindNextFileW(hFind, &data));
+  } while (bOk && NextEntry(hFind, data, strFolder, bOk));
   FindClose(hFind);
   return bOk;
 }
@@ -103,9 +102,9 @@ BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDes
     KeepCopyError(GetLastError(), strSource, strDest);
     return FALSE;
   }
-  WIN32_FIND_DATAW data;
+  WIN32_FIND_DATAW data{};
   HANDLE hFind = FindFirstFileW(strSearch, &data);
-  if (hFind == INVALID_HANDLE_VALUE) return EmptyListing(strSource);
+  if (hFind == INVALID_HANDLE_VALUE) return ListingEnd(strSource, data);
   BOOL bOk = TRUE;
   do {
     if (ThreadStopRequested()) {
@@ -117,9 +116,21 @@ BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDes
     } else {
       bOk = CopyOneFile(data.cFileName, strSource, strDest, hLock, nFiles);
     }
-  } while (bOk && FindNextFileW(hFind, &data));
+  } while (bOk && NextEntry(hFind, data, strSource, bOk));
   FindClose(hFind);
   return bOk;
+}
+
+// A folder that cannot be listed or an entry that cannot be examined would pass their files over
+// as missing.
+BOOL ListingEnd(const CString& strFolder, const WIN32_FIND_DATAW& data) {
+  const DWORD dwError = GetLastError();
+  if (dwError == ERROR_NO_MORE_FILES) return TRUE;
+  if (data.cFileName[0])
+    KeepCopyError(dwError, L"cannot examine " + strFolder + L"\\" + data.cFileName);
+  else
+    KeepCopyError(dwError, L"cannot list " + strFolder);
+  return FALSE;
 }
 
 void KillRunningExe(const CString& strName) {

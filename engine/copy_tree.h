@@ -20,6 +20,11 @@ BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& 
 BOOL CopyTree(LPCWSTR pszSuffix, const CString& strSource, const CString& strDest, HANDLE& hLock,
               std::atomic<DWORD>& nFiles);
 
+// Where a listing of strFolder stopped (data: the last entry it handed out): TRUE at its end;
+// FALSE when the folder could not be listed or an entry in it could not be examined, with the
+// last error kept in g_dwLastCopyError and a line naming the folder or the entry.
+BOOL ListingEnd(const CString& strFolder, const WIN32_FIND_DATAW& data);
+
 // Terminates the running program of that name when strName ends in ".exe" in any case, writing
 // "dest:%s\r\n" with the upper-cased name first.
 void KillRunningExe(const CString& strName);

@@ -15,8 +15,10 @@ struct CDeleteFailure {
 // removed in *pFailure.
 BOOL DeleteTree(const CString& strPath, CDeleteFailure* pFailure = nullptr);
 // Empties and removes strFolder; writes "dele null:%s\r\n" when it lists nothing, else
-// "dele main:%s\r\n", after the removal whatever its outcome. The first entry that could not be
-// removed goes to *pFailure when that holds none yet.
+// "dele main:%s\r\n", after the removal whatever its outcome. A stop request ends it at the next
+// entry at every level, leaving the rest without a line. What cannot be examined or removed
+// stays, with a line on standard error naming it; the first such entry goes to *pFailure when
+// that holds none yet.
 void DeleteDirTree(const CString& strFolder, CDeleteFailure* pFailure = nullptr);
 // Clears read-only and hidden, deletes; on failure terminates the program of that file name
 // and tries once more. TRUE when this call deleted the file.

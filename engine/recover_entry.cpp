@@ -1,4 +1,5 @@
 #include "app/recovery_dlg.h"
+#include "engine/copy_error.h"
 #include "engine/copy_tree.h"
 #include "engine/recovery_run.h"
 #include "platform/kernel.h"
@@ -22,6 +23,12 @@ void CRecoveryDlg::RecoverEntry() {
   m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, ProgressRangeUpper(m_nFilesTotal)));
   m_nFilesCopied = 0;
   if (!CopyTree(kListSuffix, strSource, strDest, m_hMutex, m_nFilesCopied)) return;
-  if (m_nFilesCopied < m_nFilesTotal || !m_bSourceOk) return;
+  if (m_nFilesCopied < m_nFilesTotal) {
+    // Counted, then gone before they could be copied: the entry is not whole, and says so.
+    KeepCopyError(ERROR_FILE_NOT_FOUND,
+                  L"files of " + strSource + L" went missing after they were counted");
+    return;
+  }
+  if (!m_bSourceOk) return;
   ++m_nEntriesRestored;
 }

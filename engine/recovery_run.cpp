@@ -23,18 +23,25 @@ BOOL FlushedOrFailed(const CString& strPath) {
 }  // namespace
 
 BOOL SourceHasEntries(const CString& strFolder) {
-  WIN32_FIND_DATAW data;
+  WIN32_FIND_DATAW data{};
   HANDLE hFind = FindFirstFileW(strFolder + kListSuffix, &data);
-  if (hFind == INVALID_HANDLE_VALUE) {
-    // 18 (no more files) for an empty folder, 3 for a missing one: the cause, not 0.
-    g_dwLastCopyError = GetLastError();
-    const bool bMissing = GetFileAttributesW(strFolder) == INVALID_FILE_ATTRIBUTES;
-    ErrorPrintW(L"orvane-recovery: the source folder '%s' is %s", strFolder.GetString(),
-                bMissing ? L"missing" : L"empty");
-    return FALSE;
+  if (hFind != INVALID_HANDLE_VALUE) {
+    FindClose(hFind);
+    return TRUE;
   }
-  FindClose(hFind);
-  return TRUE;
+  // 18 (no more files) for an empty folder, 3 for a missing one: the cause, not 0. A folder that
+  // cannot be listed, or whose first entry cannot be examined, is neither.
+  const DWORD dwError = GetLastError();
+  const bool bMissing = (dwError == ERROR_PATH_NOT_FOUND || dwError == ERROR_FILE_NOT_FOUND) &&
+                        GetFileAttributesW(strFolder) == INVALID_FILE_ATTRIBUTES;
+  if (!bMissing && dwError != ERROR_NO_MORE_FILES) {
+    SetLastError(dwError);
+    return ListingEnd(strFolder, data);
+  }
+  g_dwLastCopyError = dwError;
+  ErrorPrintW(L"orvane-recovery: the source folder '%s' is %s", strFolder.GetString(),
+              bMissing ? L"missing" : L"empty");
+  return FALSE;
 }
 
 BOOL BeginRecoveryRun(CRecoveryDlg& dlg) {
@@ -88,7 +95,7 @@ void EndRecoveryRun(CRecoveryDlg& dlg) {
   // The question promised the settings would go: a data folder that stays fails the run.
   CDeleteFailure failure;
   if (!DeleteTree(kAppDataFolder, &failure)) {
-    KeepCopyError(failure.dwError, L"cannot delete " + failure.strPath);
+    g_dwLastCopyError = failure.dwError;  // the deletion said where it stayed
     return;
   }
   if (!FlushedOrFailed(kAppDataFolder)) return;

@@ -8,13 +8,16 @@ class CRecoveryDlg;
 
 // The internal flash, emptied once per run before the first entry is copied.
 inline constexpr LPCWSTR kFlashFolder = L"\\ResidentFlash";
+// The storage card: with the flash, the device's volumes, where every destination lies.
+inline constexpr LPCWSTR kCardFolder = L"\\SDMMC";
 // The navigation software's data on the storage card, deleted after a complete run.
 inline constexpr LPCWSTR kAppDataFolder = L"\\SDMMC\\OrvaneData\\AppData";
 // Appended to a folder to list it.
 inline constexpr LPCWSTR kListSuffix = L"\\*";
 
 // TRUE when strFolder + "\*" lists at least one entry; otherwise FALSE with the listing's code
-// in g_dwLastCopyError (18 empty, 3 missing) and a line on standard error saying which.
+// in g_dwLastCopyError (18 empty, 3 missing, else why it cannot be listed or its first entry
+// examined) and a line on standard error saying which.
 BOOL SourceHasEntries(const CString& strFolder);
 
 // Starts a run: clears the run's outcome, checks every entry against the path rules, probes

@@ -168,6 +168,12 @@ std::string Encode(std::wstring_view w, bool bText) {
       out += {'\\', 'x', kHex[nByte >> 4], kHex[nByte & 0xF]};
       continue;
     }
+    if (bText && (c < 0x20 || (c >= 0x7F && c <= 0x9F))) {
+      // A control character in a name would end, rewrite or colour a line: shown, not obeyed.
+      const char kHex[] = "0123456789ABCDEF";
+      out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+      continue;
+    }
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
     AppendUtf8(out, c);
   }
@@ -182,7 +188,11 @@ std::wstring Utf8ToWide(std::string_view s) { return Decode(s, false); }
 
 std::wstring HostNameToWide(std::string_view s) { return Decode(s, true); }
 
-std::string WideToText(std::wstring_view w) { return Encode(w, true); }
+std::string WideToText(std::wstring_view w) {
+  size_t nEnd = w.size();  // the line's own end is kept
+  if (nEnd > 0 && w[nEnd - 1] == L'\n' && --nEnd > 0 && w[nEnd - 1] == L'\r') --nEnd;
+  return Encode(w.substr(0, nEnd), true) + Encode(w.substr(nEnd), false);
+}
 
 int Utf16Length(LPCWSTR psz) {
   int n = 0;

@@ -77,5 +77,6 @@ std::string WideToUtf8(std::wstring_view w);
 std::wstring Utf8ToWide(std::string_view s);
 // A host file name: also its "" bytes become U+DC5C, so that no name reads as a path.
 std::wstring HostNameToWide(std::string_view s);
-// For people (diagnostic and error lines): as WideToUtf8, but an escaped byte shows as "\xNN".
+// For people (diagnostic and error lines): as WideToUtf8, but an escaped byte shows as "\xNN",
+// and so does every control character (C0, DEL, C1) but a line end closing the text.
 std::string WideToText(std::wstring_view w);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/files.h"
 #include "platform/kernel.h"
 #include "platform/wintypes.h"
 
@@ -20,7 +21,8 @@ class CProcessObject : public CKernelObject {
 class IFolderListing {
  public:
   virtual ~IFolderListing() = default;
-  // The next entry; false after the last.
+  // The next entry; false after the last, or at an entry that cannot be examined (only a name
+  // gone meanwhile is passed over): then data holds only its name and the code is the last error.
   virtual bool Next(WIN32_FIND_DATAW& data) = 0;
   // From the next entry on the caller needs only the folder bit of each word: a backend may then
   // leave the other bits, the times and the size unread (0).
@@ -37,8 +39,10 @@ class IDeviceBackend {
   virtual ~IDeviceBackend() = default;
 
   // Folder paths come without the "\*" suffix; paths are under MAX_PATH (checked by the caller).
-  // Entries in listing order, "." and ".." never among them; FALSE when it cannot be listed.
-  virtual BOOL ListFolder(const std::wstring& strFolder, std::vector<WIN32_FIND_DATAW>& entries) = 0;
+  // Entries in listing order, "." and ".." never among them; FALSE when it cannot be listed
+  // or an entry in it cannot be examined.
+  virtual BOOL ListFolder(const std::wstring& strFolder,
+                          std::vector<WIN32_FIND_DATAW>& entries) = 0;
   // The same entries, read as they are asked for; null (with the last error) when the folder
   // cannot be listed. By default a walk over what ListFolder gives.
   virtual std::unique_ptr<IFolderListing> OpenListing(const std::wstring& strFolder);
@@ -59,6 +63,9 @@ class IDeviceBackend {
   // Writes what is cached for the file system holding the path (the nearest existing folder
   // above it when it is missing) to its medium; FALSE with the code when that fails.
   virtual BOOL FlushFileSystem(const std::wstring& strPath) = 0;
+  // As GetFolderChain: the folder the path leads to and each one above it up to "\".
+  virtual BOOL FolderChain(const std::wstring& strPath, bool bChange,
+                           std::vector<CFileId>& chain) = 0;
   // Device path of the program file, or empty when it cannot be told.
   virtual std::wstring ModuleFileName() = 0;
 

@@ -112,10 +112,8 @@ HANDLE FindFirst(LPCWSTR pszPattern, WIN32_FIND_DATAW* pData, bool bTypesOnly) {
   std::unique_ptr<IFolderListing> listing = dev->OpenListing(pattern.substr(0, pattern.size() - 2));
   if (!listing) return INVALID_HANDLE_VALUE;
   if (bTypesOnly) listing->TypesOnly();
-  if (!listing->Next(*pData)) {
-    SetLastError(ERROR_NO_MORE_FILES);
-    return INVALID_HANDLE_VALUE;
-  }
+  SetLastError(ERROR_NO_MORE_FILES);
+  if (!listing->Next(*pData)) return INVALID_HANDLE_VALUE;
   return RegisterHandle(std::make_shared<CFindObject>(std::move(listing)));
 }
 
@@ -135,11 +133,8 @@ BOOL FindNextFileW(HANDLE hFind, WIN32_FIND_DATAW* pData) {
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
-  if (!find->Next(pData)) {
-    SetLastError(ERROR_NO_MORE_FILES);
-    return FALSE;
-  }
-  return TRUE;
+  SetLastError(ERROR_NO_MORE_FILES);  // a listing sets its own code at an entry it cannot examine
+  return find->Next(pData) ? TRUE : FALSE;
 }
 
 BOOL FindClose(HANDLE hFind) {
@@ -184,6 +179,12 @@ BOOL RemoveDirectoryW(LPCWSTR pszPath) {
 BOOL FlushFileSystemOf(LPCWSTR pszPath) {
   IDeviceBackend* dev = Checked(pszPath);
   return dev ? dev->FlushFileSystem(pszPath) : FALSE;
+}
+
+BOOL GetFolderChain(LPCWSTR pszPath, BOOL bChange, std::vector<CFileId>& chain) {
+  chain.clear();
+  IDeviceBackend* dev = Checked(pszPath);
+  return dev ? dev->FolderChain(pszPath, bChange != FALSE, chain) : FALSE;
 }
 
 DWORD GetModuleFileNameW(void*, LPWSTR pszBuffer, DWORD nSize) {

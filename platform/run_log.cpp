@@ -1,6 +1,7 @@
 #include "platform/run_log.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -52,9 +53,16 @@ void WriteLine(const std::string& strLine) {
 }  // namespace
 
 bool OpenRunLog(const std::string& strPath, const std::string& strOwner, std::string& strError) {
-  int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // Without a wait: a FIFO nobody reads would hold the start for ever.
+  int fd = ::open(strPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     strError = "cannot open the log " + strPath + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    strError = "cannot open the log " + strPath + ": not a regular file";
     return false;
   }
   std::lock_guard<std::mutex> lock(g_logMutex);

@@ -81,7 +81,7 @@ void DiagPrintA(const char* pszFormat, ...) {
   va_start(args, pszFormat);
   std::string text = FormatNarrowV(pszFormat, args);
   va_end(args);
-  Emit(text);
+  Emit(WideToText(Utf8ToWide(text)));
 }
 
 void DiagPrintW(LPCWSTR pszFormat, ...) {
@@ -102,7 +102,7 @@ void ErrorPrintA(const char* pszFormat, ...) {
   va_start(args, pszFormat);
   std::string text = FormatNarrowV(pszFormat, args);
   va_end(args);
-  EmitError(std::move(text));
+  EmitError(WideToText(Utf8ToWide(text)));
 }
 
 void ErrorPrintW(LPCWSTR pszFormat, ...) {

@@ -1,7 +1,8 @@
 // The XML document service: a DOM that loads a file synchronously, gives the document element,
 // its child nodes in document order (white-space-only text left out; comments and processing
-// instructions are nodes), a node's attributes in file order, and saves to a path. No external
-// entity or DTD is ever resolved. The host implements it on pugixml.
+// instructions are nodes), a node's attributes in file order, and saves to a path. A document
+// that is not well-formed XML 1.0 does not parse; entities declared in the document's own DTD
+// are expanded; no external entity or DTD is ever resolved. The host implements it on libxml2.
 #pragma once
 
 #include <memory>

@@ -101,10 +101,12 @@ int main(int argc, char** argv) {
     ErrorPrintA("orvane-recovery: %s", strError.c_str());
     EndProcess(kBadUsage);
   }
+  strError.clear();
   if (!LockDeviceRoot(CHostDevice::RootFromEnvironment(), strError)) {
     ErrorPrintA("orvane-recovery: %s", strError.c_str());
     EndProcess(1);
   }
+  if (!strError.empty()) ErrorPrintA("orvane-recovery: %s", strError.c_str());
   OnTerminationSignal([](int nSignal) {
     CloseRunLog(128 + nSignal, "interrupted by signal " + std::to_string(nSignal));
     DieOfSignal(nSignal);

@@ -1,6 +1,6 @@
 // The host's backends for the two executables: the device image (files and processes), the Qt
 // window system with the simulated display, task bar, power driver and restart, and the XML
-// document on pugixml, installed for as long as the returned object lives; and Qt's start-up
+// document on libxml2, installed for as long as the returned object lives; and Qt's start-up
 // environment, prepared before the QApplication exists.
 #pragma once
 

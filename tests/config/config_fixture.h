@@ -1,5 +1,5 @@
 // The configuration tests' world: Path.xml in a device image in /dev/shm on the host device, the
-// pugixml document service, and the Qt window system, whose message boxes a user answers.
+// libxml2 document service, and the Qt window system, whose message boxes a user answers.
 #pragma once
 
 #include <sys/stat.h>

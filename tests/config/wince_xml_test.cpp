@@ -25,9 +25,9 @@ TEST_F(WinceXmlTest, AnswersAttributeQueriesByPositionWithClamping) {
       {R"(<R>t<E a="x"/><![CDATA[c]]><G a="g"/></R>)", {{0, 0}, {1, 0}, {2, 0}, {3, 0}}, L"|x||g"},
       {"<R>\r\n\t<E a=\"x\"/>\r\n\t\r\n<F a=\"f\"/>\n</R>", {{0, 0}, {1, 0}, {2, 0}}, L"x|f|"},
       {R"(<R><E a="" b="y"/></R>)", {{0, 0}, {0, 1}}, L"|y"},
-      {R"(<R><E a="&lt;&#x5BFC;&#33322;&gt;" b="t&#9;n&#10;" c="A&#0;B"/></R>)",
+      {R"(<R><E a="&lt;&#x5BFC;&#33322;&gt;" b="t&#9;n&#10;" c="A&amp;B"/></R>)",
        {{0, 0}, {0, 1}, {0, 2}},
-       L"<\u5BFC\u822A>|t\tn\n|A"},
+       L"<\u5BFC\u822A>|t\tn\n|A&B"},
       {"<R><E a=\"\xE5\xAF\xBC\xE8\x88\xAA\"/></R>", {{0, 0}}, L"\u5BFC\u822A"},
   };
   for (const auto& [strXml, queries, strAnswers] : cases) {

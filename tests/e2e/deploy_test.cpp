@@ -175,7 +175,7 @@ TEST(Deploy, DebianPackagesHoldTheInstallUnderUsrWithWhatTheyNeed) {
                   "Section: admin\n");
     const std::string depends = RunShell("dpkg-deb -f " + deb + " Depends").strOut;
     for (const char* needed : {"libc6 (", "libqt6widgets6 (", "libqt6gui6 (", "libqt6core6 (",
-                               "libpugixml1v5 (", "qt6-qpa-plugins", "fonts-arphic-uming"})
+                               "libxml2 (", "qt6-qpa-plugins", "fonts-arphic-uming"})
       EXPECT_NE(depends.find(needed), std::string::npos) << needed << " in " << depends;
 #if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)  // their builds are larger
     // At most 10 MiB installed: the Song face is its package's.
@@ -286,6 +286,18 @@ TEST(DeviceLog, EachRunAppendsItsLinesAndOneClosingOutcome) {
   EXPECT_EQ(unlogged.nStatus, 0);
   EXPECT_TRUE(unlogged.strErr.starts_with("orvane-sim: cannot open the log /proc/none/device.log"))
       << unlogged.strErr;
+  // A FIFO nobody reads never holds the start (bounded: it would wait for a reader).
+  ASSERT_EQ(::mkfifo((logs.Root() + "/fifo").c_str(), 0644), 0);
+  CSimRun fifo = RunShell("ORVANE_LOG=" + logs.Root() + "/fifo timeout 30 " + kBin +
+                          "/orvane-sim --image " + logs.Root() + " --program '\\Recovery.exe'");
+  EXPECT_EQ(fifo.nStatus, 0);
+  EXPECT_TRUE(fifo.strErr.starts_with("orvane-sim: cannot open the log " + logs.Root() + "/fifo"));
+  // A device root that cannot be used is named first, before anything else can go wrong.
+  EXPECT_TRUE(RunShell("timeout 30 env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "
+                       "ORVANE_DEVICE_ROOT=/nonexistent " +
+                       kBin + "/orvane-recovery")
+                  .strErr.starts_with("orvane-recovery: the device root /nonexistent cannot be "
+                                      "used: No such file or directory\n"));
 }
 
 // While one runs, a second instance on the same device root (the other program, then the same)

@@ -1,6 +1,8 @@
 // What the program says on standard error, one line per cause, through real runs: the program in
 // the simulator on device images, and the host's restart command run by /bin/sh.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -26,19 +28,34 @@ TEST(ErrorLines, EachCauseOfARunThatWentWrongIsOneLine) {
       {"Empty", 3, "the source folder '\\SDMMC\\Empty' is empty"},
       {"None", 0, "nothing restored: the first source folder '\\SDMMC\\None' is missing"},
       {"", 0, kXml + "The system cannot find the file specified. (code 2)"},
-      {"<R>\n  <P/>\n</Q>\n", 0, kXml + "not well-formed XML: Start-end tags mismatch at byte 13"},
+      {"<R>\n  <P/>\n</Q>\n", 0,
+       kXml + "not well-formed XML: Opening and ending tag mismatch: R line 1 and Q at byte 15"},
+      {"Locked", 3, "cannot examine \\SDMMC\\Locked\\a.txt: Access is denied. (code 5)"},
+      {"Out", 3, "cannot list \\SDMMC\\Out: Access is denied. (code 5)"},
       {"<!-- none -->", 0, kXml + "no root element"},
   };
   for (const auto& [strXml, nStatus, strLine] : cases) {
     SCOPED_TRACE(strXml);
     CTempImage image;
     image.Lay("ResidentFlash/ SDMMC/Empty/ SDMMC/Recovery/ SDMMC/Backup/a.txt=a SDMMC/Long/" +
-              kLong + "=a");
+              kLong + "=a SDMMC/Locked/a.txt=a");
+    image.Link("SDMMC/Out", "/tmp");
+    // A folder that can be read but not searched stops only an unprivileged user.
+    std::string strAs;
+    ::chmod(image.Host("SDMMC/Locked").c_str(), strXml == "Locked" ? 0644 : 0755);
+    if (strXml == "Locked" && ::geteuid() == 0) {
+      RunShell("chmod 0755 " + image.Root() + " && chown -R nobody:nogroup " + image.Root());
+      strAs = "setpriv --reuid=nobody --regid=nogroup --clear-groups ";
+    }
     const std::string strEntry =
         R"(<R><P Count="1" Src1="\SDMMC\)" + strXml + R"(" Dst1="\ResidentFlash"/></R>)";
     if (!strXml.empty())
       image.File("SDMMC/Recovery/Path.xml", strXml[0] == '<' ? strXml : strEntry);
-    CSimRun run = RunSimulator({"--image", image.Root(), "--tap", "yes"});
+    CSimRun run =
+        strAs.empty()
+            ? RunSimulator({"--image", image.Root(), "--tap", "yes"})
+            : RunShell(strAs + ORVANE_BIN_DIR "/orvane-sim --tap yes --image " + image.Root());
+    ::chmod(image.Host("SDMMC/Locked").c_str(), 0755);
     EXPECT_EQ(run.nStatus, nStatus) << run.strErr;
     std::string strLines;  // the simulator's own lines go to standard error too
     for (const std::string& line : Lines(run.strErr))

@@ -16,6 +16,7 @@ struct CDeleteCase {
   std::wstring strPath;
   std::vector<std::string> lines;
   std::function<void(CTree&)> fnExpect;  // from the tree before
+  std::string strErrors = "";            // standard error
   std::wstring strStayed = L"";          // the first entry that stayed: "CODE PATH"
 };
 
@@ -58,7 +59,7 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        L"\\SDMMC",
        {"dele null:\\SDMMC\r\n"},
        nullptr,
-       L"5 \\SDMMC"},
+       "orvane-recovery: cannot remove \\SDMMC: Access is denied. (code 5)\n", L"5 \\SDMMC"},
       {"a missing path: only the null line",
        nullptr,
        L"\\SDMMC\\Nope",
@@ -77,7 +78,25 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        L"\\SDMMC\\App",
        {"dele main:\\SDMMC\\App\\maps\r\n", "dele main:\\SDMMC\\App\r\n"},
        [](CTree& t) { Gone(t, L"\\SDMMC\\App\\maps"); },
+       "orvane-recovery: cannot delete \\SDMMC\\App\\HELD.EXE: The process cannot access the "
+       "file because it is being used by another process. (code 32)\n",
        L"32 \\SDMMC\\App\\HELD.EXE"},
+      {"an entry that cannot be examined stays, and is said",
+       [](CWorld& w) {
+         w.m_image.File("SDMMC/E/bad.bin", "b");
+         w.m_dev.Fail(EOp::kExamine, ERROR_GEN_FAILURE, 1, false, L"bad.bin");
+       },
+       L"\\SDMMC\\E",
+       {"dele null:\\SDMMC\\E\r\n"},
+       nullptr,
+       "orvane-recovery: cannot examine \\SDMMC\\E\\bad.bin: A device attached to the system is "
+       "not functioning. (code 31)\n",
+       L"31 \\SDMMC\\E\\bad.bin"},
+      {"control characters in a name are shown escaped, never forging a line",
+       [](CWorld& w) { w.m_image.File("SDMMC/C/n\n\x1B[2J\t\x7F\xC2\x85\r/x", "x"); },
+       L"\\SDMMC\\C",
+       {"dele main:\\SDMMC\\C\\n\\x0A\\x1B[2J\\x09\\x7F\\x85\\x0D\r\n", "dele main:\\SDMMC\\C\r\n"},
+       [](CTree& t) { Gone(t, L"\\SDMMC\\C"); }},
       {"a path of 260 characters is passed by, never cut short",
        [](CWorld& w) {
          w.m_image.File("SDMMC/L/" + NameForLength(MAX_PATH), "long");
@@ -86,6 +105,8 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
        L"\\SDMMC\\L",
        {"dele main:\\SDMMC\\L\r\n"},
        [](CTree& t) { t.erase(L"\\SDMMC\\L\\" + Utf8ToWide(NameForLength(MAX_PATH - 1))); },
+       "orvane-recovery: cannot delete \\SDMMC\\L\\" + NameForLength(MAX_PATH) +
+           ": The filename or extension is too long. (code 206)\n",
        L"206 \\SDMMC\\L\\" + Utf8ToWide(NameForLength(MAX_PATH))},
       {"links go as links, what they name stays",
        [&](CWorld& w) {
@@ -105,8 +126,10 @@ TEST(DeleteTree, RemovesDepthFirstKeepingVolumeRootsAndWhatCannotGo) {
     if (c.fnExpect) c.fnExpect(expected);
     CHandleWatch handles;
     CDiagCapture diag;
+    ::testing::internal::CaptureStderr();
     CDeleteFailure failure;
     EXPECT_EQ(DeleteTree(c.strPath.c_str(), &failure), c.strStayed.empty());
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.strErrors);
     EXPECT_EQ(
         failure.dwError ? std::to_wstring(failure.dwError) + L" " + failure.strPath.Str() : L"",
         c.strStayed);

@@ -19,7 +19,7 @@ TEST(KillProcessByName, TerminatesOnlyTheFirstMatchAndTellsOnlyAnEnd) {
   struct {
     const char* pszName;
     const wchar_t* pszAsked;
-    int nFault;  // 0 none, 1 the first will not die, 2 cannot be opened
+    int nFault;  // 0 none, 1 the first will not die, 2 cannot be opened, 3 a name with a suffix
     std::vector<std::string> lines;
     std::vector<bool> alive;  // the program of the lower pid, then the other
   } cases[] = {
@@ -32,13 +32,20 @@ TEST(KillProcessByName, TerminatesOnlyTheFirstMatchAndTellsOnlyAnEnd) {
       {"a library of the same stem", L"navi.dll", 0, {}, {true, true}},
       {"one that will not die: no line, the next left alone", L"NAVI.EXE", 1, {}, {true, true}},
       {"one that cannot be opened", L"NAVI.EXE", 2, {}, {true, true}},
+      {"a file really named \"... (deleted)\": by that name",
+       L"navi.exe (deleted)",
+       3,
+       {"terminate navi.exe (deleted) ok\r\n"},
+       {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.pszName);
     CWorld world;
     // Pids wrap, and other tests may set the next one, so the order is read, not assumed.
     CProgram* pFirst = &world.Run("ResidentFlash/A/NAVI.EXE");
-    CProgram* pSecond = &world.Run("SDMMC/B/navi.exe");
+    CProgram* pSecond =
+        &world.Run(c.nFault == 3 ? "SDMMC/B/navi.exe (deleted)" : "SDMMC/B/navi.exe");
+    const CProgram* pNamed = pSecond;
     if (pSecond->Pid() < pFirst->Pid()) std::swap(pFirst, pSecond);
     if (c.nFault == 1) world.m_dev.Immortal(pFirst->Pid());
     if (c.nFault == 2) world.m_dev.Fail(EOp::kOpenProcess, ERROR_ACCESS_DENIED);
@@ -46,7 +53,8 @@ TEST(KillProcessByName, TerminatesOnlyTheFirstMatchAndTellsOnlyAnEnd) {
     CDiagCapture diag;
     KillProcessByName(c.pszAsked);
     EXPECT_EQ(diag.Lines(), c.lines);
-    EXPECT_EQ((std::vector<bool>{pFirst->Alive(), pSecond->Alive()}), c.alive);
+    EXPECT_EQ((std::vector<bool>{pFirst->Alive(), pSecond->Alive()}),
+              (c.nFault == 3 ? std::vector<bool>{pFirst != pNamed, pSecond != pNamed} : c.alive));
     EXPECT_EQ(handles.Leaked(), std::vector<UINT_PTR>{});
   }
 }

@@ -103,6 +103,17 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        Later(L"\\SDMMC\\Backup\\Navi", L"\\SDMMC\\OrvaneData\\AppData\\n"), "", kRefused, kKeep},
       {"the data folder as a source", EProgram::kRuns, kFiles, nullptr,
        Later(L"\\SDMMC\\OrvaneData\\appdata", L"\\ResidentFlash\\Voice"), "", kRefused, kKeep},
+      {"a source that reaches the flash through a link", EProgram::kRuns,
+       kFiles + " SDMMC/Alias=>../ResidentFlash", nullptr,
+       Later(L"\\SDMMC\\Alias", L"\\SDMMC\\Restored"), "", kRefused, kKeep},
+      {"a destination in the source reached through a link", EProgram::kRuns,
+       kFiles + " SDMMC/Voice=>Backup/Voice", nullptr,
+       Later(L"\\SDMMC\\Voice", L"\\SDMMC\\Backup\\Voice\\x\\y"), "", kRefused, kKeep},
+      {"the data folder reached through a link", EProgram::kRuns,
+       kFiles + " SDMMC/Data=>OrvaneData/AppData", nullptr,
+       Later(L"\\SDMMC\\Backup\\Voice", L"\\SDMMC\\Data\\x"), "", kRefused, kKeep},
+      {"a destination outside the device's volumes", EProgram::kRuns, kFiles + " etc/passwd=p",
+       nullptr, Later(L"\\SDMMC\\Backup\\Voice", L"\\etc"), "", kRefused, kKeep},
       {"a \"..\" component, never resolved", EProgram::kRuns, kFiles, nullptr,
        Later(L"\\SDMMC\\x\\..\\ResidentFlash", L"\\ResidentFlash\\Voice"), "", kRefused, kKeep},
       {"no entry at all: nothing to restore from", EProgram::kRuns, "ResidentFlash/keep.bin=k",
@@ -117,6 +128,18 @@ TEST(RecoveryRun, SucceedsOnlyWhenEveryEntryWasRestoredCompletely) {
        EProgram::kNone, "SDMMC/Backup/Navi/d/b.txt=b ResidentFlash/keep.bin=k" + kData,
        [](CFaultDevice& dev) { dev.Fail(EOp::kList, ERROR_GEN_FAILURE, 1, false, L"Navi\\d"); },
        kNavi, "", "not restored, 0 of 0, error 31", kKeep},
+      {"a source whose first entry cannot be examined: nothing touched", EProgram::kRuns, kFiles,
+       [](CFaultDevice& dev) { dev.Fail(EOp::kExamine, ERROR_GEN_FAILURE, 1, false, L"a.txt"); },
+       kNavi, "", "not restored, no source, 0 of 0, error 31", kKeep},
+      {"an entry that cannot be examined when counted, then when copied: the run fails with its "
+       "code",
+       EProgram::kNone, "SDMMC/Backup/Navi/d/b.txt=b" + kData,
+       [](CFaultDevice& dev) { dev.Fail(EOp::kExamine, ERROR_GEN_FAILURE, 1, false, L"b.txt"); },
+       kNavi, "", "not restored, 0 of 0, error 31", kKeep},
+      {"", EProgram::kNone, "SDMMC/Backup/Navi/d/b.txt=b" + kData,
+       [](CFaultDevice& dev) { dev.Fail(EOp::kExamine, ERROR_GEN_FAILURE, 2, false, L"b.txt"); },
+       kNavi, kFlashWasEmpty, "not restored, 0 of 1, error 31",
+       "ResidentFlash/Navi/ ResidentFlash/Navi/d/"},
       {"a flush of a destination that fails: the data folder kept, the run failed with its code",
        EProgram::kNone, "SDMMC/Backup/Navi/a.txt=a SDMMC/Backup/Voice/v.txt=v" + kData,
        [](CFaultDevice& dev) { dev.Fail(EOp::kFlush, ERROR_GEN_FAILURE, 1, false, L"Voice"); },
@@ -262,10 +285,10 @@ TEST(RecoveryRun, CountsAreThirtyTwoBit) {
     ::close(::open(strFile.c_str(), O_CREAT | O_WRONLY, 0644));
   }
   world.m_image.Lay(kData);
-  // The last folder is emptied after it was counted.
+  // The last folder is emptied after it was counted: the entry fails with 2, not 0.
   world.m_dev.Fail(EOp::kList, ERROR_NO_MORE_FILES, 2, false, L"Navi\\d65");
   CRun run = RunOnce(world, kNavi);
-  EXPECT_EQ(Describe(run), "not restored, 65000 of 65537");
+  EXPECT_EQ(Describe(run), "not restored, 65000 of 65537, error 2");
   EXPECT_EQ(run.nBarMaximum, 65535);
   EXPECT_EQ(world.m_image.Snapshot().count(L"\\SDMMC\\OrvaneData\\AppData\\settings.ini"), 1u);
 }

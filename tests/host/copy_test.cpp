@@ -7,12 +7,15 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/inotify.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include "platform/cstring.h"
 #include "platform/files.h"
 #include "platform/host/device/device.h"
+#include "platform/host/device/unique_fd.h"
 #include "tests/support/image.h"
 #include "tests/support/volume.h"
 
@@ -102,6 +105,11 @@ TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationA
   ASSERT_EQ(::link(image.Host("Src/a").c_str(), image.Host("Dst/hard").c_str()), 0);
   image.File("Src/big", Pattern(2 << 20));
   image.File("Dst/old", "old", 0640);
+  // A socket is refused from its type: opening one would fail otherwise (and a device node act).
+  sockaddr_un addr{.sun_family = AF_UNIX, .sun_path = {}};
+  image.Host("Src/sock").copy(addr.sun_path, sizeof addr.sun_path - 1);
+  CUniqueFd fdSocket(::socket(AF_UNIX, SOCK_STREAM, 0));
+  ASSERT_EQ(::bind(fdSocket.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   const CTree before = image.Snapshot();
   const std::tuple<const wchar_t*, const wchar_t*, DWORD> cases[] = {
       {L"\\Src\\a", L"\\Src\\a", ERROR_SHARING_VIOLATION},
@@ -110,6 +118,7 @@ TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationA
       {L"\\Src\\a", L"\\Dst\\hard", ERROR_SHARING_VIOLATION},
       {L"\\Src\\big", L"\\Dst\\old", ERROR_DISK_FULL},
       {L"\\Src\\big", L"\\Dst\\new", ERROR_DISK_FULL},
+      {L"\\Src\\sock", L"\\Dst\\new", ERROR_ACCESS_DENIED},
   };
   {
     CFileSizeLimit limit(1 << 20);

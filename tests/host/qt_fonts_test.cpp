@@ -6,8 +6,10 @@
 #include <string>
 #include <tuple>
 
+#include "platform/afxwin.h"
 #include "platform/host/qt/fonts.h"
 #include "tests/support/qt_fixture.h"
+#include "ui/auto_font.h"
 
 namespace {
 
@@ -35,6 +37,17 @@ TEST_F(QtFonts, FaceCellHeightAndWeightAreMet) {
     EXPECT_EQ(std::make_tuple(info.family(), nGot, info.bold()),
               std::make_tuple(family, nPixels, bBold));
     EXPECT_TRUE(::DeleteObject(hFont));
+  }
+  {  // A face of 32 characters is cut to 31 and the terminator by each maker of fonts.
+    const std::wstring str32(32, L'F');
+    CAutoFont bold;
+    bold.Create(str32.c_str(), 20);
+    CFont point, made;
+    point.CreatePointFont(100, str32.c_str());
+    const LOGFONTW lf = MakeLogFont(str32.c_str(), 20, 0);
+    made.CreateFontIndirect(&lf);
+    for (HFONT hFont : {bold.GetHandle(), point.GetSafeHandle(), made.GetSafeHandle()})
+      EXPECT_EQ(Backend().Gdi().FontOf(hFont)->family(), QString(31, 'F'));
   }
   EXPECT_EQ(Backend().Gdi().LiveObjects(), 0u);
 }

@@ -1,5 +1,7 @@
 #include "tests/support/fault_device.h"
 
+#include <algorithm>
+
 #include "platform/kernel.h"
 
 namespace {
@@ -7,7 +9,7 @@ namespace {
 const wchar_t* const kOpNames[] = {L"List",         L"GetAttributes", L"SetAttributes",
                                    L"CreateFolder", L"CopyFile",      L"DeleteFile",
                                    L"RemoveFolder", L"ReadFile",      L"ReplaceFile",
-                                   L"OpenProcess",  L"Flush"};
+                                   L"OpenProcess",  L"Flush",         L"Examine"};
 
 thread_local size_t t_nLogged = 0;  // this thread's last line in the log
 
@@ -23,14 +25,17 @@ class CImmortalProcess : public CProcessObject {
   }
 };
 
+// The entries with their hidden bit; an entry whose examination fails (INVALID_FILE_ATTRIBUTES
+// for its bit, the last error set) ends the listing there.
 class CHidingListing : public IFolderListing {
  public:
   CHidingListing(std::unique_ptr<IFolderListing> inner, std::function<DWORD(const wchar_t*)> bit)
       : m_inner(std::move(inner)), m_fnBit(std::move(bit)) {}
   bool Next(WIN32_FIND_DATAW& data) override {
     if (!m_inner->Next(data)) return false;
-    data.dwFileAttributes |= m_fnBit(data.cFileName);
-    return true;
+    const DWORD dwBit = m_fnBit(data.cFileName);
+    data.dwFileAttributes |= dwBit;
+    return dwBit != INVALID_FILE_ATTRIBUTES;
   }
   void TypesOnly() override { m_inner->TypesOnly(); }
 
@@ -117,8 +122,9 @@ BOOL CFaultDevice::ListFolder(const std::wstring& strFolder,
                               std::vector<WIN32_FIND_DATAW>& entries) {
   std::unique_ptr<IFolderListing> listing = OpenListing(strFolder);
   entries.clear();
+  SetLastError(ERROR_NO_MORE_FILES);
   for (WIN32_FIND_DATAW data; listing && listing->Next(data);) entries.push_back(data);
-  return listing != nullptr;
+  return listing && GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 std::unique_ptr<IFolderListing> CFaultDevice::OpenListing(const std::wstring& strFolder) {
@@ -126,7 +132,15 @@ std::unique_ptr<IFolderListing> CFaultDevice::OpenListing(const std::wstring& st
   std::unique_ptr<IFolderListing> inner = m_device.OpenListing(strFolder);
   if (!Done(inner != nullptr)) return nullptr;
   return std::make_unique<CHidingListing>(std::move(inner), [this, strFolder](const wchar_t* psz) {
-    return HiddenBit(strFolder + L"\\" + psz);
+    const std::wstring strPath = strFolder + L"\\" + psz;
+    // Logged only where examinations can fail: every listed entry would crowd the log.
+    const bool bExamined = Locked([&] {
+      return std::any_of(m_faults.begin(), m_faults.end(),
+                         [](const CFault& f) { return f.eOp == EOp::kExamine; });
+    });
+    if (bExamined && Injected(EOp::kExamine, strPath, strPath, false))
+      return INVALID_FILE_ATTRIBUTES;
+    return HiddenBit(strPath);
   });
 }
 

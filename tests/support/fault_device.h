@@ -23,7 +23,8 @@ enum class EOp {
   kReadFile,
   kReplaceFile,
   kOpenProcess,
-  kFlush
+  kFlush,
+  kExamine  // an entry of a listing, by its path: the listing stops there with the code
 };
 
 class CFaultDevice : public IDeviceBackend {
@@ -64,6 +65,10 @@ class CFaultDevice : public IDeviceBackend {
   BOOL ReadWholeFile(const std::wstring& strPath, std::string& bytes) override;
   BOOL ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) override;
   BOOL FlushFileSystem(const std::wstring& strPath) override;
+  BOOL FolderChain(const std::wstring& strPath, bool bChange,
+                   std::vector<CFileId>& chain) override {
+    return m_device.FolderChain(strPath, bChange, chain);
+  }
   std::wstring ModuleFileName() override { return m_device.ModuleFileName(); }
   std::vector<CProcessInfo> SnapshotProcesses() override;
   std::shared_ptr<CProcessObject> OpenProcess(DWORD dwPid) override;

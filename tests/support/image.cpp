@@ -102,6 +102,8 @@ void CTempImage::Lay(const std::string& strEntries) const {
                                bool bFolder, bool bReadOnly) {
     if (bFolder)
       Folder(strRel, bReadOnly ? 0555 : 0755);
+    else if (strContents.starts_with('>'))
+      Link(strRel, strContents.substr(1));
     else
       File(strRel, strContents, bReadOnly ? 0444 : 0644);
   });
@@ -111,7 +113,9 @@ CTree Entries(const std::string& strEntries) {
   CTree tree;
   ForEachEntry(strEntries, [&](const std::string& strRel, const std::string& strContents,
                                bool bFolder, bool bReadOnly) {
-    tree[DevicePath(strRel)] = {Word(strRel, bFolder, bReadOnly), strContents};
+    tree[DevicePath(strRel)] = {
+        Word(strRel, bFolder, bReadOnly),
+        strContents.starts_with('>') ? "-> " + strContents.substr(1) : strContents};
   });
   return tree;
 }

@@ -44,8 +44,8 @@ class CTempImage {
   void Folder(const std::string& strRel, mode_t mode = 0755) const;
   void File(const std::string& strRel, const std::string& strContents, mode_t mode = 0644) const;
   void Link(const std::string& strRel, const std::string& strTarget) const;
-  // Entries written "path=contents" (a file) or "path/" (a folder), read-only with "!" after
-  // them, separated by spaces, paths relative with "/".
+  // Entries written "path=contents" (a file), "path/" (a folder) or "path=>target" (a link),
+  // read-only with "!" after them, separated by spaces, paths relative with "/".
   void Lay(const std::string& strEntries) const;
   // The whole tree, read from the host side without any device: folders 0x10 (the volume folders
   // ResidentFlash and SDMMC right under the root 0x110), files 0x80, links 0x80 with their

@@ -107,18 +107,6 @@ DWORD CopyContents(int fdIn, int fdOut, off_t nSize) {
   return ERROR_SUCCESS;
 }
 
-// The facts a copy uses, from a look-up made before the file was opened.
-struct stat StatOf(const struct statx& st) {
-  struct stat out {};
-  out.st_mode = st.stx_mode;
-  out.st_size = static_cast<off_t>(st.stx_size);
-  out.st_dev = makedev(st.stx_dev_major, st.stx_dev_minor);
-  out.st_ino = st.stx_ino;
-  out.st_atim = {st.stx_atime.tv_sec, st.stx_atime.tv_nsec};
-  out.st_mtim = {st.stx_mtime.tv_sec, st.stx_mtime.tv_nsec};
-  return out;
-}
-
 // Removes the temporary file of a failed write and reports the code of the failure.
 BOOL Abandon(int fdParent, const std::string& strTemp, DWORD dwError) {
   ::unlinkat(fdParent, strTemp.c_str(), 0);
@@ -142,20 +130,24 @@ int CHostDevice::CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError) 
   return -1;
 }
 
-int CHostDevice::OpenSource(const CDevicePath& source, struct stat& listed, DWORD& dwError) {
-  // A plain file just listed is opened where it was listed; anything else (a link to follow, a
-  // name not listed a moment ago) through its path.
-  const CFact* fact = HostFacts::Find(m_nFactsOwner, source);
-  if (fact && fact->bExists && S_ISREG(fact->st.stx_mode)) {
-    int fd = ::openat(fact->Parent(), fact->strName.c_str(),
-                      O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-      listed = StatOf(fact->st);
-      return fd;
-    }
+int CHostDevice::OpenSource(const CDevicePath& source, struct stat& st, DWORD& dwError) {
+  // Always through its path from the image root, never in the folder where it was listed: that
+  // folder may have left the image since, and reads are confined as writes are. Judged by its
+  // type before it is opened: opening a device node or a FIFO can block or act.
+  CUniqueFd fdPath(m_pImage->Open(source, O_PATH, 0, EResolve::Read, dwError));
+  if (!fdPath.IsValid()) return -1;
+  if (::fstat(fdPath.Get(), &st) != 0) {
+    dwError = Win32FromErrno(errno);
+    return -1;
   }
-  listed.st_mode = 0;
-  return m_pImage->Open(source, O_RDONLY | O_NONBLOCK, 0, EResolve::Read, dwError);
+  if (!S_ISREG(st.st_mode)) {
+    dwError = ERROR_ACCESS_DENIED;
+    return -1;
+  }
+  const std::string strReopen = "/proc/self/fd/" + std::to_string(fdPath.Get());
+  const int fd = ::open(strReopen.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) dwError = Win32FromErrno(errno);
+  return fd;
 }
 
 BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& strDest,
@@ -173,12 +165,6 @@ BOOL CHostDevice::CopyFile(const std::wstring& strSource, const std::wstring& st
     const CFact* dst = Lookup(dest, dwError);
     if (!dst) return Fail(dwError);
     if (dst->IsRoot()) return Fail(ERROR_ACCESS_DENIED);
-    // A source just listed as a plain file is copied to a new name by what the listing found;
-    // otherwise by what was opened, which also tells a copy onto itself.
-    if (!S_ISREG(src.st_mode) || dst->bExists) {
-      if (::fstat(fdSrc.Get(), &src) != 0) return Fail(Win32FromErrno(errno));
-      if (!S_ISREG(src.st_mode)) return Fail(ERROR_ACCESS_DENIED);
-    }
     if (!dst->bExists) {
       bool bAppeared = false;
       const BOOL bOk = CopyToNew(fdSrc.Get(), src, dest, bFailIfExists, bAppeared);

@@ -119,8 +119,9 @@ BOOL CHostDevice::ListFolder(const std::wstring& strFolder,
   if (!listing) return FALSE;
   entries.clear();
   WIN32_FIND_DATAW data;
+  SetLastError(ERROR_NO_MORE_FILES);
   while (listing->Next(data)) entries.push_back(data);
-  return TRUE;
+  return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
 DWORD CHostDevice::GetAttributes(const std::wstring& strPath) {

@@ -57,6 +57,7 @@ class CHostDevice : public IDeviceBackend {
   BOOL ReadWholeFile(const std::wstring& strPath, std::string& bytes) override;
   BOOL ReplaceFileContents(const std::wstring& strPath, const std::string& bytes) override;
   BOOL FlushFileSystem(const std::wstring& strPath) override;
+  BOOL FolderChain(const std::wstring& strPath, bool bChange, std::vector<CFileId>& chain) override;
   std::wstring ModuleFileName() override;
   std::vector<CProcessInfo> SnapshotProcesses() override;
   std::shared_ptr<CProcessObject> OpenProcess(DWORD dwPid) override;
@@ -72,9 +73,9 @@ class CHostDevice : public IDeviceBackend {
   // when the path climbs out or the folder holding it cannot be reached; a missing name is a
   // fact too.
   const CFact* Lookup(const CDevicePath& path, DWORD& dwError);
-  // The source of a copy opened for reading, through the folder it was just listed in when it
-  // was, with what the listing found in listed (st_mode 0 otherwise); -1 with the code.
-  int OpenSource(const CDevicePath& source, struct stat& listed, DWORD& dwError);
+  // The source of a copy opened for reading, resolved from the image root, with its facts in st;
+  // -1 with the code (5 for anything but a plain file, which is never opened).
+  int OpenSource(const CDevicePath& source, struct stat& st, DWORD& dwError);
   // A copy to a missing destination, made under its name; bAppeared when one was made by others
   // meanwhile and the copy may go over it. A failure removes what it made.
   BOOL CopyToNew(int fdSrc, const struct stat& src, const CDevicePath& dst, BOOL bFailIfExists,

@@ -104,15 +104,24 @@ bool CHostListing::Next(WIN32_FIND_DATAW& data) {
       return true;
     }
     CFact fact;
-    DWORD dwIgnored = 0;
-    if (!m_pImage->Stat(m_fd->Get(), name, fact.st, dwIgnored)) continue;  // gone meanwhile
+    DWORD dwError = 0;
+    const bool bStat = m_pImage->Stat(m_fd->Get(), name, fact.st, dwError);
+    if (!bStat && dwError == ERROR_FILE_NOT_FOUND) continue;  // gone meanwhile
     data = WIN32_FIND_DATAW{};
+    const std::wstring wide = HostNameToWide(name);
+    size_t n = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
+    std::wmemcpy(data.cFileName, wide.c_str(), n);
+    data.cFileName[n] = L'\0';
+    if (!bStat) {
+      // Any other failure hides what the entry holds: the walk must not pass it over.
+      SetLastError(dwError);
+      return false;
+    }
     data.dwFileAttributes = m_pImage->WordOf(m_fd->Get(), name, fact.st);
     data.ftLastWriteTime = FileTimeOf(fact.st.stx_mtime);
     data.ftLastAccessTime = FileTimeOf(fact.st.stx_atime);
     data.nFileSizeHigh = static_cast<DWORD>(fact.st.stx_size >> 32);
     data.nFileSizeLow = static_cast<DWORD>(fact.st.stx_size & 0xFFFFFFFF);
-    SetName(data, name);
     // The caller's next calls name the entry by its folder's path and the listed name.
     fact.pFolder = m_pFolder;
     fact.fdParent = m_fd;

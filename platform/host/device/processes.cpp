@@ -32,11 +32,18 @@ std::string ProgramFileOf(pid_t pid, int fdProc = -1) {
   ssize_t n = ::readlinkat(fdProc >= 0 ? fdProc : AT_FDCWD, link.c_str(), buf, sizeof buf - 1);
   if (n <= 0) return {};
   std::string path(buf, static_cast<size_t>(n));
-  // A program file replaced or deleted while it runs is still the process's program file.
+  // A program file replaced or deleted while it runs is still the process's program file; a file
+  // really named so is the one the link names.
   const std::string kDeleted = " (deleted)";
   if (path.size() > kDeleted.size() &&
-      path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
-    path.resize(path.size() - kDeleted.size());
+      path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+    struct stat exe {};
+    struct stat named {};
+    const bool bNamedSo = ::fstatat(fdProc >= 0 ? fdProc : AT_FDCWD, link.c_str(), &exe, 0) == 0 &&
+                          ::stat(path.c_str(), &named) == 0 && exe.st_dev == named.st_dev &&
+                          exe.st_ino == named.st_ino;
+    if (!bNamedSo) path.resize(path.size() - kDeleted.size());
+  }
   return path;
 }
 

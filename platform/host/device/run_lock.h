@@ -5,5 +5,6 @@
 #include <string>
 
 // Takes the lock on the host folder strRoot for the rest of the process. False with the reason
-// when another process holds it; true also when the folder cannot be opened (nothing to guard).
+// when another process holds it; true also when the folder cannot be opened (nothing to guard),
+// with why in strError, for the person to hear before anything else goes wrong.
 bool LockDeviceRoot(const std::string& strRoot, std::string& strError);

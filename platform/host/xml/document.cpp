@@ -1,6 +1,11 @@
 #include "platform/host/xml/document.h"
 
-#include <cstring>
+#include <libxml/parser.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlsave.h>
+
+#include <climits>
+#include <mutex>
 
 #include "platform/cstring.h"
 #include "platform/device_backend.h"
@@ -10,159 +15,73 @@ namespace {
 
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
 
-// Comments, processing instructions, the declaration and the doctype are kept so that the
-// write-back keeps them. White-space-only text is kept too, but never shown as a child: the file
-// is written back in its own layout, and the size of what is written stays that of what was
-// read (re-indenting a deeply nested file would grow it without bound). No end-of-line
-// conversion, so CR LF files stay CR LF. pugixml expands only the predefined entities and
-// character references: no DTD and no external entity is ever read.
-constexpr unsigned kParseFlags =
-    pugi::parse_cdata | pugi::parse_escapes | pugi::parse_wconv_attribute | pugi::parse_comments |
-    pugi::parse_pi | pugi::parse_declaration | pugi::parse_doctype | pugi::parse_ws_pcdata;
+// Entities declared in the document are expanded; no DTD is loaded, nothing from the network,
+// and libxml2's limits on entity expansion and depth stay on (no XML_PARSE_HUGE). Without
+// XML_PARSE_RECOVER the first well-formedness error ends the parse without a document.
+constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET;
+
+// What went wrong in the parse running on this thread: the first warning or error.
+struct CParseTrouble {
+  bool bSeen = false;
+  std::wstring strReason;
+  long nFilePos = -1;
+};
+thread_local CParseTrouble* t_pTrouble = nullptr;
+
+void Note(const char* pszReason, xmlParserCtxt* pCtxt) {
+  if (!t_pTrouble || t_pTrouble->bSeen) return;
+  std::string strReason = pszReason ? pszReason : "error";
+  while (!strReason.empty() && (strReason.back() == '\n' || strReason.back() == ' '))
+    strReason.pop_back();
+  t_pTrouble->bSeen = true;
+  t_pTrouble->strReason = Utf8ToWide(strReason);
+  t_pTrouble->nFilePos = pCtxt ? xmlByteConsumed(pCtxt) : -1;
+}
+
+// Every warning and error of the parser counts: a warning is how libxml2 tells of an entity it
+// did not define or an external one it did not load, and either would read the file differently
+// from what it says. Namespaces are not XML 1.0 and are not judged.
+void OnError(void* pData, xmlError* pError) {
+  if (!pError || pError->domain == XML_FROM_NAMESPACE) return;
+  Note(pError->message, static_cast<xmlParserCtxt*>(pData));
+}
+
+// The only loader of external entities and DTDs: it loads none, and the document asking is refused.
+xmlParserInput* NoExternalEntity(const char* pszUrl, const char*, xmlParserCtxt* pCtxt) {
+  Note(("an external entity (" + std::string(pszUrl ? pszUrl : "") + ")").c_str(), pCtxt);
+  return nullptr;
+}
+
+void InitLibxml2() {
+  static std::once_flag s_once;
+  std::call_once(s_once, [] {
+    xmlInitParser();
+    xmlSetExternalEntityLoader(&NoExternalEntity);
+  });
+}
 
 HRESULT HResultFromLastError() {
   DWORD dwErr = GetLastError();
   return dwErr == ERROR_SUCCESS ? E_FAIL : static_cast<HRESULT>(0x80070000u | (dwErr & 0xFFFFu));
 }
 
-bool IsBlankText(pugi::xml_node node) {
-  if (node.type() != pugi::node_pcdata) return false;
-  for (const char* p = node.value(); *p; ++p)
+bool IsBlankText(const xmlNode* pNode) {
+  if (pNode->type != XML_TEXT_NODE || !pNode->content) return false;
+  for (const xmlChar* p = pNode->content; *p; ++p)
     if (*p != ' ' && *p != '\t' && *p != '\r' && *p != '\n') return false;
   return true;
 }
-
-// The second top-level element, which no XML document has; null when there is none.
-pugi::xml_node SecondTopLevelElement(const pugi::xml_document& doc) {
-  int n = 0;
-  for (pugi::xml_node node : doc.children())
-    if (node.type() == pugi::node_element && ++n == 2) return node;
-  return {};
-}
-
-bool IsWriteEncoding(pugi::xml_encoding encoding) {
-  switch (encoding) {
-    case pugi::encoding_utf8:
-    case pugi::encoding_utf16_le:
-    case pugi::encoding_utf16_be:
-    case pugi::encoding_utf32_le:
-    case pugi::encoding_utf32_be:
-    case pugi::encoding_latin1:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// ASCII text in the file's encoding.
-std::string Encoded(const char* pszAscii, pugi::xml_encoding encoding) {
-  std::string out;
-  for (const char* p = pszAscii; *p; ++p) {
-    switch (encoding) {
-      case pugi::encoding_utf16_le:
-        out += {*p, '\0'};
-        break;
-      case pugi::encoding_utf16_be:
-        out += {'\0', *p};
-        break;
-      case pugi::encoding_utf32_le:
-        out += {*p, '\0', '\0', '\0'};
-        break;
-      case pugi::encoding_utf32_be:
-        out += {'\0', '\0', '\0', *p};
-        break;
-      default:
-        out += *p;
-    }
-  }
-  return out;
-}
-
-std::string ByteOrderMark(pugi::xml_encoding encoding) {
-  switch (encoding) {
-    case pugi::encoding_utf8:
-      return "\xEF\xBB\xBF";
-    case pugi::encoding_utf16_le:
-      return "\xFF\xFE";
-    case pugi::encoding_utf16_be:
-      return "\xFE\xFF";
-    case pugi::encoding_utf32_le:
-      return std::string("\xFF\xFE\0\0", 4);
-    case pugi::encoding_utf32_be:
-      return std::string("\0\0\xFE\xFF", 4);
-    default:
-      return std::string();
-  }
-}
-
-bool SameNode(pugi::xml_node a, pugi::xml_node b) {
-  if (a.type() != b.type() || std::strcmp(a.name(), b.name()) != 0 ||
-      std::strcmp(a.value(), b.value()) != 0)
-    return false;
-  pugi::xml_attribute x = a.first_attribute();
-  pugi::xml_attribute y = b.first_attribute();
-  for (; x && y; x = x.next_attribute(), y = y.next_attribute())
-    if (std::strcmp(x.name(), y.name()) != 0 || std::strcmp(x.value(), y.value()) != 0)
-      return false;
-  return !x && !y;
-}
-
-// Node by node in document order, without recursion (a file may nest deeply). Equal nodes
-// with the same "has a first child" and "has a next sibling" at every step make equal trees.
-bool SameTree(pugi::xml_node a, pugi::xml_node b) {
-  const pugi::xml_node rootA = a;
-  while (a && b) {
-    if (!SameNode(a, b) || !a.first_child() != !b.first_child() ||
-        !a.next_sibling() != !b.next_sibling())
-      return false;
-    if (a.first_child()) {
-      a = a.first_child();
-      b = b.first_child();
-      continue;
-    }
-    while (a != rootA && !a.next_sibling()) {
-      a = a.parent();
-      b = b.parent();
-    }
-    if (a == rootA) return true;
-    a = a.next_sibling();
-    b = b.next_sibling();
-  }
-  return !a && !b;
-}
-
-class CStringWriter : public pugi::xml_writer {
- public:
-  explicit CStringWriter(std::string& bytes) : m_bytes(bytes) {}
-  void write(const void* pData, size_t nSize) override {
-    m_bytes.append(static_cast<const char*>(pData), nSize);
-  }
-
- private:
-  std::string& m_bytes;
-};
 
 }  // namespace
 
 void CHostXmlDocument::Clear() {
   m_arrChildren.clear();
   m_pElement.reset();
-  m_doc.reset();
-  m_encoding = pugi::encoding_utf8;
-  m_bBom = false;
-  m_bCrLf = false;
+  m_pDoc.reset();
   m_parseError = {};
+  m_bCrLf = false;
 }
 
-// How pugixml's outcome maps onto the device DOM's:
-// - the file cannot be read (missing, a folder, unreadable): the load call fails, with the
-//   device error as the code; so does a parse that runs out of memory (status_out_of_memory,
-//   status_internal_error; the file statuses cannot occur, the bytes come from the device);
-// - status_no_document_element (an empty file, only a declaration or comments): the file loads
-//   and parses but the document has no root element;
-// - every syntax status (status_bad_*, status_end_element_mismatch, status_unrecognized_tag),
-//   and a second top-level element, which pugixml lets pass: the file loads but does not parse
-//   (S_FALSE, *pbParsed false); the partial tree is dropped.
 HRESULT CHostXmlDocument::Load(const std::wstring& strPath, bool* pbParsed) {
   Clear();
   if (pbParsed) *pbParsed = false;
@@ -170,42 +89,38 @@ HRESULT CHostXmlDocument::Load(const std::wstring& strPath, bool* pbParsed) {
   if (!pDevice) return E_FAIL;
   std::string bytes;
   if (!pDevice->ReadWholeFile(strPath, bytes)) return HResultFromLastError();
+  if (bytes.size() > INT_MAX) return E_OUTOFMEMORY;
 
-  pugi::xml_parse_result result = m_doc.load_buffer(bytes.data(), bytes.size(), kParseFlags);
-  switch (result.status) {
-    case pugi::status_ok:
-    case pugi::status_no_document_element:
-      break;
-    case pugi::status_out_of_memory:
-    case pugi::status_internal_error:
-    case pugi::status_file_not_found:
-    case pugi::status_io_error:
-      Clear();
-      return result.status == pugi::status_out_of_memory ? E_OUTOFMEMORY : E_FAIL;
-    default:
-      Clear();
-      m_parseError = {Utf8ToWide(result.description()), static_cast<long>(result.offset)};
-      return S_FALSE;
-  }
-  // pugixml accepts a second top-level element; no XML document has one.
-  if (pugi::xml_node second = SecondTopLevelElement(m_doc)) {
-    const long nFilePos = static_cast<long>(second.offset_debug());
+  InitLibxml2();
+  std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxt*)> pCtxt(xmlNewParserCtxt(),
+                                                                 &xmlFreeParserCtxt);
+  if (!pCtxt) return E_OUTOFMEMORY;
+  pCtxt->sax->serror = &OnError;  // instead of libxml2's lines on standard error
+  CParseTrouble trouble;
+  t_pTrouble = &trouble;
+  m_pDoc.reset(xmlCtxtReadMemory(pCtxt.get(), bytes.data(), static_cast<int>(bytes.size()), nullptr,
+                                 nullptr, kParseOptions));
+  t_pTrouble = nullptr;
+  const bool bOutOfMemory = pCtxt->errNo == XML_ERR_NO_MEMORY;
+  if (!m_pDoc || !pCtxt->wellFormed || trouble.bSeen) {
     Clear();
-    m_parseError = {L"a second root element", nFilePos};
+    if (bOutOfMemory) return E_OUTOFMEMORY;
+    // An empty file, or one of comments only, is a document without a root element.
+    if (pCtxt->errNo == XML_ERR_DOCUMENT_EMPTY) {
+      if (pbParsed) *pbParsed = true;
+      return S_OK;
+    }
+    m_parseError = {trouble.bSeen ? trouble.strReason : L"not well-formed", trouble.nFilePos};
     return S_FALSE;
   }
   if (pbParsed) *pbParsed = true;
+  m_bCrLf = bytes.find("\r\n") != std::string::npos;
 
-  m_encoding = IsWriteEncoding(result.encoding) ? result.encoding : pugi::encoding_utf8;
-  const std::string strBom = ByteOrderMark(m_encoding);
-  m_bBom = !strBom.empty() && bytes.compare(0, strBom.size(), strBom) == 0;
-  m_bCrLf = bytes.find(Encoded("\r\n", m_encoding)) != std::string::npos;
-
-  pugi::xml_node root = m_doc.document_element();
-  if (!root) return S_OK;
-  m_pElement = std::make_unique<CHostXmlNode>(root);
-  for (pugi::xml_node child : root.children())
-    if (!IsBlankText(child)) m_arrChildren.emplace_back(child);
+  xmlNode* pRoot = xmlDocGetRootElement(m_pDoc.get());
+  if (!pRoot) return S_OK;
+  m_pElement = std::make_unique<CHostXmlNode>(pRoot);
+  for (xmlNode* pChild = pRoot->children; pChild; pChild = pChild->next)
+    if (!IsBlankText(pChild)) m_arrChildren.emplace_back(pChild);
   return S_OK;
 }
 
@@ -218,15 +133,32 @@ const IXmlNode* CHostXmlDocument::Child(int nIndex) const {
   return &m_arrChildren[static_cast<size_t>(nIndex)];
 }
 
-void CHostXmlDocument::Serialise(std::string& bytes) const {
-  CStringWriter writer(bytes);
-  if (m_bBom) bytes += ByteOrderMark(m_encoding);
-  // The parser keeps no text outside the root element: each top-level node gets a line.
-  const std::string strEol = Encoded(m_bCrLf ? "\r\n" : "\n", m_encoding);
-  for (pugi::xml_node node : m_doc.children()) {
-    node.print(writer, PUGIXML_TEXT(""), pugi::format_raw, m_encoding);
-    bytes += strEol;
+bool CHostXmlDocument::Serialise(std::string& bytes) const {
+  // A file without a declaration is written without one, and then only UTF-8 needs none; a file
+  // whose declaration names no encoding is UTF-8 too, now said (libxml2 would write ASCII).
+  const bool bDeclared = m_pDoc->standalone != -1;
+  std::unique_ptr<xmlBuffer, void (*)(xmlBuffer*)> pBuffer(xmlBufferCreate(), &xmlBufferFree);
+  if (!pBuffer) return false;
+  xmlSaveCtxt* pSave =
+      xmlSaveToBuffer(pBuffer.get(), bDeclared && m_pDoc->encoding ? nullptr : "UTF-8",
+                      XML_SAVE_AS_XML | (bDeclared ? 0 : XML_SAVE_NO_DECL));
+  if (!pSave) return false;
+  const bool bSaved = xmlSaveDoc(pSave, m_pDoc.get()) >= 0;
+  if (xmlSaveClose(pSave) < 0 || !bSaved) return false;
+  bytes.assign(reinterpret_cast<const char*>(xmlBufferContent(pBuffer.get())),
+               static_cast<size_t>(xmlBufferLength(pBuffer.get())));
+  // A raw line feed in what libxml2 writes is a line end or one in text, which a reader takes as
+  // the same whether it follows a CR or not (a CR of its own it writes as "&#13;").
+  if (m_bCrLf && bytes.find('\0') == std::string::npos) {
+    std::string strCrLf;
+    strCrLf.reserve(bytes.size() + bytes.size() / 16);
+    for (char c : bytes) {
+      if (c == '\n') strCrLf += '\r';
+      strCrLf += c;
+    }
+    bytes.swap(strCrLf);
   }
+  return true;
 }
 
 HRESULT CHostXmlDocument::Save(const std::wstring& strPath) {
@@ -234,13 +166,9 @@ HRESULT CHostXmlDocument::Save(const std::wstring& strPath) {
   IDeviceBackend* pDevice = DeviceBackend();
   if (!pDevice) return E_FAIL;
   std::string bytes;
-  Serialise(bytes);
-  // What pugixml accepted it cannot always write back: text that the file's encoding cannot
-  // hold becomes '?', a name made of an invalid character comes out empty. Such bytes would
-  // replace a file that loads with one that loads differently or not at all: not written.
-  pugi::xml_document check;
-  if (check.load_buffer(bytes.data(), bytes.size(), kParseFlags).status != pugi::status_ok ||
-      !SameTree(m_doc, check))
-    return E_FAIL;
+  if (!Serialise(bytes)) return E_FAIL;
+  // The same bytes again would only cost the file its inode, owner and links.
+  std::string strOnDisk;
+  if (pDevice->ReadWholeFile(strPath, strOnDisk) && strOnDisk == bytes) return S_OK;
   return pDevice->ReplaceFileContents(strPath, bytes) ? S_OK : HResultFromLastError();
 }

@@ -1,9 +1,13 @@
-// The XML document service on pugixml. Files are read and written through the installed device
-// backend, so the same document serves the device image and the tests' in-memory device.
+// The XML document service on libxml2, a conforming XML 1.0 parser: a document that is not
+// well-formed is refused, entities declared in its own DTD are expanded within libxml2's bounds,
+// and nothing outside the file (external entity, external DTD, network) is ever loaded. Files are
+// read and written through the installed device backend, so the same document serves the device
+// image and the tests' devices.
 #pragma once
 
+#include <libxml/tree.h>
+
 #include <memory>
-#include <pugixml.hpp>
 #include <string>
 #include <vector>
 
@@ -13,29 +17,32 @@
 class CHostXmlDocument : public IXmlDocument {
  public:
   // A failure code when the file cannot be read or the parser runs out of memory; S_FALSE with
-  // *pbParsed false when it is not well-formed; S_OK with *pbParsed true otherwise, also for a
-  // document without a root element (DocumentElement() is then null).
+  // *pbParsed false when it is not a well-formed document libxml2 read without a warning (or it
+  // asks for an external entity); S_OK with *pbParsed true otherwise, also for a document without
+  // a root element (DocumentElement() is then null).
   HRESULT Load(const std::wstring& strPath, bool* pbParsed) override;
-  // pugixml's description and offset of the syntax error, or "a second root element" at it.
+  // libxml2's message and the byte where it stopped, or the reason it was refused.
   CXmlParseError ParseError() const override { return m_parseError; }
   const IXmlNode* DocumentElement() const override;
   int ChildCount() const override;
   const IXmlNode* Child(int nIndex) const override;
-  // Replaces the file in one step with the document in the encoding it was read in; E_FAIL
-  // without writing when no document with a root element is loaded, or when the bytes would
-  // not read back as the same document.
+  // Writes the document as libxml2 serialises it, in the encoding its declaration names (UTF-8
+  // without one; CR LF line ends kept in an encoding that is ASCII's), replacing the file in one
+  // step; a file that already holds exactly these bytes
+  // is left alone. E_FAIL without writing when no document with a root element is loaded.
   HRESULT Save(const std::wstring& strPath) override;
 
  private:
+  struct CFreeDoc {
+    void operator()(xmlDoc* pDoc) const { xmlFreeDoc(pDoc); }
+  };
   void Clear();
-  // The document's bytes: the nodes as parsed, so the file keeps its own layout.
-  void Serialise(std::string& bytes) const;
+  // The document's bytes; false when libxml2 cannot write it.
+  bool Serialise(std::string& bytes) const;
 
-  pugi::xml_document m_doc;
+  std::unique_ptr<xmlDoc, CFreeDoc> m_pDoc;
   std::unique_ptr<CHostXmlNode> m_pElement;  // null without a root element
   std::vector<CHostXmlNode> m_arrChildren;   // root's children without white-space-only text
-  pugi::xml_encoding m_encoding = pugi::encoding_utf8;
-  bool m_bBom = false;   // the file began with a byte order mark
-  bool m_bCrLf = false;  // the file's lines end in CR LF
   CXmlParseError m_parseError;
+  bool m_bCrLf = false;  // the file's lines end in CR LF
 };

@@ -1,7 +1,8 @@
-// One node of a loaded pugixml document, as the XML document service shows it.
+// One node of a loaded libxml2 document, as the XML document service shows it.
 #pragma once
 
-#include <pugixml.hpp>
+#include <libxml/tree.h>
+
 #include <string>
 #include <vector>
 
@@ -10,14 +11,14 @@
 class CHostXmlNode : public IXmlNode {
  public:
   // Views the node of a document that outlives this object.
-  explicit CHostXmlNode(pugi::xml_node node);
+  explicit CHostXmlNode(xmlNode* pNode);
 
   bool IsElement() const override;
   int AttributeCount() const override;
-  // Value of the attribute at the position in file order, decoded from UTF-8; empty past the end.
+  // Value of the attribute at the position in file order, entities expanded; empty past the end.
   std::wstring AttributeValue(int nIndex) const override;
 
  private:
-  pugi::xml_node m_node;
-  std::vector<pugi::xml_attribute> m_arrAttrs;  // file order, so a position is one look-up
+  xmlNode* m_pNode;
+  std::vector<xmlAttr*> m_arrAttrs;  // file order, so a position is one look-up
 };
