@@ -1,13 +1,8 @@
+// The host's backends installed for the two executables.
 #include "platform/host/install.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <QtGlobal>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <memory>
 #include <string>
 
 #include "platform/host/xml/factory.h"
@@ -57,92 +52,4 @@ CHostBackends::~CHostBackends() {
 
 std::unique_ptr<CHostBackends> InstallHostBackends(const CHostOptions& options) {
   return std::make_unique<CHostBackends>(options);
-}
-
-namespace {
-
-bool IsSet(const char* pszName) {
-  const char* psz = std::getenv(pszName);
-  return psz && *psz;
-}
-
-// The user's own folder under /tmp, made once and reused: runs leave nothing behind. Empty when
-// /tmp cannot hold one (read-only, say).
-std::string PrivateFolder() {
-  std::string strFolder = "/tmp/orvane-runtime-" + std::to_string(::getuid());
-  if (::mkdir(strFolder.c_str(), 0700) != 0 && errno != EEXIST) return "";
-  struct stat st {};
-  if (::lstat(strFolder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
-      (st.st_mode & 0077) != 0)
-    return "";
-  return strFolder;
-}
-
-PFN_QT_FATAL g_pfnOnFatal = nullptr;
-
-}  // namespace
-
-bool HostHasDisplay() { return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY"); }
-
-void RouteQtMessages(PFN_QT_FATAL pfnOnFatal) {
-  g_pfnOnFatal = pfnOnFatal;
-  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& s) {
-    if (type == QtFatalMsg && g_pfnOnFatal) g_pfnOnFatal();
-    ErrorPrintA("%s", qPrintable(qFormatLogMessage(type, context, s)));
-    if (type == QtFatalMsg) std::abort();
-  });
-}
-
-std::string ChooseScreenPlatform() {
-  if (const char* psz = std::getenv("QT_QPA_PLATFORM"); psz && *psz) return psz;
-  // Qt's own default is X alone; a device without it has a frame buffer or a DRM display.
-  std::string strList;
-  if (IsSet("DISPLAY")) strList += "xcb;";
-  if (IsSet("WAYLAND_DISPLAY")) strList += "wayland;";
-  strList += "linuxfb;eglfs";
-  ::setenv("QT_QPA_PLATFORM", strList.c_str(), 1);
-  return strList;
-}
-
-bool CQtEnvironment::Prepare(bool bOffscreen, int nWidth, int nHeight, std::string& strError) {
-  std::string strFolder;
-  if (const char* psz = std::getenv("XDG_RUNTIME_DIR"); psz && *psz) {
-    strFolder = psz;
-  } else {
-    strFolder = PrivateFolder();
-    if (!strFolder.empty()) ::setenv("XDG_RUNTIME_DIR", strFolder.c_str(), 1);
-  }
-  m_bOffscreen = bOffscreen;
-  if (!bOffscreen) return true;
-  const char* pszPlatform = std::getenv("QT_QPA_PLATFORM");
-  if (pszPlatform && *pszPlatform && std::strncmp(pszPlatform, "offscreen", 9) != 0) {
-    m_bOffscreen = false;  // the caller chose a platform of its own
-    return true;
-  }
-  if (strFolder.empty()) {
-    strError = "no folder for the screen file: XDG_RUNTIME_DIR is not set and /tmp is not writable";
-    return false;
-  }
-  m_strScreenFile = strFolder + "/screen-" + std::to_string(::getpid()) + ".json";
-  FILE* f = std::fopen(m_strScreenFile.c_str(), "w");
-  if (!f) {
-    strError = "cannot write " + m_strScreenFile + ": " + std::strerror(errno);
-    m_strScreenFile.clear();
-    return false;
-  }
-  std::fprintf(f,
-               "{\"synchronousWindowSystemEvents\": false, \"windowFrameMargins\": false,\n"
-               " \"screens\": [{\"name\": \"device\", \"x\": 0, \"y\": 0, \"width\": %d, "
-               "\"height\": %d, \"logicalDpi\": 96, \"logicalBaseDpi\": 96, \"dpr\": 1}]}\n",
-               nWidth, nHeight);
-  std::fclose(f);
-  std::string strPlatform = "offscreen:configfile=" + m_strScreenFile;
-  ::setenv("QT_QPA_PLATFORM", strPlatform.c_str(), 1);
-  return true;
-}
-
-void CQtEnvironment::Release() {
-  if (m_strScreenFile.empty()) return;
-  std::remove(m_strScreenFile.c_str());
-  m_strScreenFile.clear();
 }

@@ -9,8 +9,8 @@
 
 #include "platform/host/device/device.h"
 #include "platform/host/device/power.h"
-#include "platform/host/qt/display.h"
-#include "platform/host/qt/screen.h"
+#include "platform/host/qt/real_screen.h"
+#include "platform/host/qt/simulated_display.h"
 #include "platform/host/qt/window_backend.h"
 
 struct CHostOptions {
@@ -65,6 +65,10 @@ void RouteQtMessages(PFN_QT_FATAL pfnOnFatal = nullptr);
 // this host may have, in the order tried (X, Wayland, the frame buffer, DRM), set there for Qt.
 // Returns what Qt will try.
 std::string ChooseScreenPlatform();
+
+// Qt's runtime folder: XDG_RUNTIME_DIR when set, else a private 0700 folder under /tmp, made
+// when missing and set as XDG_RUNTIME_DIR; empty when there is none.
+std::string PrepareQtRuntimeFolder();
 
 class CQtEnvironment {
  public:

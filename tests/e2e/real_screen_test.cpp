@@ -1,5 +1,7 @@
 // orvane-recovery on a screen of its own: a real X server (Xvfb) of a handheld's size, read and
 // clicked as a person would; and a start where no screen can be had.
+#include "platform/host/qt/real_screen.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -17,7 +19,6 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/host/qt/screen.h"
 #include "tests/e2e/sim_runner.h"
 #include "tests/support/x_server.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/host/device/power.h"
-#include "platform/host/qt/display.h"
+#include "platform/host/qt/simulated_display.h"
 #include "platform/host/qt/window_backend.h"
 
 // The size of the dialogs the tests show: room for the template's controls, and under the 2 x 65536

@@ -3,7 +3,7 @@
 #include <QPainter>
 #include <cmath>
 
-#include "platform/host/qt/screen.h"
+#include "platform/host/qt/real_screen.h"
 
 QImage ComposePanel(const CPanelPlacement& place, QSize displaySize,
                     const std::function<void(QPainter&)>& fnDraw) {

@@ -7,7 +7,7 @@
 #include <QTransform>
 #include <functional>
 
-#include "platform/host/qt/display.h"
+#include "platform/host/qt/simulated_display.h"
 
 class QPainter;
 

@@ -17,9 +17,9 @@
 
 #include "platform/host/device/power.h"
 #include "platform/host/qt/cross_thread.h"
-#include "platform/host/qt/display.h"
-#include "platform/host/qt/gdi.h"
-#include "platform/host/qt/screen.h"
+#include "platform/host/qt/device_contexts.h"
+#include "platform/host/qt/real_screen.h"
+#include "platform/host/qt/simulated_display.h"
 #include "platform/host/qt/timers.h"
 #include "platform/host/qt/widgets.h"
 #include "platform/window_backend.h"

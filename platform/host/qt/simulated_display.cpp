@@ -1,4 +1,4 @@
-#include "platform/host/qt/display.h"
+#include "platform/host/qt/simulated_display.h"
 
 #include <algorithm>
 #include <cmath>

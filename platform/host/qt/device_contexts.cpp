@@ -1,10 +1,11 @@
-#include "platform/host/qt/gdi.h"
+#include "platform/host/qt/device_contexts.h"
 
+#include <QFontMetrics>
 #include <QPainter>
+#include <algorithm>
 #include <cmath>
 #include <cwchar>
 
-#include "platform/host/qt/draw_text.h"
 #include "platform/host/qt/fonts.h"
 #include "platform/kernel.h"
 
@@ -31,6 +32,56 @@ void Threshold(QImage& image) {
     for (int x = 0; x < image.width(); ++x)
       line[x] = qGray(line[x]) >= 128 ? qRgb(255, 255, 255) : qRgb(0, 0, 0);
   }
+}
+
+// DrawTextW's format flags as Qt's alignment and wrapping.
+int AlignmentFlags(UINT uFormat) {
+  int nFlags = 0;
+  if (uFormat & DT_RIGHT)
+    nFlags |= Qt::AlignRight;
+  else if (uFormat & DT_CENTER)
+    nFlags |= Qt::AlignHCenter;
+  else
+    nFlags |= Qt::AlignLeft;
+  if (uFormat & DT_BOTTOM)
+    nFlags |= Qt::AlignBottom;
+  else if (uFormat & DT_VCENTER)
+    nFlags |= Qt::AlignVCenter;
+  else
+    nFlags |= Qt::AlignTop;
+  if (uFormat & DT_SINGLELINE)
+    nFlags |= Qt::TextSingleLine;
+  else if (uFormat & DT_WORDBREAK)
+    nFlags |= Qt::TextWordWrap;
+  return nFlags;
+}
+
+// Draws text into rc, clipped to it: DT_CENTER or DT_RIGHT across (left otherwise), DT_VCENTER
+// or DT_BOTTOM down (top otherwise), also for text that DT_WORDBREAK wraps at word boundaries;
+// DT_SINGLELINE keeps it on one line. pOpaqueBack fills the text's cells first (OPAQUE mode).
+// pPainter null only measures. Returns the text's height in pixels, or with DT_VCENTER or
+// DT_BOTTOM the offset from rc.top to the bottom of the text; where the text lies (before
+// clipping) in *pInk when given.
+int DrawTextInRect(QPainter* pPainter, const QFont& font, const RECT& rc, UINT uFormat,
+                   const QString& strText, const QColor& textColor, const QColor* pOpaqueBack,
+                   QRect* pInk) {
+  // An inverted rectangle lays out in no room and shows nothing, as on the device.
+  QRect rect(rc.left, rc.top, std::max<LONG>(0, rc.right - rc.left),
+             std::max<LONG>(0, rc.bottom - rc.top));
+  int nFlags = AlignmentFlags(uFormat);
+  QRect bound = QFontMetrics(font).boundingRect(rect, nFlags, strText);
+  if (pInk) *pInk = bound;
+  if (pPainter && !rect.isEmpty()) {
+    pPainter->save();
+    pPainter->setClipRect(rect, Qt::IntersectClip);
+    if (pOpaqueBack) pPainter->fillRect(bound, *pOpaqueBack);
+    pPainter->setFont(font);
+    pPainter->setPen(textColor);
+    pPainter->drawText(rect, nFlags, strText);
+    pPainter->restore();
+  }
+  if (uFormat & (DT_VCENTER | DT_BOTTOM)) return bound.bottom() + 1 - rc.top;
+  return bound.height();
 }
 
 }  // namespace

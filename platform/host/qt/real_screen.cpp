@@ -1,4 +1,4 @@
-#include "platform/host/qt/screen.h"
+#include "platform/host/qt/real_screen.h"
 
 #include <QCloseEvent>
 #include <QGraphicsProxyWidget>

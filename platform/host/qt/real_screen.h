@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "platform/host/qt/display.h"
+#include "platform/host/qt/simulated_display.h"
 
 class CQtScreen : public QGraphicsView {
  public:
