@@ -23,6 +23,12 @@ using Texts = std::vector<std::wstring>;
 const Texts kQuestion = {L"Orvane Emergency Recovery",
                          L"All user's settings will be lost, continue?"};
 const std::string kNavi = PathXml({{"\\SDMMC\\Backup\\Navi", "\\ResidentFlash\\Navi"}});
+// The shell and the dialog as the program lays them out on every panel: the device's turned
+// 240 x 320, buttons of (240 - 90) / 2 with 30-pixel margins and gap, the bar the template's 22
+// high, hidden.
+const std::string kDesign =
+    "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
+    "YES 135,140,210,190; bar 10,170,230,192 hidden";
 
 // Counts the paints of every widget while it lives.
 struct CPaintCount : QObject {
@@ -35,23 +41,16 @@ struct CPaintCount : QObject {
 };
 
 TEST_F(ProgramTest, StartUpTurnsTheDisplayFillsTheScreenAndAsksTheQuestion) {
-  // The panel in its own orientation, then the shell and the dialog as the program lays them
-  // out: on every panel the device's turned 240 x 320, buttons of (240 - 90) / 2 with 30-pixel
-  // margins and gap, the bar the template's 22 high, hidden.
-  const std::string kDesign =
-      "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
-      "YES 135,140,210,190; bar 10,170,230,192 hidden";
-  const std::tuple<int, int, std::string> cases[] = {
-      {320, 240, kDesign}, {320, 241, kDesign}, {640, 480, kDesign}, {272, 480, kDesign}};
-  for (const auto& [cx, cy, strState] : cases) {
-    SCOPED_TRACE(strState);
+  // Panels in their own orientation.
+  for (const auto& [cx, cy] : {std::pair{320, 240}, {320, 241}, {640, 480}, {272, 480}}) {
+    SCOPED_TRACE(testing::Message() << cx << " x " << cy);
     m_image.Lay("SDMMC/Backup/Navi/a.txt=a");
     m_image.File("SDMMC/Recovery/Path.xml", kNavi);
     const CTree before = m_image.Snapshot();
     CDiagCapture diag;
     Start(kNavi, cx, cy);
     EXPECT_EQ(diag.Lines().size(), 1u);  // the worker's start line
-    EXPECT_EQ(State(), strState);
+    EXPECT_EQ(State(), kDesign);
     auto* bar = qobject_cast<QProgressBar*>(Windows().WidgetOf(Item(IDC_PROGRESS)));
     EXPECT_EQ(std::make_pair(bar->minimum(), bar->maximum()), std::make_pair(0, 100));
     EXPECT_EQ(::SendMessageW(Item(IDC_PROGRESS), PBM_SETSTEP, 1, 0), 1);
@@ -88,9 +87,7 @@ TEST_F(ProgramTest, OnTheSystemsScreenTheDialogIsDrawnTurnedAndTapsAreTurnedBack
     ::unsetenv("ORVANE_PANEL_ROTATION");
     CQtScreen* pScreen = Windows().Screen();
     EXPECT_EQ(pScreen->geometry(), QGuiApplication::primaryScreen()->geometry());
-    EXPECT_EQ(State(),
-              "turned, no task bar, work area 0,0,240,320; dialog 0,0,240,320; NO 30,140,105,190; "
-              "YES 135,140,210,190; bar 10,170,230,192 hidden");
+    EXPECT_EQ(State(), kDesign);
     EXPECT_EQ(::FindWindowW(L"HHTaskBar", nullptr), nullptr);
     m_pRig->Repaint();
     DEVMODEW dm{};
@@ -239,7 +236,6 @@ TEST_F(ProgramTest, AFailedRunShowsTheBoxOnceThenRestarts) {
     EXPECT_EQ(Tick(IDT_PROGRESS), -1);
     EXPECT_TRUE(bTickedInBox);
     EXPECT_LE(paints->m_nPaints, 20);
-    using CBoxes = std::vector<std::pair<std::wstring, std::wstring>>;
     EXPECT_EQ(m_pUser->m_boxes, (CBoxes{{L"Recover", c.pszText}}));
     EXPECT_EQ(m_nRestarts, 1);
     EXPECT_EQ(Windows().Power().DriverCalls().size(), 1u);

@@ -41,7 +41,7 @@ class ConfigTest : public CQtBackendTest {
     return st.st_ino;
   }
   // The (caption, text) of the boxes shown since the last look.
-  std::vector<std::pair<std::wstring, std::wstring>> Boxes() {
+  CBoxes Boxes() {
     auto boxes = m_pUser->m_boxes;
     m_pUser->m_boxes.clear();
     return boxes;
@@ -53,7 +53,6 @@ class ConfigTest : public CQtBackendTest {
   std::unique_ptr<CBoxAnswerer> m_pUser;
 };
 
-using CBoxes = std::vector<std::pair<std::wstring, std::wstring>>;
 inline const std::pair<std::wstring, std::wstring> kCannotLoad = {L"Error Loading XML",
                                                                   L"Cannot load XML file"};
 inline const std::pair<std::wstring, std::wstring> kEmptyDocument = {L"Error Loading XML",

@@ -5,6 +5,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -86,31 +87,6 @@ TEST_F(PathListTest, ReadsPairsByAttributePositionAndWritesTheSameDocumentBack) 
   }
 }
 
-// The write-back keeps what it found: a file its mode, a link itself (read through, not rewritten).
-TEST_F(PathListTest, TheWriteBackKeepsTheModeAndLeavesALinkAsItIs) {
-  const std::string strXml = Doc(R"(<E n="1" a="A" b="B"/>)");
-  const std::string strHost = m_image.Host("ResidentFlash/Path.xml");
-  const std::pair<std::string, mode_t> cases[] = {
-      {"", 0644}, {"", 0600}, {"Path.real", 0640}, {"../SDMMC/p.xml", 0644}};
-  for (const auto& [strTarget, mode] : cases) {
-    SCOPED_TRACE(strTarget + " " + std::to_string(mode));
-    std::filesystem::remove(strHost);
-    if (strTarget.empty()) {
-      Put(strXml, mode);
-    } else {
-      m_image.File("ResidentFlash/" + strTarget, strXml, mode);
-      m_image.Link("ResidentFlash/Path.xml", strTarget);
-    }
-    const auto before = std::filesystem::symlink_status(strHost).permissions();
-    const CTree tree = m_image.Snapshot();
-    CStringArray arrSrc, arrDst;
-    ReadPathList(kPathXml, arrSrc, arrDst);
-    EXPECT_EQ(Pairs(arrSrc, arrDst), L"A>B");
-    EXPECT_EQ(std::filesystem::symlink_status(strHost).permissions(), before);
-    EXPECT_EQ(m_image.Snapshot(), tree);
-  }
-}
-
 TEST_F(PathListTest, ListsAreBoundedInEntriesAndInText) {
   // 4,096 copies of a 100,000-character value would take gigabytes; the lists stop at what
   // 4,096 pairs of full-length paths hold: ten pairs of 200,000 characters.
@@ -180,26 +156,34 @@ TEST_F(PathListTest, AFileThatCannotBeLoadedThrowsAfterItsNoticeAndChangesNothin
 
 TEST_F(PathListTest, AFailedWriteBackKeepsTheOriginalAndIsNotReported) {
   const std::string strXml = "<Paths><E n='1' a='A' b='B'/></Paths>";  // any write-back differs
-  // The error the replacement fails with, the file's mode, the limit of a file's size (0: none).
-  const std::tuple<const char*, DWORD, mode_t, rlim_t> cases[] = {
-      {"card full", ERROR_DISK_FULL, 0644, 0},
-      {"access denied", ERROR_ACCESS_DENIED, 0644, 0},
-      {"write-protected", ERROR_WRITE_PROTECT, 0644, 0},
-      {"read-only file", 0, 0444, 0},
-      {"no room for the new file", 0, 0644, 8}};
-  for (const auto& [pszName, dwInjected, mode, nFileSizeLimit] : cases) {
+  // The error the replacement fails with, the file's mode, the limit of a file's size (0: none),
+  // the target of Path.xml when it is a link (read through, never replaced by a file).
+  const std::tuple<const char*, DWORD, mode_t, rlim_t, std::string> cases[] = {
+      {"card full", ERROR_DISK_FULL, 0644, 0, ""},
+      {"access denied", ERROR_ACCESS_DENIED, 0644, 0, ""},
+      {"write-protected", ERROR_WRITE_PROTECT, 0644, 0, ""},
+      {"read-only file", 0, 0444, 0, ""},
+      {"no room for the new file", 0, 0644, 8, ""},
+      {"a link beside its file", 0, 0644, 0, "Path.real"},
+      {"a link to another folder", 0, 0644, 0, "../SDMMC/p.xml"}};
+  for (const auto& [pszName, dwInjected, mode, nFileSizeLimit, strTarget] : cases) {
     SCOPED_TRACE(pszName);
-    Put(strXml, mode);
+    std::filesystem::remove(m_image.Host("ResidentFlash/Path.xml"));
+    if (strTarget.empty()) {
+      Put(strXml, mode);
+    } else {
+      m_image.File("ResidentFlash/" + strTarget, strXml, mode);
+      m_image.Link("ResidentFlash/Path.xml", strTarget);
+    }
     const CTree before = m_image.Snapshot();
     const ino_t nInode = Inode();
     CFaultDevice dev(m_host);
     if (dwInjected) dev.Fail(EOp::kReplaceFile, dwInjected);
     CStringArray arrSrc, arrDst;
-    {
-      std::unique_ptr<CFileSizeLimit> pLimit;
-      if (nFileSizeLimit) pLimit = std::make_unique<CFileSizeLimit>(nFileSizeLimit);
-      ReadPathList(kPathXml, arrSrc, arrDst);
-    }
+    std::optional<CFileSizeLimit> limit;
+    if (nFileSizeLimit) limit.emplace(nFileSizeLimit);
+    ReadPathList(kPathXml, arrSrc, arrDst);
+    limit.reset();
     EXPECT_EQ(Pairs(arrSrc, arrDst), L"A>B");
     EXPECT_EQ(m_image.Snapshot(), before);  // the original, and no temporary file
     EXPECT_EQ(Inode(), nInode);
@@ -228,6 +212,8 @@ TEST_F(PathListTest, TheFirstStartRewritesAHandWrittenFileAndLaterOnesLeaveIt) {
     EXPECT_EQ(Pairs(arrSrc, arrDst), L"\\ResidentFlash\\\u5BFC\u822A>B");
     EXPECT_EQ(m_image.Snapshot(), expected);
     EXPECT_EQ(Inode() != nInode, nStart == 1);
+    EXPECT_EQ(std::filesystem::status(m_image.Host("ResidentFlash/Path.xml")).permissions(),
+              std::filesystem::perms(0640));
   }
 }
 

@@ -3,15 +3,10 @@
 // and handles closed on every path.
 #include "engine/kill_process.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
+#include <cstdio>
 #include <filesystem>
 
 #include "tests/engine/engine_fixture.h"
-
-extern char** environ;
 
 namespace {
 
@@ -72,27 +67,19 @@ TEST(KillProcessByName, PassesOverTheCallingProgramForTheNextOfItsName) {
   CTempImage image;
   image.Folder("SDMMC");
   std::filesystem::copy_file("/proc/self/exe", image.Host("SDMMC/X.EXE"));
-  std::string strProgram = image.Host("SDMMC/X.EXE"),
-              strFilter =
-                  "--gtest_filter=KillProcessByName.PassesOverTheCallingProgramForTheNextOfItsName";
-  std::string strRoot = "ORVANE_TEST_IMAGE=" + image.Root(), strOut = image.Root() + "-out";
-  std::vector<char*> env = {strRoot.data()};
-  for (char** p = environ; *p; ++p) env.push_back(*p);
-  env.push_back(nullptr);
-  char* argv[] = {strProgram.data(), strFilter.data(), nullptr};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, strOut.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, argv[0], &actions, nullptr, argv, env.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  // Its output read whole, once the other X.EXE has started.
+  FILE* pOut =
+      ::popen(("exec env ORVANE_TEST_IMAGE=" + image.Root() + " " + image.Host("SDMMC/X.EXE") +
+               " --gtest_filter=KillProcessByName.PassesOverTheCallingProgramForTheNextOfItsName")
+                  .c_str(),
+              "r");
+  ASSERT_NE(pOut, nullptr);
   CProgram other(image.Host("ResidentFlash/X.EXE"));
-  int nStatus = -1;
-  ::waitpid(pid, &nStatus, 0);
-  EXPECT_EQ(nStatus, 0);
-  EXPECT_NE(ReadHostFile(strOut).find("terminate X.EXE ok\r\n"), std::string::npos);
+  std::string strOut;
+  for (char buf[256]; ::fgets(buf, sizeof buf, pOut);) strOut += buf;
+  EXPECT_EQ(::pclose(pOut), 0);
+  EXPECT_NE(strOut.find("terminate X.EXE ok\r\n"), std::string::npos);
   EXPECT_FALSE(other.Alive());
-  ::unlink(strOut.c_str());
 }
 
 }  // namespace

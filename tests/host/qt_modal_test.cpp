@@ -180,7 +180,6 @@ TEST_F(QtDialogs, ModalBoxInsideModalDialogKeepsItsTimersTicking) {
     EXPECT_EQ(nResult, IDOK);
     EXPECT_EQ(dlg.m_nBoxResult, IDOK);
     EXPECT_GE(dlg.m_nTicksInBox.load(), 3);
-    using CBoxes = std::vector<std::pair<std::wstring, std::wstring>>;
     EXPECT_EQ(user.m_boxes, CBoxes{c.box});
   }
 }

@@ -31,6 +31,9 @@ bool PumpUntil(const std::function<bool()>& done, int nLimitMs = 30000);
 // The window's text ("" for no window).
 std::wstring WindowText(HWND hWnd);
 
+// (caption, text) of message boxes.
+using CBoxes = std::vector<std::pair<std::wstring, std::wstring>>;
+
 // Notes every message box (MessageBoxW's and the program's own dialog 130) when it is first drawn
 // and presses its OK button, once fnReady (when given) allows it; observes the backend for its
 // lifetime.
@@ -39,7 +42,7 @@ class CBoxAnswerer : public IQtWindowObserver {
   explicit CBoxAnswerer(CQtWindowBackend& backend, std::function<bool()> fnReady = nullptr);
   ~CBoxAnswerer() override;
   // (caption, text) of every box seen, in order.
-  std::vector<std::pair<std::wstring, std::wstring>> m_boxes;
+  CBoxes m_boxes;
 
   void OnWindowPainted(HWND hWnd) override;
   void OnMessageBoxShown(HWND hBox) override;
