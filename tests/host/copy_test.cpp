@@ -5,8 +5,8 @@
 // holes stay holes. On media that hold no permission bits (FAT) the copy keeps contents and
 // times, to the medium's resolution.
 #include <fcntl.h>
-#include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -140,7 +140,9 @@ TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationA
           OnTerminationSignal(&DieOfSignal);
           CFileSizeLimit limit(1 << 20);
           struct sigaction stall {};
-          stall.sa_handler = [](int) { for (::kill(::getpid(), SIGTERM);;) ::pause(); };
+          stall.sa_handler = [](int) {
+            for (::kill(::getpid(), SIGTERM);;) ::pause();
+          };
           ::sigaction(SIGXFSZ, &stall, nullptr);
           bCopy ? CopyFileW(L"\\Src\\big", L"\\Dst\\old", FALSE)
                 : dev.ReplaceFileContents(L"\\Dst\\old", Pattern(2 << 20));

@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -68,8 +68,7 @@ int TempFiles::Create(int fdFolder, std::string& strName) {
   }
   for (int nTry = 0; nTry < 100; ++nTry) {
     char name[64];
-    std::snprintf(name, sizeof name, ".orvane-%d-%u.tmp", static_cast<int>(::getpid()),
-                  g_nSeq++);
+    std::snprintf(name, sizeof name, ".orvane-%d-%u.tmp", static_cast<int>(::getpid()), g_nSeq++);
     const int fd = ::openat(fdFolder, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) return -1;
