@@ -133,11 +133,16 @@ TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationA
     EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
   }
   // SIGTERM while a replace stands still at the limit (copy, then write-back): the temporary file
-  // goes with the process.
+  // goes with the process. (The thread sanitizer holds back signals raised in a handler.)
+#ifndef __SANITIZE_THREAD__
   for (const bool bCopy : {true, false})
     EXPECT_EXIT(
         {
           OnTerminationSignal(&DieOfSignal);
+          sigset_t term;  // SIGTERM for the watcher, the copying thread stalled in its handler
+          sigemptyset(&term);
+          sigaddset(&term, SIGTERM);
+          ::pthread_sigmask(SIG_BLOCK, &term, nullptr);
           CFileSizeLimit limit(1 << 20);
           struct sigaction stall {};
           stall.sa_handler = [](int) {
@@ -148,6 +153,7 @@ TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationA
                 : dev.ReplaceFileContents(L"\\Dst\\old", Pattern(2 << 20));
         },
         testing::KilledBySignal(SIGTERM), "");
+#endif
   EXPECT_EQ(image.Snapshot(), before);
   EXPECT_EQ(StatOf(image.Host("Dst/old")).st_mode & 07777, 0640u);
 }
