@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "platform/cstring.h"
+#include "platform/host/device/temp_files.h"
 #include "platform/host/device/termination.h"
 #include "platform/run_log.h"
 #include "platform/runtime.h"
@@ -84,6 +85,7 @@ void CSimController::Finish(EOutcome eOutcome, int nCode) {
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));  // the first way out ends us
   }
   std::fflush(stdout);
+  TempFiles::RemoveAll();  // whatever the way out, no replace in progress leaves its file
   SetStatusLine("");
   CSimEnd end = CollectEnd(eOutcome, nCode);
   int nStatus = 1;

@@ -323,6 +323,9 @@ TEST(RecoveryRun, ARunCutAfterAnyChangeAndRepeatedEndsAsAnUninterruptedOne) {
     world.m_dev.CutAfter(n);
     RunOnce(world, kTwo);
     world.m_dev.CutAfter(-1);
+    // What a kill there can leave: a replace's temporary file in the flash and in the backup.
+    world.m_image.Lay(
+        "ResidentFlash/junk/.orvane-4194305-1.tmp=t SDMMC/Backup/Voice/.orvane-4194305-2.tmp=t");
     EXPECT_EQ(RunOnce(world, kTwo).bSuccess, TRUE);
     EXPECT_EQ(world.m_image.Snapshot(), reference);
     EXPECT_FALSE(world.m_programs.front()->Alive());

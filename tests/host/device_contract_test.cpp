@@ -280,6 +280,15 @@ const CCase kCases[] = {
       {L"\\ResidentFlash\\ro.txt", std::nullopt},
       {L"\\SDMMC\\Empty", std::nullopt},
       {L"\\SDMMC\\Data\\ZZ", File("SDMMC/Data/ZZ")}}},
+    {"a replace's temporary file is never listed; one no live run writes (pid past the largest) "
+     "goes where a run lists or replaces, a live one's (pid 1) stays",
+     L"host SDMMC/Data/.orvane-4194305-1.tmp; host SDMMC/Data/.orvane-1-1.tmp; list \\SDMMC\\Data; "
+     L"host Src/.orvane-4194305-2.tmp; copy \\SDMMC\\Data\\a.txt \\Src\\x.txt; "
+     L"host SDMMC/.orvane-4194305-3.tmp; replace \\SDMMC\\p.xml p",
+     L"ok; ok; Sub:0x10 a.txt:0x80; ok; ok; ok; ok",
+     {{L"\\SDMMC\\Data\\.orvane-1-1.tmp", File("SDMMC/Data/.orvane-1-1.tmp")},
+      {L"\\Src\\x.txt", File("a")},
+      {L"\\SDMMC\\p.xml", File("p")}}},
     {"paths of 260 characters are refused, shorter ones are looked up",
      L"attr $260; mkd $260; copy \\Src\\x.txt $260; attr $259; attr $U16",
      L"error 206; error 206; error 206; error 3; error 206",

@@ -15,6 +15,7 @@
 #include "platform/host/device/device.h"
 #include "platform/host/device/errors.h"
 #include "platform/host/device/name_case.h"
+#include "platform/host/device/temp_files.h"
 
 namespace {
 
@@ -110,24 +111,21 @@ DWORD CopyContents(int fdIn, int fdOut, off_t nSize) {
 // Removes the temporary file of a failed write and reports the code of the failure.
 BOOL Abandon(int fdParent, const std::string& strTemp, DWORD dwError) {
   ::unlinkat(fdParent, strTemp.c_str(), 0);
+  TempFiles::Forget(strTemp);
   return Fail(dwError);
 }
 
 }  // namespace
 
 int CHostDevice::CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError) {
-  for (int nTry = 0; nTry < 100; ++nTry) {
-    char name[64];
-    std::snprintf(name, sizeof name, ".orvane-%d-%u.tmp", static_cast<int>(m_nPid), m_nTempSeq++);
-    int fd = ::openat(fdParent, name, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      strTemp = name;
-      return fd;
-    }
-    if (errno != EEXIST) break;
+  struct stat st {};
+  if (::fstat(fdParent, &st) == 0) {
+    std::lock_guard<std::mutex> lock(m_sweptMutex);
+    if (m_swept.emplace(st.st_dev, st.st_ino).second) TempFiles::Sweep(fdParent);
   }
-  dwError = Win32FromErrno(errno);
-  return -1;
+  const int fd = TempFiles::Create(fdParent, strTemp);
+  if (fd < 0) dwError = Win32FromErrno(errno);
+  return fd;
 }
 
 int CHostDevice::OpenSource(const CDevicePath& source, struct stat& st, DWORD& dwError) {
@@ -256,6 +254,7 @@ BOOL CHostDevice::CopyOver(int fdSrc, const struct stat& src, int fdParent,
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::renameat(fdParent, strTemp.c_str(), fdParent, strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
+  TempFiles::Forget(strTemp);
   // FAT through FUSE stamps a file renamed over another with the time of the rename: the times
   // given again (the contents are whole whatever this answers).
   ::utimensat(fdParent, strName.c_str(), times, AT_SYMLINK_NOFOLLOW);
@@ -319,6 +318,7 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (::close(fdTemp.Release()) != 0) return Abandon(fdParent, strTemp, Win32FromErrno(errno));
   if (::renameat(fdParent, strTemp.c_str(), fdParent, strName.c_str()) != 0)
     return Abandon(fdParent, strTemp, Win32FromErrno(errno));
+  TempFiles::Forget(strTemp);
   if (!bExists) NoteNameMade(strName);
   HostFacts::Changed();
   // The rename itself reaches the disk only with its folder.

@@ -27,8 +27,7 @@ BOOL Fail(DWORD dwError) {
 
 CHostDevice::CHostDevice(const std::string& strRoot, std::vector<std::string> volumes)
     : m_pImage(std::make_shared<const CDeviceImage>(strRoot, std::move(volumes))),
-      m_nFactsOwner(HostFacts::NewOwner()),
-      m_nPid(::getpid()) {}
+      m_nFactsOwner(HostFacts::NewOwner()) {}
 
 std::string CHostDevice::RootFromEnvironment() {
   const char* root = std::getenv("ORVANE_DEVICE_ROOT");

@@ -3,11 +3,12 @@
 // program's file be replaced).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/device_backend.h"
@@ -67,7 +68,8 @@ class CHostDevice : public IDeviceBackend {
   // Why an existing file may not be overwritten or deleted: 5 read-only, 32 a running program's
   // file; 0 when it may.
   DWORD RefusalFor(int fdParent, const std::string& strName, const struct statx& st) const;
-  // A fresh temporary file in the folder; its name in strTemp.
+  // A fresh temporary file in the folder, its name in strTemp; -1 with the code. The first in a
+  // folder removes what ended runs left there.
   int CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError);
   // The facts about a path: this thread's recent ones, else looked up now. Null with the code
   // when the path climbs out or the folder holding it cannot be reached; a missing name is a
@@ -91,6 +93,6 @@ class CHostDevice : public IDeviceBackend {
   const std::uint64_t m_nFactsOwner;
   std::mutex m_mutex;
   std::wstring m_strModule;
-  pid_t m_nPid;  // read once, for the temporary names
-  std::atomic<unsigned> m_nTempSeq{0};
+  std::mutex m_sweptMutex;
+  std::set<std::pair<dev_t, ino_t>> m_swept;  // folders cleared of ended runs' temporary files
 };

@@ -11,6 +11,7 @@
 #include "platform/cstring.h"
 #include "platform/host/device/errors.h"
 #include "platform/host/device/facts.h"
+#include "platform/host/device/temp_files.h"
 
 namespace {
 
@@ -45,6 +46,8 @@ bool ReadNames(int fd, std::vector<std::string>& names, std::vector<unsigned cha
   while (struct dirent* ent = ::readdir(dir)) {
     const char* name = ent->d_name;
     if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    // A replace's temporary file is no content: left by an ended run, it goes.
+    if (TempFiles::Skip(fd, name)) continue;
     names.emplace_back(name);
     types.push_back(ent->d_type);
   }

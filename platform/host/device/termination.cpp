@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/host/device/temp_files.h"
+
 namespace {
 
 int g_fdWake[2] = {-1, -1};
@@ -30,7 +32,10 @@ void OnTerminationSignal(std::function<void(int nSignal)> fnEnd) {
     do {
       n = ::read(g_fdWake[0], &byte, 1);
     } while (n < 0 && errno == EINTR);
-    if (n == 1) fnEnd(byte);
+    if (n != 1) return;
+    // A replace cut short leaves nothing behind; the file it would have replaced stays whole.
+    TempFiles::RemoveAll();
+    fnEnd(byte);
   }).detach();
   struct sigaction action {};
   action.sa_handler = &OnSignal;
