@@ -38,36 +38,33 @@ bool HeldOpen(const std::string& strPath) {
 
 bool Have(const char* szTool) { return Run(std::string("command -v ") + szTool) == 0; }
 
+// What makes and mounts each kind, in the order of EVolumeKind.
+struct CKindTools {
+  const char* pszName;
+  const char* pszMkfs;
+  const char* pszMkfsOptions;
+  const char* pszMount;
+};
+constexpr CKindTools kTools[] = {{"FAT32", "mkfs.vfat", " -F 32", "fusefat"},
+                                 {"exFAT", "mkfs.exfat", "", "mount.exfat-fuse"},
+                                 {"ext4", "mkfs.ext4", " -q -F", "mount"}};
+const CKindTools& ToolsOf(EVolumeKind kind) { return kTools[static_cast<int>(kind)]; }
+
 }  // namespace
 
-const char* VolumeName(EVolumeKind kind) {
-  switch (kind) {
-    case EVolumeKind::kFat32:
-      return "FAT32";
-    case EVolumeKind::kExfat:
-      return "exFAT";
-    case EVolumeKind::kExt4:
-      return "ext4";
-  }
-  return "?";
-}
+const char* VolumeName(EVolumeKind kind) { return ToolsOf(kind).pszName; }
 
 CTempVolume::CTempVolume(EVolumeKind kind, std::string strMountPoint, unsigned nMiB)
     : m_kind(kind), m_strMountPoint(std::move(strMountPoint)) {
-  const std::string strName = VolumeName(kind);
-  const char* szMkfs = kind == EVolumeKind::kFat32   ? "mkfs.vfat"
-                       : kind == EVolumeKind::kExfat ? "mkfs.exfat"
-                                                     : "mkfs.ext4";
-  const char* szMount = kind == EVolumeKind::kFat32   ? "fusefat"
-                        : kind == EVolumeKind::kExfat ? "mount.exfat-fuse"
-                                                      : "mount";
+  const CKindTools& tools = ToolsOf(kind);
+  const std::string strName = tools.pszName;
   if (::geteuid() != 0) {
     m_strWhy = strName + ": mounting needs root";
   } else if (kind != EVolumeKind::kExt4 && ::access("/dev/fuse", R_OK | W_OK) != 0) {
     m_strWhy = strName + ": no usable /dev/fuse";
-  } else if (!Have(szMkfs) || !Have(szMount)) {
-    m_strWhy =
-        strName + ": " + szMkfs + " or " + szMount + " missing (scripts/setup installs them)";
+  } else if (!Have(tools.pszMkfs) || !Have(tools.pszMount)) {
+    m_strWhy = strName + ": " + tools.pszMkfs + " or " + tools.pszMount +
+               " missing (scripts/setup installs them)";
   }
   if (!Ok()) return;
   char szImage[] = "/dev/shm/orvane-volume-XXXXXX";
@@ -76,11 +73,9 @@ CTempVolume::CTempVolume(EVolumeKind kind, std::string strMountPoint, unsigned n
   if (fd >= 0) ::close(fd);
   m_strImage = szImage;
   if (!Ok()) return;
-  const std::string strMkfs = kind == EVolumeKind::kFat32   ? "mkfs.vfat -F 32 "
-                              : kind == EVolumeKind::kExfat ? "mkfs.exfat "
-                                                            : "mkfs.ext4 -q -F ";
-  if (Run(strMkfs + "'" + m_strImage + "' >/dev/null") != 0) {
-    m_strWhy = strName + ": " + szMkfs + " failed";
+  const std::string strMkfs = tools.pszMkfs + std::string(tools.pszMkfsOptions);
+  if (Run(strMkfs + " '" + m_strImage + "' >/dev/null") != 0) {
+    m_strWhy = strName + ": " + tools.pszMkfs + " failed";
     return;
   }
   if (kind == EVolumeKind::kExfat &&
