@@ -7,6 +7,7 @@
 
 extern std::atomic<DWORD> g_dwLastCopyError;
 
-// Keeps dwError for the failure box and says on standard error what failed:
-// "orvane-recovery: WHAT: REASON (code N)".
+// Says on standard error what failed: "orvane-recovery: WHAT: REASON (code N)".
+void SayError(DWORD dwError, LPCWSTR pszWhat);
+// Keeps dwError for the failure box and says what failed, as SayError.
 void KeepCopyError(DWORD dwError, LPCWSTR pszWhat);

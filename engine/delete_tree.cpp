@@ -1,7 +1,7 @@
 #include "engine/delete_tree.h"
 
+#include "engine/copy_error.h"
 #include "engine/kill_process.h"
-#include "platform/error_text.h"
 #include "platform/files.h"
 #include "platform/kernel.h"
 #include "platform/runtime.h"
@@ -26,8 +26,7 @@ void Stayed(const CString& strPath, DWORD dwError, CDeleteFailure* pFailure) {
 // is, but what stays behind is said, once, where it was met. What is missing is already gone.
 void SayLeft(DWORD dwError, LPCWSTR pszWhat, const CString& strPath) {
   if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) return;
-  ErrorPrintW(L"orvane-recovery: cannot %s %s: %s (code %u)", pszWhat, strPath.GetString(),
-              ErrorText(dwError).c_str(), static_cast<unsigned>(dwError));
+  SayError(dwError, CString(L"cannot ") + pszWhat + L" " + strPath);
   SetLastError(dwError);  // the caller keeps it as the first that stayed
 }
 
