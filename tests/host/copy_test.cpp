@@ -96,6 +96,15 @@ TEST(HostCopy, KeepsContentsModeAndTime) {
   EXPECT_TRUE(CopyFileW(L"\\Src\\sparse", L"\\Dst\\sparse", FALSE));
   EXPECT_EQ(ReadHostFile(image.Host("Dst/sparse")), ReadHostFile(image.Host("Src/sparse")));
   EXPECT_LE(StatOf(image.Host("Dst/sparse")).st_blocks * 512, 64 << 10);
+  // A copy's own names aside, what others make where it copies to is seen: the folder's time
+  // tells (set here as a later clock tick would), and the look-up is made again.
+  EXPECT_EQ(GetFileAttributesW(L"\\Dst\\theirs"), INVALID_FILE_ATTRIBUTES);
+  image.File("Dst/theirs", "x");
+  const struct timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, image.Host("Dst").c_str(), later, 0), 0);
+  GetFileAttributesW(L"\\Src");  // two calls on: the first look-up serves no more
+  GetFileAttributesW(L"\\Src");
+  EXPECT_EQ(GetFileAttributesW(L"\\Dst\\theirs"), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationAsItWas) {
@@ -121,7 +130,12 @@ TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationA
       {L"\\Src\\big", L"\\Dst\\old", ERROR_DISK_FULL},
       {L"\\Src\\big", L"\\Dst\\new", ERROR_DISK_FULL},
       {L"\\Src\\sock", L"\\Dst\\new", ERROR_ACCESS_DENIED},
+      {L"\\Src\\fifo", L"\\Dst\\new", ERROR_ACCESS_DENIED},
   };
+  // Nor is a FIFO ever opened (an open without O_NONBLOCK would wait for a writer).
+  ASSERT_EQ(::mkfifo(image.Host("Src/fifo").c_str(), 0644), 0);
+  const int fdOpened = ::inotify_init1(IN_NONBLOCK);
+  ::inotify_add_watch(fdOpened, image.Host("Src/fifo").c_str(), IN_OPEN);
   {
     CFileSizeLimit limit(1 << 20);
     for (const auto& [pszSource, pszDest, dwError] : cases) {
@@ -132,6 +146,8 @@ TEST(HostCopy, OntoItselfThroughAnyNameIsRefusedAndAFailureLeavesTheDestinationA
     EXPECT_FALSE(dev.ReplaceFileContents(L"\\Dst\\old", Pattern(2 << 20)));
     EXPECT_EQ(GetLastError(), ERROR_DISK_FULL);
   }
+  EXPECT_EQ(Made(fdOpened, ""), "");
+  ::unlink(image.Host("Src/fifo").c_str());
   // SIGTERM while a replace stands still at the limit (copy, then write-back): the temporary file
   // goes with the process. (The thread sanitizer holds back signals raised in a handler.)
 #ifndef __SANITIZE_THREAD__

@@ -99,9 +99,12 @@ DWORD CopyContents(int fdIn, int fdOut, off_t nSize) {
   }
   if (dwError && dwError != ERROR_READ_FAULT) return dwError;
   // A source whose size is no longer the one it was opened with changed meanwhile.
-  struct stat now {};
-  if (::fstat(fdIn, &now) != 0) return ReadError(errno);
-  if (now.st_size != nSize) return ERROR_SHARING_VIOLATION;
+  // Only the size asked for: FUSE answers it from what it holds, the times it would ask again.
+  // After a short read it holds the size the read ended at: the medium is asked then.
+  struct statx now {};
+  const int nSync = dwError ? AT_STATX_FORCE_SYNC : AT_STATX_SYNC_AS_STAT;
+  if (::statx(fdIn, "", AT_EMPTY_PATH | nSync, STATX_SIZE, &now) != 0) return ReadError(errno);
+  if (static_cast<off_t>(now.stx_size) != nSize) return ERROR_SHARING_VIOLATION;
   if (dwError) return dwError;
   // A hole at the end is the size given.
   if (nEnd < nSize && ::ftruncate(fdOut, nSize) != 0) return Win32FromErrno(errno);
@@ -131,7 +134,23 @@ int CHostDevice::CreateTemp(int fdParent, std::string& strTemp, DWORD& dwError) 
 int CHostDevice::OpenSource(const CDevicePath& source, struct stat& st, DWORD& dwError) {
   // Always through its path from the image root, never in the folder where it was listed: that
   // folder may have left the image since, and reads are confined as writes are. Judged by its
-  // type before it is opened: opening a device node or a FIFO can block or act.
+  // type before it is opened: opening a device node or a FIFO can block or act. A plain file, as
+  // its look-up (most often the listing's) found it, is opened at once, never through a link that
+  // took its place; anything else is opened as a path and judged first.
+  const CFact* fact = Lookup(source, dwError);
+  if (!fact) return -1;
+  if (!fact->bExists) {
+    dwError = ERROR_FILE_NOT_FOUND;
+    return -1;
+  }
+  if (S_ISREG(fact->st.stx_mode)) {
+    CDevicePath real = source;
+    real.strName = fact->strName;  // as its folder has it
+    DWORD dwIgnored = 0;
+    CUniqueFd fd(m_pImage->Open(real, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0,
+                                EResolve::Read, dwIgnored));
+    if (fd.IsValid() && ::fstat(fd.Get(), &st) == 0 && S_ISREG(st.st_mode)) return fd.Release();
+  }
   CUniqueFd fdPath(m_pImage->Open(source, O_PATH, 0, EResolve::Read, dwError));
   if (!fdPath.IsValid()) return -1;
   if (::fstat(fdPath.Get(), &st) != 0) {
@@ -198,6 +217,7 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath
     if (dwError != ERROR_ALREADY_EXISTS) return Fail(dwError);
     // Made by others meanwhile: what was looked up about it is stale.
     HostFacts::FileChanged();
+    NoteNameFound(dst.strName);
     bAppeared = !bFailIfExists;
     return Fail(ERROR_FILE_EXISTS);
   }

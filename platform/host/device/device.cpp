@@ -88,6 +88,9 @@ const CFact* CHostDevice::Lookup(const CDevicePath& path, DWORD& dwError) {
     fact.pFolder = std::make_shared<const std::string>(path.strFolder);
   }
   fact.strName = path.strName;
+  // In a folder a copy is filling, a name it holds in no case is known missing without a look.
+  if (!fact.IsRoot() && KnownAbsent(fact.Parent(), fact.strName))
+    return &HostFacts::Keep(m_nFactsOwner, std::move(fact));
   fact.bExists = m_pImage->Stat(fact.Parent(), fact.strName, fact.st, dwError);
   if (!fact.bExists && dwError == ERROR_FILE_NOT_FOUND && !fact.IsRoot()) {
     // Missing as written: the entry the device would take for it.

@@ -32,6 +32,7 @@ struct CFolderNames {
   ino_t ino = 0;
   struct timespec mtime {};
   bool bMadeHere = false;
+  bool bFilling = false;  // this thread has made names in it
   std::unordered_set<size_t> keys;
 };
 
@@ -132,4 +133,24 @@ void NoteNameMade(const std::string& strName) {
   if (t_nLast == kFolders) return;
   t_folders[t_nLast].keys.insert(KeyHash(strName));
   t_folders[t_nLast].bMadeHere = true;
+  t_folders[t_nLast].bFilling = true;
+}
+
+bool KnownAbsent(int fdFolder, const std::string& strName) {
+  if (t_nLast == kFolders || !t_folders[t_nLast].bFilling) return false;
+  CFolderNames& folder = t_folders[t_nLast];
+  struct stat st {};
+  if (::fstat(fdFolder, &st) != 0 || st.st_dev != folder.dev || st.st_ino != folder.ino)
+    return false;
+  // Changed since: by this thread's last name made, as NamesEqualNoCase accepts; else by others.
+  if (folder.mtime.tv_sec != st.st_mtim.tv_sec || folder.mtime.tv_nsec != st.st_mtim.tv_nsec) {
+    if (!folder.bMadeHere) return false;
+    folder.mtime = st.st_mtim;
+    folder.bMadeHere = false;
+  }
+  return !folder.keys.count(KeyHash(strName));
+}
+
+void NoteNameFound(const std::string& strName) {
+  if (t_nLast != kFolders) t_folders[t_nLast].keys.insert(KeyHash(strName));
 }

@@ -19,3 +19,9 @@ bool NamesEqualNoCase(int fdFolder, const std::string& strName, std::vector<std:
 
 // This thread made strName in the folder it searched last: kept as one of its names.
 void NoteNameMade(const std::string& strName);
+// True when fdFolder is the folder this thread searched last and has been filling, and it holds
+// no name equal to strName in any case: the name need not be looked up. False, with nothing
+// asked of the file system, for any other folder.
+bool KnownAbsent(int fdFolder, const std::string& strName);
+// strName was found in the folder searched last after all (made by others meanwhile).
+void NoteNameFound(const std::string& strName);

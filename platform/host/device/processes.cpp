@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <utility>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -59,6 +62,23 @@ void ForEachPid(Fn fn) {
   ::closedir(dir);
 }
 
+// The last look at the running programs: the processes /proc listed then and their program
+// files. Looking up every process's program file for each file asked about would cost a deletion
+// one look-up per process and file where every file reads as a program (FAT); the look stands
+// while /proc lists the same processes and none was ended from here (an ended child stays listed
+// until it is reaped). A process that starts another program in its place is seen at the next
+// change of the list.
+std::mutex g_scanMutex;
+std::vector<pid_t> g_scanPids;
+std::vector<std::pair<dev_t, ino_t>> g_scanFiles;
+std::atomic<bool> g_bScanStale{true};
+
+// A process ended from here: the next look at the running programs is made afresh.
+DWORD Ended() {
+  g_bScanStale = true;
+  return WAIT_OBJECT_0;
+}
+
 // By system call: glibc 2.36's <sys/pidfd.h> lacks C linkage for C++.
 int PidfdOpen(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
 int PidfdKill(int fdPid) {
@@ -92,6 +112,7 @@ class CPolledProcessObject : public CProcessObject {
  public:
   CPolledProcessObject(pid_t pid, CUniqueFd fdProc) : m_pid(pid), m_fdProc(std::move(fdProc)) {}
   BOOL Terminate(UINT) override {
+    g_bScanStale = true;
     if (HasEnded(m_fdProc.Get()) || ::kill(m_pid, SIGKILL) == 0 || errno == ESRCH) return TRUE;
     SetLastError(Win32FromErrno(errno));
     return FALSE;
@@ -100,7 +121,7 @@ class CPolledProcessObject : public CProcessObject {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(dwMilliseconds);
     for (;;) {
-      if (HasEnded(m_fdProc.Get())) return WAIT_OBJECT_0;
+      if (HasEnded(m_fdProc.Get())) return Ended();
       const auto now = Clock::now();
       if (dwMilliseconds != INFINITE && now >= deadline) return WAIT_TIMEOUT;
       Clock::duration pause = std::chrono::milliseconds(2);
@@ -118,6 +139,7 @@ class CHostProcessObject : public CProcessObject {
  public:
   explicit CHostProcessObject(CUniqueFd fdPid) : m_fdPid(std::move(fdPid)) {}
   BOOL Terminate(UINT) override {
+    g_bScanStale = true;
     if (PidfdKill(m_fdPid.Get()) == 0 || errno == ESRCH) return TRUE;
     SetLastError(Win32FromErrno(errno));
     return FALSE;
@@ -135,7 +157,7 @@ class CHostProcessObject : public CProcessObject {
         m_fdPid.Get(), POLLIN, 0
       };
       int r = ::poll(&pfd, 1, nTimeout);
-      if (r > 0) return WAIT_OBJECT_0;
+      if (r > 0) return Ended();
       if (r == 0) return WAIT_TIMEOUT;
       if (errno != EINTR) {
         SetLastError(Win32FromErrno(errno));
@@ -207,12 +229,18 @@ std::shared_ptr<CProcessObject> OpenHostProcess(const CDeviceImage& image, DWORD
 }
 
 bool IsRunningProgramFile(dev_t dev, ino_t ino) {
-  bool bFound = false;
-  ForEachPid([&](pid_t pid) {
-    if (bFound) return;
-    struct stat st {};
-    std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    if (::stat(link.c_str(), &st) == 0 && st.st_dev == dev && st.st_ino == ino) bFound = true;
-  });
-  return bFound;
+  std::vector<pid_t> pids;
+  ForEachPid([&](pid_t pid) { pids.push_back(pid); });
+  std::lock_guard<std::mutex> lock(g_scanMutex);
+  if (g_bScanStale.exchange(false) || pids != g_scanPids) {
+    g_scanFiles.clear();
+    for (const pid_t pid : pids) {
+      struct stat st {};
+      const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+      if (::stat(link.c_str(), &st) == 0) g_scanFiles.emplace_back(st.st_dev, st.st_ino);
+    }
+    g_scanPids = std::move(pids);
+  }
+  return std::find(g_scanFiles.begin(), g_scanFiles.end(), std::make_pair(dev, ino)) !=
+         g_scanFiles.end();
 }
