@@ -3,7 +3,9 @@
 // device's processes only, paths the device cannot name refused with 206; and nothing reached
 // through the image leaves it: `..` above the root and links out are refused, links are listed
 // as files and deleting one removes the link only.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -148,8 +150,17 @@ std::wstring Do(std::wstring strCall, const CCtx& ctx) {
   if (op == L"open" || op == L"kill")
     return Open(a == L"gone" ? VanishedPid() : pids.at(a), op == L"kill");
   if (op == L"reused") return Reused(ctx.strNav);
-  // Made by others, beside the device: the file a.
-  if (op == L"host") return Ok(!!(std::ofstream(ctx.strRoot + "/" + WideToUtf8(a)) << WideToUtf8(a)));
+  if (op == L"host") {
+    // Made by others, beside the device: the file a. Its folder's time moves on as a later clock
+    // tick would, whatever the clock's grain.
+    const std::string strPath = ctx.strRoot + "/" + WideToUtf8(a);
+    const std::string strFolder = strPath.substr(0, strPath.rfind('/'));
+    struct stat st {};
+    const bool bMade =
+        !!(std::ofstream(strPath) << WideToUtf8(a)) && ::stat(strFolder.c_str(), &st) == 0;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec + 1, st.st_mtim.tv_nsec}};
+    return Ok(bMade && ::utimensat(AT_FDCWD, strFolder.c_str(), times, 0) == 0);
+  }
   if (op == L"snap") {
     std::wstring strInOrder = ctx.dwNav < ctx.dwGps ? L"NAV.EXE GPS.EXE " : L"GPS.EXE NAV.EXE ";
     std::wstring strSnap = Snap({ctx.dwNav, ctx.dwGps});

@@ -314,12 +314,9 @@ BOOL CHostDevice::ReplaceFileContents(const std::wstring& strPath, const std::st
   if (path.IsRoot()) return Fail(ERROR_ACCESS_DENIED);
   const int fdParent = fdFolder->Get();
   struct statx st {};
-  std::string strName = path.strName;
-  bool bExists = m_pImage->Stat(fdParent, strName, st, dwError);
   // Missing as written: the name the folder has in another case is replaced.
-  if (!bExists && dwError == ERROR_FILE_NOT_FOUND &&
-      m_pImage->MatchCase(fdParent, strName, dwError))
-    bExists = m_pImage->Stat(fdParent, strName, st, dwError);
+  std::string strName = path.strName;
+  bool bExists = m_pImage->StatAnyCase(fdParent, strName, st, dwError);
   if (bExists) {
     // A link is left as it is: renaming a new file over it would replace the link, not its file.
     if (S_ISDIR(st.stx_mode) || S_ISLNK(st.stx_mode)) return Fail(ERROR_ACCESS_DENIED);

@@ -91,16 +91,9 @@ const CFact* CHostDevice::Lookup(const CDevicePath& path, DWORD& dwError) {
   // In a folder a copy is filling, a name it holds in no case is known missing without a look.
   if (!fact.IsRoot() && KnownAbsent(fact.Parent(), fact.strName))
     return &HostFacts::Keep(m_nFactsOwner, std::move(fact));
-  fact.bExists = m_pImage->Stat(fact.Parent(), fact.strName, fact.st, dwError);
-  if (!fact.bExists && dwError == ERROR_FILE_NOT_FOUND && !fact.IsRoot()) {
-    // Missing as written: the entry the device would take for it.
-    if (m_pImage->MatchCase(fact.Parent(), fact.strName, dwError)) {
-      fact.strWritten = path.strName;
-      fact.bExists = m_pImage->Stat(fact.Parent(), fact.strName, fact.st, dwError);
-    } else {
-      fact.strName = path.strName;
-    }
-  }
+  // Missing as written: the entry the device would take for it.
+  fact.bExists = m_pImage->StatAnyCase(fact.Parent(), fact.strName, fact.st, dwError);
+  if (fact.strName != path.strName) fact.strWritten = path.strName;
   if (!fact.bExists && dwError != ERROR_FILE_NOT_FOUND) return nullptr;
   return &HostFacts::Keep(m_nFactsOwner, std::move(fact));
 }
@@ -179,8 +172,7 @@ BOOL CHostDevice::CreateFolder(const std::wstring& strPath) {
   // The device has the folder already when its name is there in another case.
   std::string strName = path.strName;
   struct statx st {};
-  if (!m_pImage->Stat(fdParent->Get(), strName, st, dwError) &&
-      m_pImage->MatchCase(fdParent->Get(), strName, dwError))
+  if (m_pImage->StatAnyCase(fdParent->Get(), strName, st, dwError))
     return Fail(ERROR_ALREADY_EXISTS);
   if (dwError == ERROR_PATH_NOT_FOUND) return Fail(dwError);
   if (::mkdirat(fdParent->Get(), path.strName.c_str(), 0777) != 0) {
@@ -228,11 +220,7 @@ BOOL CHostDevice::RemoveFolder(const std::wstring& strPath) {
   const auto fdParent = m_pImage->OpenParent(path, EResolve::Change, dwError);
   if (!fdParent) return Fail(dwError);
   std::string strName = path.strName;
-  if (!m_pImage->Stat(fdParent->Get(), strName, st, dwError) &&
-      (dwError != ERROR_FILE_NOT_FOUND || path.IsRoot() ||
-       !m_pImage->MatchCase(fdParent->Get(), strName, dwError) ||
-       !m_pImage->Stat(fdParent->Get(), strName, st, dwError)))
-    return Fail(dwError);
+  if (!m_pImage->StatAnyCase(fdParent->Get(), strName, st, dwError)) return Fail(dwError);
   if (!S_ISDIR(st.stx_mode)) return Fail(ERROR_DIRECTORY);
   DWORD dwWord = m_pImage->WordOf(fdParent->Get(), strName, st);
   if (path.IsRoot() || dwWord == FILE_ATTRIBUTE_VOLUME_ROOT || (dwWord & FILE_ATTRIBUTE_READONLY))

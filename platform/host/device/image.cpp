@@ -350,6 +350,14 @@ BOOL CDeviceImage::Stat(int fdParent, const std::string& strName, struct statx& 
   return FALSE;
 }
 
+BOOL CDeviceImage::StatAnyCase(int fdParent, std::string& strName, struct statx& st,
+                               DWORD& dwError) const {
+  if (Stat(fdParent, strName, st, dwError)) return TRUE;
+  if (dwError != ERROR_FILE_NOT_FOUND || strName.empty() || !MatchCase(fdParent, strName, dwError))
+    return FALSE;
+  return Stat(fdParent, strName, st, dwError);
+}
+
 DWORD CDeviceImage::WordOf(int fdParent, const std::string& strName, const struct statx& st) const {
   if (!S_ISDIR(st.stx_mode))
     return (st.stx_mode & S_IWUSR) ? FILE_ATTRIBUTE_NORMAL : FILE_ATTRIBUTE_READONLY;

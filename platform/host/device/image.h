@@ -63,6 +63,9 @@ class CDeviceImage {
   // as written: strName becomes its name. FALSE with 2 when there is none, with 3 and a line on
   // standard error naming them when there are several.
   BOOL MatchCase(int fdFolder, std::string& strName, DWORD& dwError) const;
+  // Stat of the name, or of the entry equal to it without regard to case when it is missing as
+  // written (strName becomes its name); the codes of both.
+  BOOL StatAnyCase(int fdParent, std::string& strName, struct statx& st, DWORD& dwError) const;
   // The attribute word: 0x10 for a folder, 0x1 without the owner write bit, 0x80 for a plain
   // file, exactly 0x110 for a mount point or a volume folder; "\" reads 0x10.
   DWORD WordOf(int fdParent, const std::string& strName, const struct statx& st) const;

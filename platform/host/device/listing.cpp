@@ -111,10 +111,7 @@ bool CHostListing::Next(WIN32_FIND_DATAW& data) {
     const bool bStat = m_pImage->Stat(m_fd->Get(), name, fact.st, dwError);
     if (!bStat && dwError == ERROR_FILE_NOT_FOUND) continue;  // gone meanwhile
     data = WIN32_FIND_DATAW{};
-    const std::wstring wide = HostNameToWide(name);
-    size_t n = std::min(wide.size(), static_cast<size_t>(MAX_PATH - 1));
-    std::wmemcpy(data.cFileName, wide.c_str(), n);
-    data.cFileName[n] = L'\0';
+    SetName(data, name);
     if (!bStat) {
       // Any other failure hides what the entry holds: the walk must not pass it over.
       SetLastError(dwError);

@@ -84,6 +84,17 @@ bool ReadFolder(int fdFolder, const std::string& strName, std::unordered_set<siz
   return nErrno == 0;
 }
 
+// What was known of the folder still stands: unchanged since, or changed by this thread's last
+// name made in it (bLast: it is the folder searched last), then known as it now stands.
+bool StillKnown(CFolderNames& folder, const struct stat& st, bool bLast) {
+  const bool bSame =
+      folder.mtime.tv_sec == st.st_mtim.tv_sec && folder.mtime.tv_nsec == st.st_mtim.tv_nsec;
+  if (!bSame && !(folder.bMadeHere && bLast)) return false;
+  folder.mtime = st.st_mtim;
+  folder.bMadeHere = false;
+  return true;
+}
+
 }  // namespace
 
 std::wstring CaseKey(std::string_view strName) {
@@ -103,11 +114,7 @@ bool NamesEqualNoCase(int fdFolder, const std::string& strName, std::vector<std:
     if (t_folders[i].dev == st.st_dev && t_folders[i].ino == st.st_ino) nSlot = i;
   if (nSlot < kFolders) {
     CFolderNames& folder = t_folders[nSlot];
-    const bool bSame = folder.mtime.tv_sec == st.st_mtim.tv_sec &&
-                       folder.mtime.tv_nsec == st.st_mtim.tv_nsec;
-    if (bSame || (folder.bMadeHere && nSlot == t_nLast)) {
-      folder.mtime = st.st_mtim;
-      folder.bMadeHere = false;
+    if (StillKnown(folder, st, nSlot == t_nLast)) {
       t_nLast = nSlot;
       if (!folder.keys.count(KeyHash(strName))) return true;
       return ReadFolder(fdFolder, strName, nullptr, found);
@@ -142,13 +149,7 @@ bool KnownAbsent(int fdFolder, const std::string& strName) {
   struct stat st {};
   if (::fstat(fdFolder, &st) != 0 || st.st_dev != folder.dev || st.st_ino != folder.ino)
     return false;
-  // Changed since: by this thread's last name made, as NamesEqualNoCase accepts; else by others.
-  if (folder.mtime.tv_sec != st.st_mtim.tv_sec || folder.mtime.tv_nsec != st.st_mtim.tv_nsec) {
-    if (!folder.bMadeHere) return false;
-    folder.mtime = st.st_mtim;
-    folder.bMadeHere = false;
-  }
-  return !folder.keys.count(KeyHash(strName));
+  return StillKnown(folder, st, true) && !folder.keys.count(KeyHash(strName));
 }
 
 void NoteNameFound(const std::string& strName) {
