@@ -65,9 +65,9 @@ void ForEachPid(Fn fn) {
 // The last look at the running programs: the processes /proc listed then and their program
 // files. Looking up every process's program file for each file asked about would cost a deletion
 // one look-up per process and file where every file reads as a program (FAT); the look stands
-// while /proc lists the same processes and none was ended from here (an ended child stays listed
-// until it is reaped). A process that starts another program in its place is seen at the next
-// change of the list.
+// while /proc lists the same processes and no wait from here saw one end (an ended child stays
+// listed until it is reaped). A process that starts another program in its place is seen at the
+// next change of the list.
 std::mutex g_scanMutex;
 std::vector<pid_t> g_scanPids;
 std::vector<std::pair<dev_t, ino_t>> g_scanFiles;
@@ -112,7 +112,6 @@ class CPolledProcessObject : public CProcessObject {
  public:
   CPolledProcessObject(pid_t pid, CUniqueFd fdProc) : m_pid(pid), m_fdProc(std::move(fdProc)) {}
   BOOL Terminate(UINT) override {
-    g_bScanStale = true;
     if (HasEnded(m_fdProc.Get()) || ::kill(m_pid, SIGKILL) == 0 || errno == ESRCH) return TRUE;
     SetLastError(Win32FromErrno(errno));
     return FALSE;
@@ -139,7 +138,6 @@ class CHostProcessObject : public CProcessObject {
  public:
   explicit CHostProcessObject(CUniqueFd fdPid) : m_fdPid(std::move(fdPid)) {}
   BOOL Terminate(UINT) override {
-    g_bScanStale = true;
     if (PidfdKill(m_fdPid.Get()) == 0 || errno == ESRCH) return TRUE;
     SetLastError(Win32FromErrno(errno));
     return FALSE;
