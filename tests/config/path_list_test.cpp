@@ -120,6 +120,7 @@ TEST_F(PathListTest, AFileThatCannotBeLoadedThrowsAfterItsNoticeAndChangesNothin
       {"<Paths><E n=\"1\" a=\"A\" b=\"B\"></Paths>\n", {}},
       {"<Paths><E n=\"1\" a=\"A\" b=\"B\"/>", {}},
       {"<Paths/><Paths/>", {}},
+      {" junk<Paths/>", {}},
       {"<Paths/>\n<!-- -->text", {}},
       {"<Paths><E n=\"1\" a=\"A\" a=\"B\"/></Paths>", {}},
       {"<Paths><E n=\"1\" a=\"\\SDMMC&#0;\\ResidentFlash\"/></Paths>", {}},

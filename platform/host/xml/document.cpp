@@ -105,8 +105,10 @@ HRESULT CHostXmlDocument::Load(const std::wstring& strPath, bool* pbParsed) {
   if (!m_pDoc || !pCtxt->wellFormed || trouble.bSeen) {
     Clear();
     if (bOutOfMemory) return E_OUTOFMEMORY;
-    // An empty file, or one of comments only, is a document without a root element.
-    if (pCtxt->errNo == XML_ERR_DOCUMENT_EMPTY) {
+    // An empty file, or one of comments only, is a document without a root element; libxml2
+    // says the same of text before the first tag, which it has not read past.
+    if (pCtxt->errNo == XML_ERR_DOCUMENT_EMPTY &&
+        trouble.nFilePos == static_cast<long>(bytes.size())) {
       if (pbParsed) *pbParsed = true;
       return S_OK;
     }
