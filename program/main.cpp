@@ -111,8 +111,7 @@ int main(int argc, char** argv) {
     CloseRunLog(128 + nSignal, "interrupted by signal " + std::to_string(nSignal));
     DieOfSignal(nSignal);
   });
-  CQtEnvironment environment;
-  environment.Prepare(false, 0, 0, strError);  // only the runtime folder: it cannot fail
+  PrepareQtRuntimeFolder();
   g_strPlatforms = ChooseScreenPlatform();
   RouteQtMessages(&NoScreen);
   int nQtArgc = 1;

@@ -75,27 +75,27 @@ int main(int argc, char** argv) {
   options.strProgramPath = L"\\OrvaneRecovery.exe";
   options.fnRestart = [] { return FALSE; };  // pictures only: nothing restarts
   bool bOk = true;
-  for (size_t i = 0; i < panels.size(); ++i) {
-    options.nScreenWidth = panels[i].width();
-    options.nScreenHeight = panels[i].height();
-    CScreenRig rig(options, true);
+  // The screens of rig, each named after it and strSuffix; bAll: every screen, else those a
+  // panel's pictures show.
+  const auto render = [&](CScreenRig& rig, bool bAll, const std::string& strSuffix) {
     for (const CScreenState& state : ScreenStates()) {
-      if (std::strcmp(state.pszName, "question") && std::strcmp(state.pszName, "copying")) continue;
+      if (!bAll && std::strcmp(state.pszName, "question") && std::strcmp(state.pszName, "copying"))
+        continue;
       rig.SetState(state);
       rig.Repaint();
-      const std::string name = std::string(state.pszName) + "-" + argv[i + 2];
+      const std::string name = state.pszName + strSuffix;
       bOk = Save(rig.Windows().RenderDisplay(), strOut, name.c_str()) && bOk;
     }
+  };
+  for (size_t i = 0; i < panels.size(); ++i) {
+    CHostOptions panel = options;
+    panel.nScreenWidth = panels[i].width();
+    panel.nScreenHeight = panels[i].height();
+    CScreenRig rig(panel, true);
+    render(rig, false, std::string("-") + argv[i + 2]);
   }
-  options.nScreenWidth = 320;
-  options.nScreenHeight = 240;
   CScreenRig rig(options, true);
-
-  for (const CScreenState& state : ScreenStates()) {
-    rig.SetState(state);
-    rig.Repaint();
-    bOk = Save(rig.Windows().RenderDisplay(), strOut, state.pszName) && bOk;
-  }
+  render(rig, true, "");
 
   // The failure box over the copying screen it leaves behind, as a failed copy shows it.
   rig.SetState(ScreenStates()[2]);

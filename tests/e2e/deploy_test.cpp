@@ -63,6 +63,11 @@ void ExpectInstalledTree(const std::string& strRoot, const std::string& strPrefi
       made.insert(made.end(), {doc + "deploying.txt", unit});
     }
     for (const std::string& path : made) expected[path] = actual.at(path);  // checked below
+    // The changelog and the manual page, whole once unpacked, name this version.
+    for (const auto& [gz, strNeedle] : {std::pair{made[1], "(" + kVersion + ")"},
+                                        std::pair{made[2], program + " " + kVersion}})
+      EXPECT_NE(RunShell("zcat " + strRoot + "/" + gz).strOut.find(strNeedle), std::string::npos)
+          << gz;
   }
   EXPECT_EQ(actual, expected);
   if (!actual.contains(unit)) return;

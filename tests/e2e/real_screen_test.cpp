@@ -136,7 +136,7 @@ TEST(RealScreen, TheDesignIsDrawnScaledTurnedOverTheScreenAndClickedWhereItsButt
     else if (cx == 480)
       std::cout << "note: /tmp stays writable here (unshare -m is not allowed)\n";
     // Every wait is bounded: a tap that misses leaves the program where it was.
-    pid_t pid = StartShell("exec timeout 30 " + command, 1, 2);
+    pid_t pid = StartShell("exec timeout 120 " + command, 1, 2);
     for (const CStep& step : steps) {
       const QImage design = DesignFrame(shots, report, step.strLast);
       ASSERT_EQ(design.size(), QSize(kDesignWidth, kDesignHeight)) << step.strLast;
@@ -147,10 +147,10 @@ TEST(RealScreen, TheDesignIsDrawnScaledTurnedOverTheScreenAndClickedWhereItsButt
       while (!(why = Unlike(x.Grab().transformed(QTransform().rotate(90)), design,
                             step.strLast == "continue?"))
                   .empty() &&
-             clock.elapsed() < 10000)
+             clock.elapsed() < 60000)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the program draw
       if (!why.empty()) {
-        ADD_FAILURE() << "waited 10 s for \"" << (step.strLast.empty() ? "the box" : step.strLast)
+        ADD_FAILURE() << "waited 60 s for \"" << (step.strLast.empty() ? "the box" : step.strLast)
                       << "\" scaled to the screen: " << why;
         ::kill(pid, SIGTERM);
         break;
