@@ -10,10 +10,6 @@
 
 namespace {
 
-// The device's display in its normal orientation: the size its screens are designed for.
-constexpr int kDesignWidth = 320;
-constexpr int kDesignHeight = 240;
-
 // ORVANE_PANEL_ROTATION in clockwise quarter turns; 0 when unset or not one of the four.
 int PanelTurns(const char* pszProgram) {
   const char* psz = std::getenv("ORVANE_PANEL_ROTATION");
@@ -29,7 +25,7 @@ int PanelTurns(const char* pszProgram) {
 CHostBackends::CHostBackends(const CHostOptions& options)
     : m_device(options.strImageRoot),
       m_pScreen(options.bRealScreen ? std::make_unique<CQtScreen>() : nullptr),
-      m_display(kDesignWidth, kDesignHeight, !m_pScreen) {
+      m_display(CHostDisplay::kDesignWidth, CHostDisplay::kDesignHeight, !m_pScreen) {
   // The device's display, without a task bar on the real screen, shown on the real screen or on
   // a panel of the options' size.
   const QSize panel =

@@ -21,10 +21,13 @@ struct CPanelPlacement {
 class CHostDisplay {
  public:
   static constexpr int kTaskBarHeight = 26;  // pixels, along the bottom edge
+  // The device's display in its normal orientation: the size its screens are designed for.
+  static constexpr int kDesignWidth = 320;
+  static constexpr int kDesignHeight = 240;
 
   // nWidth x nHeight pixels in the normal orientation (DMDO_0). With a task bar, it is shown and
   // the work area is above it; without, the work area is the whole screen and stays so.
-  CHostDisplay(int nWidth = 320, int nHeight = 240, bool bTaskBar = true);
+  CHostDisplay(int nWidth = kDesignWidth, int nHeight = kDesignHeight, bool bTaskBar = true);
 
   // Pixels across and down in the current orientation.
   int Width() const;
