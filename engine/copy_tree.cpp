@@ -78,11 +78,11 @@ BOOL CountTree(LPCWSTR pszSuffix, const CString& strFolder, std::atomic<DWORD>& 
   do {
     if (ThreadStopRequested()) break;
     if (IsDotEntry(data)) continue;
-    bOk = HeldApart(strFolder, data.cFileName, names);
-    if (bOk && !IsFolder(data))
-      nFiles.fetch_add(1);
-    else if (bOk)
+    if (!(bOk = HeldApart(strFolder, data.cFileName, names))) break;
+    if (IsFolder(data))
       bOk = CountTree(pszSuffix, strFolder + L"\\" + data.cFileName, nFiles);
+    else
+      nFiles.fetch_add(1);
   } while (bOk && NextEntry(hFind, data, strFolder, bOk));
   FindClose(hFind);
   return bOk;

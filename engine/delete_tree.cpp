@@ -13,19 +13,22 @@ constexpr DWORD kClearableBits = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN
 // The device cannot name such a path; a cut one would name another file.
 bool TooLong(const CString& strPath) { return Utf16Length(strPath) >= MAX_PATH; }
 
+// What is missing is already gone.
+bool Gone(DWORD dwError) {
+  return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND;
+}
+
 // Keeps the first entry that stayed, unless the last error says it is gone.
 void Stayed(const CString& strPath, DWORD dwError, CDeleteFailure* pFailure) {
-  if (!pFailure || pFailure->dwError || dwError == ERROR_FILE_NOT_FOUND ||
-      dwError == ERROR_PATH_NOT_FOUND)
-    return;
+  if (!pFailure || pFailure->dwError || Gone(dwError)) return;
   pFailure->dwError = dwError;
   pFailure->strPath = strPath;
 }
 
 // The deletion goes on past what it cannot examine or remove, silent in the box as the device's
-// is, but what stays behind is said, once, where it was met. What is missing is already gone.
+// is, but what stays behind is said, once, where it was met.
 void SayLeft(DWORD dwError, LPCWSTR pszWhat, const CString& strPath) {
-  if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) return;
+  if (Gone(dwError)) return;
   SayError(dwError, CString(L"cannot ") + pszWhat + L" " + strPath);
   SetLastError(dwError);  // the caller keeps it as the first that stayed
 }

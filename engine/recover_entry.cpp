@@ -7,19 +7,17 @@
 
 void CRecoveryDlg::RecoverEntry() {
   m_bSuccess = FALSE;
-  if (m_nIndex >= m_arrSrcPaths.size() || m_nIndex >= m_arrDstPaths.size()) return;
+  // Each entry's files were counted as the run began.
+  if (m_nIndex >= m_arrSrcPaths.size() || m_nIndex >= m_arrDstPaths.size() ||
+      m_nIndex >= m_arrFilesCounted.size())
+    return;
   const CString strSource = m_arrSrcPaths[m_nIndex];
   const CString strDest = m_arrDstPaths[m_nIndex];
   if (!SourceHasEntries(strSource)) {
     m_bSourceOk = FALSE;
     return;
   }
-  m_nFilesTotal = 0;
-  m_nFilesCopied = 0;
-  if (m_nIndex < m_arrFilesCounted.size())
-    m_nFilesTotal = m_arrFilesCounted[m_nIndex];  // counted as the run began
-  else if (!CountTree(kListSuffix, strSource, m_nFilesTotal) || ThreadStopRequested())
-    return;
+  m_nFilesTotal = m_arrFilesCounted[m_nIndex];
   m_progress.SendMessage(PBM_SETRANGE, 0, MAKELPARAM(0, ProgressRangeUpper(m_nFilesTotal)));
   m_nFilesCopied = 0;
   if (!CopyTree(kListSuffix, strSource, strDest, m_hMutex, m_nFilesCopied)) return;

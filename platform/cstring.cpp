@@ -158,20 +158,15 @@ std::string Encode(std::wstring_view w, bool bText) {
   out.reserve(w.size());
   for (wchar_t wc : w) {
     auto c = static_cast<char32_t>(wc);
-    if (IsEscape(c)) {
-      const unsigned nByte = c - kEscapeBase;
-      if (!bText) {
-        out += static_cast<char>(nByte);
-        continue;
-      }
-      const char kHex[] = "0123456789ABCDEF";
-      out += {'\\', 'x', kHex[nByte >> 4], kHex[nByte & 0xF]};
+    if (IsEscape(c) && !bText) {
+      out += static_cast<char>(c - kEscapeBase);
       continue;
     }
-    if (bText && (c < 0x20 || (c >= 0x7F && c <= 0x9F))) {
-      // A control character in a name would end, rewrite or colour a line: shown, not obeyed.
+    // A control character in a name would end, rewrite or colour a line: shown, not obeyed.
+    if (bText && (IsEscape(c) || c < 0x20 || (c >= 0x7F && c <= 0x9F))) {
+      const unsigned n = IsEscape(c) ? c - kEscapeBase : c;
       const char kHex[] = "0123456789ABCDEF";
-      out += {'\\', 'x', kHex[c >> 4], kHex[c & 0xF]};
+      out += {'\\', 'x', kHex[n >> 4], kHex[n & 0xF]};
       continue;
     }
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;

@@ -27,7 +27,7 @@ TEST(CopyTree, CopiesFileByFileAndFailsWithTheCodeOfTheFirstFailure) {
        "ResidentFlash/Navi/app/NAVI.EXE=exe-new ResidentFlash/Navi/app/empty/ "
        "ResidentFlash/Navi/readme.txt=new"},
       {"a destination folder that cannot be made fails there, before any file",
-       "SDMMC/E/sub/ SDMMC/E/a.txt=a", L"\\SDMMC\\E", L"\\Nope\\E", false, "0 0 3", "", ""},
+       "SDMMC/E/sub/", L"\\SDMMC\\E", L"\\Nope\\E", false, "0 0 3", "", ""},
       {"no counter lock: every file copied, none counted", "SDMMC/S/a.txt=a", L"\\SDMMC\\S",
        L"\\ResidentFlash\\S", true, "1 0 77", "", "ResidentFlash/S/ ResidentFlash/S/a.txt=a"},
       {"a folder the device cannot list by name fails with 206 instead of passing for empty",
