@@ -66,12 +66,27 @@ void ForEachPid(Fn fn) {
 // files. Looking up every process's program file for each file asked about would cost a deletion
 // one look-up per process and file where every file reads as a program (FAT); the look stands
 // while /proc lists the same processes and no wait from here saw one end (an ended child stays
-// listed until it is reaped). A process that starts another program in its place is seen at the
-// next change of the list.
+// listed until it is reaped), and /proc is listed again only when the system's task counts moved.
+// A process that starts another program in its place is seen at the next change of the list.
 std::mutex g_scanMutex;
 std::vector<pid_t> g_scanPids;
 std::vector<std::pair<dev_t, ino_t>> g_scanFiles;
 std::atomic<bool> g_bScanStale{true};
+std::string g_scanTasks;
+
+// The system's count of tasks and the last pid given out, as /proc/loadavg tells them: both stay
+// as they are while no process or thread starts or is reaped, and reading them costs far less
+// than listing /proc. Empty when they cannot be read.
+std::string TaskCounts() {
+  CUniqueFd fd(::open("/proc/loadavg", O_RDONLY | O_CLOEXEC));
+  char buf[128];
+  const ssize_t n = fd.IsValid() ? ::read(fd.Get(), buf, sizeof buf) : -1;
+  if (n <= 0) return {};
+  // "0.08 0.03 0.01 2/131 4567": what runs now, before the slash, changes all the time.
+  const std::string_view line(buf, static_cast<size_t>(n));
+  const size_t nSlash = line.find('/');
+  return nSlash == std::string_view::npos ? std::string() : std::string(line.substr(nSlash + 1));
+}
 
 // A process ended from here: the next look at the running programs is made afresh.
 DWORD Ended() {
@@ -227,10 +242,16 @@ std::shared_ptr<CProcessObject> OpenHostProcess(const CDeviceImage& image, DWORD
 }
 
 bool IsRunningProgramFile(dev_t dev, ino_t ino) {
-  std::vector<pid_t> pids;
-  ForEachPid([&](pid_t pid) { pids.push_back(pid); });
+  const std::string strTasks = TaskCounts();
   std::lock_guard<std::mutex> lock(g_scanMutex);
-  if (g_bScanStale.exchange(false) || pids != g_scanPids) {
+  const bool bStale = g_bScanStale.exchange(false);
+  std::vector<pid_t> pids;
+  if (bStale || strTasks.empty() || strTasks != g_scanTasks)
+    ForEachPid([&](pid_t pid) { pids.push_back(pid); });
+  else
+    pids = g_scanPids;
+  g_scanTasks = strTasks;
+  if (bStale || pids != g_scanPids) {
     g_scanFiles.clear();
     for (const pid_t pid : pids) {
       struct stat st {};
