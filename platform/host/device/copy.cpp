@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -37,6 +38,23 @@ bool WriteAll(int fd, const char* p, size_t n) {
 
 // Permission bits where the file system holds them; where it holds none, the file as it is.
 bool SetMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0 || ModeNotHeld(errno); }
+
+// The folder (of a device, as CDevicePath) where this thread last made a file on a file system
+// that holds no permission bits at all: FAT through FUSE, whose daemon is asked in vain each time.
+// Files made next to it are not asked for them again.
+thread_local std::uint64_t t_nNoModesOwner = 0;
+thread_local std::string t_strNoModesFolder;
+
+bool SetModeIn(std::uint64_t nOwner, const std::string& strFolder, int fd, mode_t mode) {
+  if (nOwner == t_nNoModesOwner && strFolder == t_strNoModesFolder) return true;
+  if (::fchmod(fd, mode) == 0) return true;
+  if (errno == ENOSYS || errno == EOPNOTSUPP) {
+    t_nNoModesOwner = nOwner;
+    t_strNoModesFolder = strFolder;
+    return true;
+  }
+  return ModeNotHeld(errno);
+}
 
 // The code of a failed read of a source: a medium that cannot deliver its bytes is the read's
 // own fault (30), not the flash's.
@@ -228,7 +246,8 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath
   // have taken some away.
   struct stat made {};
   DWORD dwCopy = CopyContents(fdSrc, fdOut.Get(), src.st_size);
-  if (!dwCopy && (!SetMode(fdOut.Get(), mode) || ::futimens(fdOut.Get(), times) != 0))
+  if (!dwCopy && (!SetModeIn(m_nFactsOwner, dst.strFolder, fdOut.Get(), mode) ||
+                  ::futimens(fdOut.Get(), times) != 0))
     dwCopy = Win32FromErrno(errno);
   if (dwCopy) {
     ::fstat(fdOut.Get(), &made);
