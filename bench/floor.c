@@ -1,15 +1,19 @@
 /* The floor of the engine's tree walks. What the device's semantics need, per call of the walk:
  * - a listing opens its folder inside the image and looks each entry up (statx): the attribute
- *   word carries the read-only bit, which readdir cannot tell;
- * - the attributes of a name a walk asks about: one statx in a folder already held;
+ *   word carries the read-only bit, which readdir cannot tell; a count needs only the type, which
+ *   the listing gives (a look-up only where it does not);
  * - every change (a folder made, a file made or removed) is resolved from the image root with no
- *   link followed: openat2 makes a new file in the same call; an unlink needs the folder opened
- *   and closed around it;
- * - a copy keeps contents (copy_file_range), permission bits (fchmod) and times (futimens). */
+ *   link followed: openat2 makes a new file in the same call, its O_EXCL the only check that the
+ *   name is new; an unlink needs the folder opened and closed around it;
+ * - a copy's source is opened in the folder listed (less than the engine, which opens it afresh
+ *   from the root);
+ * - a copy keeps contents (copy_file_range), permission bits (fchmod, until a file system answers
+ *   that it holds none) and times (futimens). */
 #define _GNU_SOURCE
 #include "bench/floor.h"
 
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <stdio.h>
@@ -64,9 +68,14 @@ long FloorCount(int root, const char* rel) {
   long n = 0;
   if (list(root, rel, &fd, &names) != 0) return -1;
   FOR_EACH(names, ent) {
-    struct statx st;
-    if (statx(fd, ent->d_name, AT_SYMLINK_NOFOLLOW, kMask, &st) != 0) continue;
-    if (!S_ISDIR(st.stx_mode)) {
+    /* The listing's type where it gives one; a look-up only where it does not. */
+    int dir = ent->d_type == DT_DIR;
+    if (ent->d_type == DT_UNKNOWN) {
+      struct statx st;
+      if (statx(fd, ent->d_name, AT_SYMLINK_NOFOLLOW, STATX_TYPE, &st) != 0) continue;
+      dir = S_ISDIR(st.stx_mode);
+    }
+    if (!dir) {
       ++n;
       continue;
     }
@@ -97,10 +106,11 @@ static int make_folder(int fd, const char* name, int flags) {
   return mkdirat(fd, name, (mode_t)flags);
 }
 
-static int copy_file(int fdSrc, const char* name, const struct statx* st, int root, const char* dst,
-                     int fdDst) {
-  struct statx probe;
-  if (statx(fdDst, name, AT_SYMLINK_NOFOLLOW, kMask, &probe) == 0) return -1; /* new names only */
+/* Set once a file system has answered that it holds no permission bits. */
+static int modes_not_held;
+
+/* A new name: O_EXCL is the check that nothing is there. */
+static int copy_file(int fdSrc, const char* name, const struct statx* st, int root, const char* dst) {
   int in = openat(fdSrc, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in < 0) return -1;
   char path[4096];
@@ -114,7 +124,11 @@ static int copy_file(int fdSrc, const char* name, const struct statx* st, int ro
   }
   const struct timespec times[2] = {{st->stx_atime.tv_sec, st->stx_atime.tv_nsec},
                                     {st->stx_mtime.tv_sec, st->stx_mtime.tv_nsec}};
-  ok = ok && fchmod(out, mode) == 0 && futimens(out, times) == 0;
+  if (ok && !modes_not_held && fchmod(out, mode) != 0) {
+    modes_not_held = errno == ENOSYS || errno == EOPNOTSUPP;
+    ok = modes_not_held;
+  }
+  ok = ok && futimens(out, times) == 0;
   if (out >= 0) close(out);
   close(in);
   return ok ? 0 : -1;
@@ -126,7 +140,6 @@ static long copy_tree(int root, const char* src, const char* dst) {
   long n = 0;
   if (in_parent(root, dst, make_folder, 0777) != 0) return -1;
   if (list(root, src, &fd, &names) != 0) return -1;
-  int fdDst = open_beneath(root, dst, O_PATH | O_DIRECTORY, 0, 0);
   FOR_EACH(names, ent) {
     struct statx st;
     if (statx(fd, ent->d_name, AT_SYMLINK_NOFOLLOW, kMask, &st) != 0) return -1;
@@ -138,11 +151,10 @@ static long copy_tree(int root, const char* src, const char* dst) {
       if (k < 0) return -1;
       n += k;
     } else {
-      if (copy_file(fd, ent->d_name, &st, root, dst, fdDst) != 0) return -1;
+      if (copy_file(fd, ent->d_name, &st, root, dst) != 0) return -1;
       ++n;
     }
   }
-  close(fdDst);
   free(names.buf);
   close(fd);
   return n;
