@@ -122,6 +122,12 @@ std::wstring Decode(std::string_view s, bool bEscapeSeparator) {
   std::wstring out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    if (b < 0x80 && b != '\\') {  // most names are ASCII
+      out += static_cast<wchar_t>(b);
+      ++i;
+      continue;
+    }
     char32_t cp = 0;
     const size_t n = DecodeOne(s, i, cp);
     if (n == 0) {
@@ -153,11 +159,13 @@ void AppendUtf8(std::string& out, char32_t c) {
 }
 
 // bText: an escaped byte is shown as "\xNN" instead of given back.
-std::string Encode(std::wstring_view w, bool bText) {
-  std::string out;
-  out.reserve(w.size());
+void EncodeTo(std::string& out, std::wstring_view w, bool bText) {
   for (wchar_t wc : w) {
     auto c = static_cast<char32_t>(wc);
+    if (c >= 0x20 && c < 0x7F) {  // most names are printable ASCII
+      out += static_cast<char>(c);
+      continue;
+    }
     if (IsEscape(c) && !bText) {
       out += static_cast<char>(c - kEscapeBase);
       continue;
@@ -172,12 +180,20 @@ std::string Encode(std::wstring_view w, bool bText) {
     if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
     AppendUtf8(out, c);
   }
+}
+
+std::string Encode(std::wstring_view w, bool bText) {
+  std::string out;
+  out.reserve(w.size());
+  EncodeTo(out, w, bText);
   return out;
 }
 
 }  // namespace
 
 std::string WideToUtf8(std::wstring_view w) { return Encode(w, false); }
+
+void AppendWideAsUtf8(std::string& out, std::wstring_view w) { EncodeTo(out, w, false); }
 
 std::wstring Utf8ToWide(std::string_view s) { return Decode(s, false); }
 

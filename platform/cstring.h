@@ -73,6 +73,8 @@ std::wstring FormatWideV(LPCWSTR pszFormat, va_list args);
 // code unit valid text never gives, and goes back to the same byte. U+DC5C is a "" inside a
 // name. Other code units that no text has go out as U+FFFD.
 std::string WideToUtf8(std::wstring_view w);
+// The same, appended to out.
+void AppendWideAsUtf8(std::string& out, std::wstring_view w);
 // Text such as a device path in the environment: "" stays a separator.
 std::wstring Utf8ToWide(std::string_view s);
 // A host file name: also its "" bytes become U+DC5C, so that no name reads as a path.

@@ -97,7 +97,7 @@ bool CDeviceImage::Split(const std::wstring& strPath, CDevicePath& out) {
       continue;
     }
     if (!rel.empty()) rel += '/';
-    rel += WideToUtf8(part);
+    AppendWideAsUtf8(rel, part);
   }
   const size_t nSlash = rel.rfind('/');
   out.strName.assign(rel, nSlash == std::string::npos ? 0 : nSlash + 1);
