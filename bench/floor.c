@@ -5,10 +5,10 @@
  * - every change (a folder made, a file made or removed) is resolved from the image root with no
  *   link followed: openat2 makes a new file in the same call, its O_EXCL the only check that the
  *   name is new; an unlink needs the folder opened and closed around it;
- * - a copy's source is opened in the folder listed (less than the engine, which opens it afresh
- *   from the root);
- * - a copy keeps contents (copy_file_range), permission bits (fchmod, until a file system answers
- *   that it holds none) and times (futimens). */
+ * - a copy's source is opened afresh from the root: reads are confined as changes are;
+ * - a copy keeps contents (copy_file_range), whole or failed (its source's size asked again),
+ *   permission bits (fchmod, until a file system answers that it holds none) and times
+ *   (futimens). */
 #define _GNU_SOURCE
 #include "bench/floor.h"
 
@@ -110,10 +110,12 @@ static int make_folder(int fd, const char* name, int flags) {
 static int modes_not_held;
 
 /* A new name: O_EXCL is the check that nothing is there. */
-static int copy_file(int fdSrc, const char* name, const struct statx* st, int root, const char* dst) {
-  int in = openat(fdSrc, name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (in < 0) return -1;
+static int copy_file(int root, const char* src, const char* name, const struct statx* st,
+                     const char* dst) {
   char path[4096];
+  snprintf(path, sizeof path, "%s/%s", src, name);
+  int in = open_beneath(root, path, O_RDONLY | O_NOFOLLOW, 0, 0);
+  if (in < 0) return -1;
   snprintf(path, sizeof path, "%s/%s", dst, name);
   const mode_t mode = st->stx_mode & 0777;
   int out = open_beneath(root, path, O_WRONLY | O_CREAT | O_EXCL, mode, 1);
@@ -122,6 +124,10 @@ static int copy_file(int fdSrc, const char* name, const struct statx* st, int ro
     ssize_t n = copy_file_range(in, &done, out, NULL, 1 << 30, 0);
     if (n <= 0) ok = 0;
   }
+  /* Whole or failed: a source whose size moved meanwhile was not copied whole. */
+  struct statx after;
+  ok = ok && statx(in, "", AT_EMPTY_PATH, STATX_SIZE, &after) == 0 &&
+       after.stx_size == st->stx_size;
   const struct timespec times[2] = {{st->stx_atime.tv_sec, st->stx_atime.tv_nsec},
                                     {st->stx_mtime.tv_sec, st->stx_mtime.tv_nsec}};
   if (ok && !modes_not_held && fchmod(out, mode) != 0) {
@@ -151,7 +157,7 @@ static long copy_tree(int root, const char* src, const char* dst) {
       if (k < 0) return -1;
       n += k;
     } else {
-      if (copy_file(fd, ent->d_name, &st, root, dst) != 0) return -1;
+      if (copy_file(root, src, ent->d_name, &st, dst) != 0) return -1;
       ++n;
     }
   }
