@@ -4,12 +4,12 @@
 // only the system calls the device's semantics require. Then whole recoveries (the flash emptied,
 // the source counted and copied, the copy flushed, the data folder deleted and flushed) against
 // the shell's equivalent (rm -rf of the flash's contents, cp -r, sync -f, rm -rf of the data
-// folder, sync -f), on tmpfs, on an ext4 volume on a loop device and on a FAT32 volume through
-// fusefat; and the engine's peak memory over 200,000 files. Each round measures each side in
+// folder, sync -f) and against their floor, on tmpfs, on an ext4 volume on a loop device and on
+// a FAT32 volume through fusefat; and the engine's peak memory over 200,000 files. Each round measures each side in
 // turns; the report gives medians of the wall time and of the processor time (user + system, of
 // this process for the engine and the floor and of the children for the tool, which stays
-// meaningful on a loaded machine), the ratios engine/tool and engine/floor per round (median and
-// range) and the tool's and the floor's own spread, which is the machine's noise.
+// meaningful on a loaded machine), the ratios engine/tool, engine/floor and floor/tool per round
+// (median and range) and each side's own spread, which is the machine's noise.
 //
 // A first round of each is run and not counted: the first use of fresh memory by /dev/shm costs
 // several times what later rounds pay.
@@ -358,9 +358,10 @@ const char kUsage[] =
     "usage: bench_engine [ROUNDS] [small|large|recovery|memory]\n"
     "  Measures the engine's count, copy, flush and delete against find, cp -r, sync -f and\n"
     "  rm -rf and against their floor (small: 20,000 files of 1 KiB; large: 4 files of 256 MiB),\n"
-    "  whole recoveries against the shell's equivalent on tmpfs, ext4 (loop device) and FAT32\n"
-    "  (fusefat; both need root), and the engine's peak memory over 200,000 files. ROUNDS\n"
-    "  counted rounds (default 7) after one not counted; without a part named, all of them.\n"
+    "  whole recoveries against the shell's equivalent and their floor on tmpfs, ext4 (loop\n"
+    "  device) and FAT32 (fusefat; both need root), and the engine's peak memory over 200,000\n"
+    "  files. ROUNDS counted rounds (default 7) after one not counted; without a part named,\n"
+    "  all of them.\n"
     "  The trees lie under /dev/shm or ORVANE_BENCH_DIR and are removed on every exit.\n";
 
 // The parts asked for, in the process that does the work.

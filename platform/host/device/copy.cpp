@@ -39,20 +39,31 @@ bool WriteAll(int fd, const char* p, size_t n) {
 // Permission bits where the file system holds them; where it holds none, the file as it is.
 bool SetMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0 || ModeNotHeld(errno); }
 
-// The folder (of a device, as CDevicePath) where this thread last made a file on a file system
-// that holds no permission bits at all: FAT through FUSE, whose daemon is asked in vain each time.
-// Files made next to it are not asked for them again.
-thread_local std::uint64_t t_nNoModesOwner = 0;
-thread_local std::string t_strNoModesFolder;
+// What this thread learnt of the folder (of a device, as CDevicePath) where it last made files:
+// whether its file system holds permission bits at all (FAT through FUSE holds none, and asks its
+// daemon in vain each time), and a mode that a file made there comes out with as asked, neither
+// the creation mask nor a default access list taking any away. Files made next to the first are
+// not given their bits again where those are known to stand.
+struct CModesLearnt {
+  std::uint64_t nOwner = 0;
+  std::string strFolder;
+  bool bNoneHeld = false;
+  mode_t exact = static_cast<mode_t>(-1);
+};
+thread_local CModesLearnt t_modes;
 
-bool SetModeIn(std::uint64_t nOwner, const std::string& strFolder, int fd, mode_t mode) {
-  if (nOwner == t_nNoModesOwner && strFolder == t_strNoModesFolder) return true;
-  if (::fchmod(fd, mode) == 0) return true;
-  if (errno == ENOSYS || errno == EOPNOTSUPP) {
-    t_nNoModesOwner = nOwner;
-    t_strNoModesFolder = strFolder;
+// The bits of a file just made with mode in the folder.
+bool SetNewMode(std::uint64_t nOwner, const std::string& strFolder, int fd, mode_t mode) {
+  if (nOwner != t_modes.nOwner || strFolder != t_modes.strFolder)
+    t_modes = CModesLearnt{nOwner, strFolder};
+  if (t_modes.bNoneHeld || mode == t_modes.exact) return true;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && (st.st_mode & 07777) == mode) {
+    t_modes.exact = mode;
     return true;
   }
+  if (::fchmod(fd, mode) == 0) return true;
+  t_modes.bNoneHeld = errno == ENOSYS || errno == EOPNOTSUPP;
   return ModeNotHeld(errno);
 }
 
@@ -246,7 +257,7 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath
   // have taken some away.
   struct stat made {};
   DWORD dwCopy = CopyContents(fdSrc, fdOut.Get(), src.st_size);
-  if (!dwCopy && (!SetModeIn(m_nFactsOwner, dst.strFolder, fdOut.Get(), mode) ||
+  if (!dwCopy && (!SetNewMode(m_nFactsOwner, dst.strFolder, fdOut.Get(), mode) ||
                   ::futimens(fdOut.Get(), times) != 0))
     dwCopy = Win32FromErrno(errno);
   if (dwCopy) {
