@@ -253,8 +253,8 @@ BOOL CHostDevice::CopyToNew(int fdSrc, const struct stat& src, const CDevicePath
   HostFacts::FileChanged();
   NoteNameMade(dst.strName);
   const struct timespec times[2] = {src.st_atim, src.st_mtim};
-  // The permission bits set again: the file creation mask or a folder's default access list may
-  // have taken some away.
+  // The permission bits set again where the file creation mask or a folder's default access list
+  // took some away.
   struct stat made {};
   DWORD dwCopy = CopyContents(fdSrc, fdOut.Get(), src.st_size);
   if (!dwCopy && (!SetNewMode(m_nFactsOwner, dst.strFolder, fdOut.Get(), mode) ||
