@@ -2,9 +2,11 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <linux/magic.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -76,16 +78,27 @@ std::string g_scanTasks;
 
 // The system's count of tasks and the last pid given out, as /proc/loadavg tells them: both stay
 // as they are while no process or thread starts or is reaped, and reading them costs far less
-// than listing /proc. Empty when they cannot be read.
+// than listing /proc. Empty where they cannot tell: unreadable, not the kernel's own (LXCFS serves
+// it from a daemon), all zeros (gVisor), or /proc of another pid namespace than this process's.
 std::string TaskCounts() {
+  static const bool bOwnProc = [] {
+    char buf[32];
+    const ssize_t n = ::readlink("/proc/self", buf, sizeof buf);
+    return n > 0 && std::string(buf, static_cast<size_t>(n)) == std::to_string(::getpid());
+  }();
+  if (!bOwnProc) return {};
   CUniqueFd fd(::open("/proc/loadavg", O_RDONLY | O_CLOEXEC));
+  struct statfs fs {};
+  if (!fd.IsValid() || ::fstatfs(fd.Get(), &fs) != 0 || fs.f_type != PROC_SUPER_MAGIC) return {};
   char buf[128];
-  const ssize_t n = fd.IsValid() ? ::read(fd.Get(), buf, sizeof buf) : -1;
+  const ssize_t n = ::read(fd.Get(), buf, sizeof buf);
   if (n <= 0) return {};
   // "0.08 0.03 0.01 2/131 4567": what runs now, before the slash, changes all the time.
   const std::string_view line(buf, static_cast<size_t>(n));
   const size_t nSlash = line.find('/');
-  return nSlash == std::string_view::npos ? std::string() : std::string(line.substr(nSlash + 1));
+  if (nSlash == std::string_view::npos) return {};
+  std::string strCounts(line.substr(nSlash + 1));
+  return std::atol(strCounts.c_str()) > 0 ? strCounts : std::string();
 }
 
 // A process ended from here: the next look at the running programs is made afresh.
@@ -244,21 +257,23 @@ std::shared_ptr<CProcessObject> OpenHostProcess(const CDeviceImage& image, DWORD
 bool IsRunningProgramFile(dev_t dev, ino_t ino) {
   const std::string strTasks = TaskCounts();
   std::lock_guard<std::mutex> lock(g_scanMutex);
-  const bool bStale = g_bScanStale.exchange(false);
-  std::vector<pid_t> pids;
-  if (bStale || strTasks.empty() || strTasks != g_scanTasks)
+  bool bStale = g_bScanStale.exchange(false);
+  if (strTasks.empty() || strTasks != g_scanTasks) {
+    std::vector<pid_t> pids;
     ForEachPid([&](pid_t pid) { pids.push_back(pid); });
-  else
-    pids = g_scanPids;
-  g_scanTasks = strTasks;
-  if (bStale || pids != g_scanPids) {
+    if (pids != g_scanPids) {
+      g_scanPids = std::move(pids);
+      bStale = true;
+    }
+    g_scanTasks = strTasks;
+  }
+  if (bStale) {
     g_scanFiles.clear();
-    for (const pid_t pid : pids) {
+    for (const pid_t pid : g_scanPids) {
       struct stat st {};
       const std::string link = "/proc/" + std::to_string(pid) + "/exe";
       if (::stat(link.c_str(), &st) == 0) g_scanFiles.emplace_back(st.st_dev, st.st_ino);
     }
-    g_scanPids = std::move(pids);
   }
   return std::find(g_scanFiles.begin(), g_scanFiles.end(), std::make_pair(dev, ino)) !=
          g_scanFiles.end();
