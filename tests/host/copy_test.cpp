@@ -198,9 +198,11 @@ TEST(HostCopy, OntoMediaWithoutPermissionBitsKeepsContentsAndTimes) {
   EXPECT_EQ(tree.size(), 5u);  // the two volumes, a, Path.xml and the source: nothing else
   EXPECT_EQ(StatOf(image.Host("ResidentFlash/a")).st_mtim.tv_sec, 1234567890);  // even: FAT's 2 s
   // A medium that holds them still gets them, after a file that came out right by itself the
-  // creation mask's share too.
+  // creation mask's share too, each time.
   image.File("SDMMC/w", "w", 0666);
-  for (const auto& [pszName, mode] : {std::pair{"a", 0640u}, std::pair{"w", 0666u}}) {
+  image.File("SDMMC/v", "v", 0666);
+  for (const auto& [pszName, mode] :
+       {std::pair{"a", 0640u}, std::pair{"w", 0666u}, std::pair{"v", 0666u}}) {
     const std::wstring strFrom = L"\\SDMMC\\" + Utf8ToWide(pszName);
     EXPECT_TRUE(CopyFileW(strFrom.c_str(), (strFrom + L"2").c_str(), FALSE));
     EXPECT_EQ(StatOf(image.Host("SDMMC/" + std::string(pszName) + "2")).st_mode & 07777, mode);

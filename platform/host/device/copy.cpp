@@ -43,10 +43,12 @@ bool SetMode(int fd, mode_t mode) { return ::fchmod(fd, mode) == 0 || ModeNotHel
 // whether its file system holds permission bits at all (FAT through FUSE holds none, and asks its
 // daemon in vain each time), and a mode that a file made there comes out with as asked, neither
 // the creation mask nor a default access list taking any away. Files made next to the first are
-// not given their bits again where those are known to stand.
+// not given their bits again where those are known to stand; a folder changed since (moved,
+// removed, made again) is learnt afresh.
 struct CModesLearnt {
   std::uint64_t nOwner = 0;
   std::string strFolder;
+  std::uint64_t nFolderChanges = 0;
   bool bNoneHeld = false;
   mode_t exact = static_cast<mode_t>(-1);
 };
@@ -54,8 +56,10 @@ thread_local CModesLearnt t_modes;
 
 // The bits of a file just made with mode in the folder.
 bool SetNewMode(std::uint64_t nOwner, const std::string& strFolder, int fd, mode_t mode) {
-  if (nOwner != t_modes.nOwner || strFolder != t_modes.strFolder)
-    t_modes = CModesLearnt{nOwner, strFolder};
+  const std::uint64_t nFolderChanges = HostFacts::FolderChanges();
+  if (nOwner != t_modes.nOwner || strFolder != t_modes.strFolder ||
+      nFolderChanges != t_modes.nFolderChanges)
+    t_modes = CModesLearnt{nOwner, strFolder, nFolderChanges};
   if (t_modes.bNoneHeld || mode == t_modes.exact) return true;
   struct stat st {};
   if (::fstat(fd, &st) == 0 && (st.st_mode & 07777) == mode) {

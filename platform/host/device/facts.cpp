@@ -80,4 +80,6 @@ void Changed() {
 
 void FileChanged() { g_nChanges.fetch_add(1, std::memory_order_acq_rel); }
 
+std::uint64_t FolderChanges() { return g_nFolderChanges.load(std::memory_order_acquire); }
+
 }  // namespace HostFacts

@@ -63,5 +63,8 @@ void Changed();
 // A plain file was made, changed or removed: every thread's facts are stale, but the folders they
 // name stay where they were found.
 void FileChanged();
+// How many changes beyond plain files were made through any device so far: what was learnt of a
+// folder by its path stands while this stays the same.
+std::uint64_t FolderChanges();
 
 }  // namespace HostFacts
