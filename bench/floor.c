@@ -7,8 +7,8 @@
  *   name is new; an unlink needs the folder opened and closed around it;
  * - a copy's source is opened afresh from the root: reads are confined as changes are;
  * - a copy keeps contents (copy_file_range), whole or failed (its source's size asked again),
- *   permission bits (fchmod, until a file system answers that it holds none) and times
- *   (futimens). */
+ *   permission bits (fchmod where a new file did not come out as asked: a folder's first file of
+ *   each mode is looked at; none where its file system holds none) and times (futimens). */
 #define _GNU_SOURCE
 #include "bench/floor.h"
 
@@ -106,12 +106,29 @@ static int make_folder(int fd, const char* name, int flags) {
   return mkdirat(fd, name, (mode_t)flags);
 }
 
-/* Set once a file system has answered that it holds no permission bits. */
-static int modes_not_held;
+/* What one folder's new files taught about their permission bits: that its file system holds
+ * none, or a mode that comes out of a create as asked. */
+struct modes {
+  int none_held;
+  mode_t exact;
+};
+
+/* Sets the bits of a file just made where they did not come out as asked; 0 or -1. */
+static int set_mode(int fd, mode_t mode, struct modes* learnt) {
+  struct stat made;
+  if (learnt->none_held || mode == learnt->exact) return 0;
+  if (fstat(fd, &made) == 0 && (made.st_mode & 07777) == mode) {
+    learnt->exact = mode;
+    return 0;
+  }
+  if (fchmod(fd, mode) == 0) return 0;
+  learnt->none_held = errno == ENOSYS || errno == EOPNOTSUPP;
+  return learnt->none_held ? 0 : -1;
+}
 
 /* A new name: O_EXCL is the check that nothing is there. */
 static int copy_file(int root, const char* src, const char* name, const struct statx* st,
-                     const char* dst) {
+                     const char* dst, struct modes* learnt) {
   char path[4096];
   snprintf(path, sizeof path, "%s/%s", src, name);
   int in = open_beneath(root, path, O_RDONLY | O_NOFOLLOW, 0, 0);
@@ -130,11 +147,7 @@ static int copy_file(int root, const char* src, const char* name, const struct s
        after.stx_size == st->stx_size;
   const struct timespec times[2] = {{st->stx_atime.tv_sec, st->stx_atime.tv_nsec},
                                     {st->stx_mtime.tv_sec, st->stx_mtime.tv_nsec}};
-  if (ok && !modes_not_held && fchmod(out, mode) != 0) {
-    modes_not_held = errno == ENOSYS || errno == EOPNOTSUPP;
-    ok = modes_not_held;
-  }
-  ok = ok && futimens(out, times) == 0;
+  ok = ok && set_mode(out, mode, learnt) == 0 && futimens(out, times) == 0;
   if (out >= 0) close(out);
   close(in);
   return ok ? 0 : -1;
@@ -143,6 +156,7 @@ static int copy_file(int root, const char* src, const char* name, const struct s
 static long copy_tree(int root, const char* src, const char* dst) {
   int fd;
   struct names names;
+  struct modes learnt = {0, (mode_t)-1};
   long n = 0;
   if (in_parent(root, dst, make_folder, 0777) != 0) return -1;
   if (list(root, src, &fd, &names) != 0) return -1;
@@ -157,7 +171,7 @@ static long copy_tree(int root, const char* src, const char* dst) {
       if (k < 0) return -1;
       n += k;
     } else {
-      if (copy_file(root, src, ent->d_name, &st, dst) != 0) return -1;
+      if (copy_file(root, src, ent->d_name, &st, dst, &learnt) != 0) return -1;
       ++n;
     }
   }

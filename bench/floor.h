@@ -6,8 +6,8 @@
 extern "C" {
 #endif
 
-/* Files under rel (relative to the image root fdRoot), every entry looked up as a listing must;
- * -1 on failure. */
+/* Files under rel (relative to the image root fdRoot), counted by the listing's type (looked up
+ * only where the listing gives none); -1 on failure. */
 long FloorCount(int fdRoot, const char* rel);
 /* The count, then a copy of the tree src to the new folder dst, each change resolved from the
  * root; files copied, -1 on failure. */
