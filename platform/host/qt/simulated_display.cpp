@@ -11,14 +11,19 @@ CHostDisplay::CHostDisplay(int nWidth, int nHeight, bool bTaskBar)
       m_nPanelWidth(nWidth),
       m_nPanelHeight(nHeight) {}
 
+RECT CHostDisplay::Screen() const {
+  return m_dwOrientation == DMDO_90 ? RECT{0, 0, m_nNormalHeight, m_nNormalWidth}
+                                    : RECT{0, 0, m_nNormalWidth, m_nNormalHeight};
+}
+
 int CHostDisplay::Width() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_dwOrientation == DMDO_90 ? m_nNormalHeight : m_nNormalWidth;
+  return Screen().right;
 }
 
 int CHostDisplay::Height() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_dwOrientation == DMDO_90 ? m_nNormalWidth : m_nNormalHeight;
+  return Screen().bottom;
 }
 
 DWORD CHostDisplay::Orientation() const {
@@ -50,9 +55,8 @@ LONG CHostDisplay::ChangeSettings(DEVMODEW* pDevMode, DWORD dwFlags) {
     if (dwWanted == m_dwOrientation) return DISP_CHANGE_SUCCESSFUL;
     m_dwOrientation = dwWanted;
     // The shell lays its work area out anew on the turned screen: above the task bar when shown.
-    const int cx = dwWanted == DMDO_90 ? m_nNormalHeight : m_nNormalWidth;
-    const int cy = dwWanted == DMDO_90 ? m_nNormalWidth : m_nNormalHeight;
-    m_rcWork = RECT{0, 0, cx, m_bTaskBarVisible ? cy - kTaskBarHeight : cy};
+    m_rcWork = Screen();
+    if (m_bTaskBarVisible) m_rcWork.bottom -= kTaskBarHeight;
     fnChanged = m_fnChanged;
   }
   if (fnChanged) fnChanged();
@@ -88,9 +92,9 @@ void CHostDisplay::SetTaskBarVisible(bool bVisible) {
 
 RECT CHostDisplay::TaskBarRect() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  int cx = m_dwOrientation == DMDO_90 ? m_nNormalHeight : m_nNormalWidth;
-  int cy = m_dwOrientation == DMDO_90 ? m_nNormalWidth : m_nNormalHeight;
-  return RECT{0, cy - kTaskBarHeight, cx, cy};
+  RECT rc = Screen();
+  rc.top = rc.bottom - kTaskBarHeight;
+  return rc;
 }
 
 void CHostDisplay::SetOrientationCallback(std::function<void()> fnChanged) {

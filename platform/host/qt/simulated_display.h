@@ -66,6 +66,9 @@ class CHostDisplay {
   void SetOrientationCallback(std::function<void()> fnChanged);
 
  private:
+  // The whole screen in the current orientation; the lock held.
+  RECT Screen() const;
+
   mutable std::mutex m_mutex;
   int m_nNormalWidth;
   int m_nNormalHeight;
